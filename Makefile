@@ -1,0 +1,67 @@
+# Two entry points: `make run` and `make test`. Both install what is missing on a Debian machine first.
+
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+
+BUILD_PACKAGES := g++ make cmake pkg-config zlib1g-dev libssl-dev libgtest-dev libgmock-dev
+TEST_PACKAGES := clang libclang-rt-14-dev clang-format unzip zip p7zip-full libarchive-tools \
+                 python3 attr rsync procps
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: run test deps test-deps build build-asan build-fuzz check-format fuzz-smoke clean
+
+define install_missing
+	@missing=""; for p in $(1); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+endef
+
+deps:
+	$(call install_missing,$(BUILD_PACKAGES))
+
+test-deps: deps
+	$(call install_missing,$(TEST_PACKAGES))
+
+build: deps
+	cmake --preset default
+	cmake --build build -j$(JOBS)
+
+run: build
+	./build/zentrove service
+
+build-asan: test-deps
+	cmake --preset asan
+	cmake --build build-asan -j$(JOBS)
+
+build-fuzz: test-deps
+	cmake --preset fuzz
+	cmake --build build-fuzz -j$(JOBS)
+
+check-format: test-deps
+	@files=$$(git ls-files '*.cpp' '*.h'); \
+	if [ -n "$$files" ]; then clang-format --dry-run --Werror $$files; fi
+
+fuzz-smoke: build-fuzz
+	@for f in build-fuzz/fuzz/fuzz_*; do \
+	  [ -x "$$f" ] || continue; name=$$(basename $$f); name=$${name#fuzz_}; \
+	  corpus=fuzz/corpus/$$name; mkdir -p build-fuzz/corpus/$$name; \
+	  echo "fuzzing $$name"; \
+	  $$f -max_total_time=20 -timeout=10 -rss_limit_mb=2048 build-fuzz/corpus/$$name $$corpus >build-fuzz/$$name.log 2>&1 \
+	    || { tail -50 build-fuzz/$$name.log; exit 1; }; \
+	done
+
+test: test-deps check-format
+	cmake --preset default
+	cmake --build build -j$(JOBS)
+	$(MAKE) --no-print-directory build-asan
+	$(MAKE) --no-print-directory fuzz-smoke
+	ctest --test-dir build-asan -j$(JOBS) --output-on-failure
+	ctest --test-dir build -j$(JOBS) --output-on-failure
+
+clean:
+	rm -rf build build-asan build-fuzz
