@@ -1,0 +1,41 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/result.h"
+
+namespace zentrove::platform {
+
+// The variable's value; nullopt when it is not set (an empty value is set).
+std::optional<std::string> GetEnv(const std::string& name);
+
+// Replaces "%NAME%" and "${NAME}" by the variable's value when the variable is set; references to
+// unknown variables stay as they are, so stored tasks keep working when they move between systems.
+// A "%" that starts no known reference is kept and scanning goes on after it, so "100% %HOME%"
+// expands the second reference. A bare "$NAME" is left alone because Linux paths may contain "$".
+std::string ExpandEnvironment(std::string_view text);
+using EnvironmentLookup = std::function<std::optional<std::string>(const std::string& name)>;
+std::string ExpandEnvironment(std::string_view text, const EnvironmentLookup& lookup);
+
+// The folder of the running executable (/proc/self/exe), with a trailing "/".
+std::string ProgramFolder();
+// The user's home folder ($HOME, else the password database), without a trailing "/".
+std::string HomeFolder();
+// Where the configuration lives unless the program folder is chosen: $ZENTROVE_CONFIG_DIR when set
+// and not empty, else $XDG_CONFIG_HOME/Zentrove/, by default ~/.config/Zentrove/. Always with a
+// trailing "/"; the folder is not created here.
+std::string ConfigBaseFolder();
+// $XDG_RUNTIME_DIR, or /tmp/zentrove-$UID/ created with mode 0700 (and refused when it belongs to
+// someone else or is not a plain folder). With a trailing "/".
+Result<std::string> RuntimeFolder();
+
+enum class SessionKind { Desktop, Service };
+// The name of the login session one copy of the program is allowed per: "service" for a copy started
+// as a service, else $XDG_SESSION_ID ("default" when there is none). Only letters, digits, "-", "_"
+// and "." survive, so the name can be part of a file name.
+std::string SessionName(SessionKind kind);
+
+}  // namespace zentrove::platform

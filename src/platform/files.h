@@ -1,0 +1,103 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/result.h"
+
+namespace zentrove::platform {
+
+enum class FileKind { None, File, Folder, Symlink, Other };
+
+// What the file system knows of one path. Times are nanoseconds since 1 January 1970 UTC.
+struct FileInfo {
+  bool exists = false;
+  // The errno of the failed look-up (ENOENT for a missing path); 0 when `exists`.
+  int errorCode = 0;
+  FileKind kind = FileKind::None;
+  std::uint64_t size = 0;
+  std::int64_t mtimeNs = 0;
+  std::int64_t atimeNs = 0;
+  std::int64_t ctimeNs = 0;
+  std::uint32_t mode = 0;  // permission bits only (07777)
+  std::uint32_t uid = 0;
+  std::uint32_t gid = 0;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t linkCount = 0;
+  bool hidden = false;    // the name starts with "."
+  bool readOnly = false;  // the owner has no write permission
+};
+
+// Looks at the path itself: a symbolic link is reported as FileKind::Symlink.
+FileInfo Stat(const std::string& path);
+// Follows symbolic links: reports what the path finally names (a dangling link does not exist).
+FileInfo StatFollow(const std::string& path);
+
+// True when the last part of the path starts with "." (not "." and ".." themselves).
+bool IsHiddenName(std::string_view path);
+
+struct FolderEntry {
+  std::string name;  // raw bytes as the file system holds them
+  FileKind kind = FileKind::None;  // of the entry itself; symbolic links are not followed
+};
+
+// The entries of a folder without "." and "..", in the order the file system returns them.
+Result<std::vector<FolderEntry>> ListFolder(const std::string& path);
+
+// The archive attribute. It counts as set when the file carries no mark in the extended attribute
+// "user.zentrove.archived", or when the mark (the modification time in nanoseconds and the size
+// recorded when it was cleared) differs from the file's current state; so every write sets it.
+// Where the file system keeps no user extended attributes, the attribute is always set and clearing
+// does nothing: incremental runs then take every file, which backs up more, never less. Symbolic
+// links are followed.
+inline constexpr const char* kArchiveMarkAttribute = "user.zentrove.archived";
+
+// True also when the state cannot be read: a doubt means the file is backed up again.
+bool IsArchiveAttributeSet(const std::string& path);
+// Writes the mark for the file's current state. A read-only file is made writable for that moment
+// and its permissions are restored.
+[[nodiscard]] Status ClearArchiveAttribute(const std::string& path);
+// Removes the mark, so the file counts as changed.
+[[nodiscard]] Status SetArchiveAttribute(const std::string& path);
+// Gives the owner write permission and removes the archive mark, so nothing stands in the way of
+// deleting or overwriting the file.
+[[nodiscard]] Status LoseAllAttributes(const std::string& path);
+// Whether the file system holding the path keeps user extended attributes.
+bool SupportsUserAttributes(const std::string& path);
+
+// Read-only on removes every write permission; off gives the owner write permission back.
+enum class ReadOnly { No, Yes };
+[[nodiscard]] Status SetReadOnly(const std::string& path, ReadOnly readOnly);
+
+// Sets the modification and access times of the path itself (a symbolic link is not followed).
+// kKeepTime leaves that time as it is.
+inline constexpr std::int64_t kKeepTime = INT64_MIN;
+[[nodiscard]] Status SetFileTimes(const std::string& path, std::int64_t mtimeNs, std::int64_t atimeNs);
+
+// Gives the destination the source's permission bits, and its owner and group where this process
+// may (a refused change of owner is not a failure).
+[[nodiscard]] Status CopyModeAndOwner(const std::string& source, const std::string& destination);
+// The access rights: mode and owner as above, then the POSIX access-control lists
+// (system.posix_acl_access and, for folders, system.posix_acl_default) when the source has them.
+[[nodiscard]] Status CopyAcl(const std::string& source, const std::string& destination);
+
+// True when another program keeps the file from being read: it cannot be opened for reading, or
+// another process holds a write lock on it (an fcntl or OFD lock, or an exclusive flock). A missing
+// path is not locked. Never blocks.
+bool IsLockedByAnotherProcess(const std::string& path);
+
+// Replaces the file's contents crash-safely: a temporary file in the same folder is written, flushed
+// to disk and renamed over the path, and the folder is flushed too, so after a crash the file holds
+// either the old or the new contents. A new file takes `mode` (through the umask); an existing file
+// keeps its permissions and owner but never more permissions than `mode` grants, so a file holding
+// passwords (0600) cannot stay readable by others. A symbolic link is followed and its target
+// replaced.
+[[nodiscard]] Status WriteFileAtomically(const std::string& path, std::string_view bytes,
+                                         std::uint32_t mode = 0644);
+// The file's whole contents.
+Result<std::string> ReadWholeFile(const std::string& path);
+
+}  // namespace zentrove::platform
