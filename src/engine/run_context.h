@@ -1,0 +1,102 @@
+#pragma once
+
+#include <any>
+#include <atomic>
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/task_record.h"
+
+namespace zentrove::engine {
+
+// What the writer does with an archive (or, in copy and FTP mode, a destination) that exists already.
+enum class ZipAction { Update, Replace, Freshen };
+
+// How a source file is opened: normally other programs may not write it while it is read; a file the
+// user chose to pack anyway is read whatever another program does with it.
+enum class FileOpenMode { ShareDenyWrite, ShareDenyNone };
+
+// The per-run file list written when the task's SaveFullLog is on. Writing never fails towards the
+// run: a line that cannot be written is lost, the backup goes on.
+class FullBackupLog {
+ public:
+  // Creates or truncates the file and writes its two head lines; false when it cannot be created.
+  bool Open(const std::string& path, int taskNumber);
+  bool IsOpen() const { return out_.is_open(); }
+  const std::string& Path() const { return path_; }
+  // One line per file: path, size in bytes and modification time.
+  void WriteFile(const std::string& sourcePath);
+  // The end line, then the file is closed.
+  void WriteEnd(int taskNumber);
+  void Close();
+
+ private:
+  std::ofstream out_;
+  std::string path_;
+};
+
+// The working state of one run in every mode: the writer object of the built-in archiver, which also
+// carries what the copy, FTP and external archiver modes need. Created by the run's worker, released
+// on the main thread when the run has been finished.
+class TArhVCLZip {
+ public:
+  explicit TArhVCLZip(core::TArhRecord& task) : Task(task) {}
+  TArhVCLZip(const TArhVCLZip&) = delete;
+  TArhVCLZip& operator=(const TArhVCLZip&) = delete;
+
+  core::TArhRecord& Task;
+
+  // ".zip" for the built-in archiver, "." + Ext for an external one, empty in copy and FTP mode.
+  std::string Extension = ".zip";
+  // The archive path (copy mode: the backup folder; FTP mode: the remote backup name). Modes may
+  // change it, e.g. to a temporary name; the run reports it as it stands at the end.
+  std::string ZipName;
+  ZipAction Action = ZipAction::Update;
+
+  // The include and exclude items of the task after expansion, and the folder part of every include
+  // item, in list order.
+  std::vector<std::string> IncludeItems;
+  std::vector<std::string> ExcludeItems;
+  std::vector<std::string> SourceFolders;
+  // Destination paths a synchronising copy has seen.
+  std::vector<std::string> SyncList;
+
+  // The byte total progress is measured against, and the bytes done so far.
+  std::uint64_t TotalBytes = 0;
+  std::uint64_t BytesDone = 0;
+
+  // Answers to the locked-file prompt that hold for the rest of the run.
+  bool ShareAll = false;
+  bool SkipAll = false;
+  FileOpenMode OpenMode = FileOpenMode::ShareDenyWrite;
+
+  // Exit code of the external archiver; 0 otherwise.
+  std::uint32_t ExitCode = 0;
+
+  // The reason of the last failure that the run recorded; empty when none.
+  std::string ErrorText;
+
+  FullBackupLog FullLog;
+
+  // Set by the progress hook when a stop is requested; the built-in writer polls it and ends its
+  // operation with an error.
+  std::atomic<bool> Cancelled{false};
+
+  // Has the task's grid row redrawn after a progress change; may be empty.
+  std::function<void()> RefreshRow;
+  void Refresh() const {
+    if (RefreshRow) RefreshRow();
+  }
+
+  // State a mode keeps between its preparation and its backup step (the external archiver keeps its
+  // configuration here).
+  std::any ModeState;
+};
+
+// The name the steps of every mode use for the run's working state.
+using RunContext = TArhVCLZip;
+
+}  // namespace zentrove::engine
