@@ -1,0 +1,113 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/ini_file.h"
+#include "core/task_record.h"
+
+namespace zentrove::core {
+
+inline constexpr const char* kTaskFileName = "ArhTasks.bpd";
+// The counter before loading: the first task of an empty list is number 1001.
+inline constexpr int kFirstTaskCounter = 1000;
+
+// The process-wide flag that tells the schedule calculation it runs for the start of the program:
+// set while the list is loaded or converted.
+bool StartupPass();
+void SetStartupPass(bool value);
+
+// The main window's side of the list. Every hook is optional.
+struct TaskListView {
+  // Repaints the task's row. It may be called from a run's worker thread; the hook has to find the
+  // row (RowOf) on the main thread.
+  std::function<void(const TArhRecord& task)> RefreshRow;
+  // The grid gets one more row / loses one row.
+  std::function<void()> RowAdded;
+  std::function<void()> RowRemoved;
+  // Repaints the whole grid (after loading).
+  std::function<void()> RepaintAll;
+};
+
+// The grid's comparison of two tasks by a column: negative, 0 or positive; it negates its result
+// itself when `sup` is set.
+using CompareRowsFunction =
+    std::function<int(const TArhRecord& a, const TArhRecord& b, int column, bool sup)>;
+
+// The program's tasks in grid order (position + 1 is the grid row), owned by the list, and their
+// file ArhTasks.bpd. Everything but RefreshRow runs on the main thread.
+class TArhList {
+ public:
+  // `taskFilePath` is ArhTasks.bpd in the configuration folder.
+  explicit TArhList(std::string taskFilePath);
+  ~TArhList();
+  TArhList(const TArhList&) = delete;
+  TArhList& operator=(const TArhList&) = delete;
+
+  // The list stays sorted; the grid column of the sort (2 to 8); the order is reversed.
+  bool Sort = false;
+  int Col = 0;
+  bool SUP = true;
+
+  const std::string& TaskFilePath() const { return file_.Path(); }
+
+  int Count() const { return static_cast<int>(items_.size()); }
+  // nullptr for an index outside the list.
+  TArhRecord* Get(int index) const;
+  int IndexOf(const TArhRecord* task) const;  // -1 when not listed
+  // Grid row of the task (position + 1), 0 when not listed.
+  int RowOf(const TArhRecord* task) const { return IndexOf(task) + 1; }
+  TArhRecord* FindByNumber(int taskNumber) const;
+  // The list owns the task from now on.
+  TArhRecord* ListAppend(std::unique_ptr<TArhRecord> task);
+  // Takes the entry out of the list and hands the task to the caller, who releases it.
+  std::unique_ptr<TArhRecord> ListRemoveAt(int index);
+
+  // The largest task number known, at least 1000 after loading (0 after a failed load).
+  int Counter() const { return counter_; }
+  void SetCounter(int value) { counter_ = value; }
+  // Raises the counter to the number when it is larger: the caller keeps a new task.
+  void RaiseCounter(int taskNumber);
+  int NextTaskNumber() const { return counter_ + 1; }
+
+  // Fills the empty list from the file; true also for a missing file (an empty list). On failure
+  // the counter is 0, the log and the user have been told, and the caller ends the program; tasks
+  // read before the error stay listed and the file is not changed.
+  [[nodiscard]] bool LoadTaskFile(const NewTaskDefaults& options, std::string* error = nullptr);
+  // Writes the task's section; on failure `error` is "Unable to write to " + path and the task in
+  // memory keeps its values.
+  [[nodiscard]] bool SaveTask(const TArhRecord& task, std::string* error = nullptr);
+  // Replaces the file by all tasks in list order, in one crash-safe write; on failure the error is
+  // logged and the file stays as it was.
+  [[nodiscard]] bool SaveTaskFile(std::string* error = nullptr);
+  // Removes the task's whole section from the file.
+  [[nodiscard]] bool EraseTaskSection(const TArhRecord& task, std::string* error = nullptr);
+
+  // Calls the view's RefreshRow hook; does nothing without one. Any thread.
+  void RefreshRow(const TArhRecord& task) const;
+  void SetView(TaskListView view);
+  // Computes a task's next run; loading calls it for every task. The scheduler installs it.
+  void SetScheduleNext(std::function<void(TArhRecord&)> scheduleNext);
+  void ScheduleNext(TArhRecord& task) const;
+
+  // Sorts by a grid column from 2 to 8, remembering column and direction and setting Sort; any
+  // other column changes nothing.
+  void SortTaskList(int column, bool reverse, const CompareRowsFunction& compareRows);
+  // Sorts again by the remembered column and direction when Sort is on.
+  void ResortTaskList(const CompareRowsFunction& compareRows);
+
+ private:
+  [[nodiscard]] bool FlushFile(std::string* error);
+
+  IniFile file_;
+  std::vector<std::unique_ptr<TArhRecord>> items_;
+  int counter_ = kFirstTaskCounter;
+  mutable std::mutex viewMutex_;
+  TaskListView view_;
+  std::function<void(TArhRecord&)> scheduleNext_;
+};
+
+}  // namespace zentrove::core
