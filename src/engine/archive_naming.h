@@ -44,16 +44,13 @@ enum class Destination { Main, Extra2, Extra3, Extra4, Ftp };
 std::string ArchivePath(std::string_view folder, std::string_view prefix, std::string_view dateText,
                         std::string_view extension);
 
-// The full name of the archive (or, in copy mode with an empty extension, the backup folder) for a
-// destination folder of the task (Main: Target, Extra2..4: Target2..4), named at `moment`: the
-// main one at the start of the run, an extra one at the moment of its copy.
-std::string DestinationArchiveName(const core::TArhRecord& task, Destination destination,
-                                   std::string_view extension, core::TDateTime moment);
 // The remote name for FTP: FileMsk5_Prefix + the date text of FileMsk5_ArhDateFormat with every "/"
 // made "\" first (so a "/" there makes a remote subfolder instead of a "."), then every "\" written
 // as "/", + extension (empty in FTP mode, the archive's extension for an uploaded archive).
 std::string FtpArchiveName(const core::TArhRecord& task, std::string_view extension, core::TDateTime moment);
-// Any destination; Ftp goes to FtpArchiveName.
+// The full name of the archive (or, in copy mode with an empty extension, the backup folder) for a
+// destination of the task (Main: Target, Extra2..4: Target2..4, Ftp: FtpArchiveName), named at
+// `moment`: the main one at the start of the run, an extra one at the moment of its copy.
 std::string ArchiveName(const core::TArhRecord& task, Destination destination, std::string_view extension,
                         core::TDateTime moment);
 
