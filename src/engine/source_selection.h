@@ -14,8 +14,8 @@ namespace zentrove::engine {
 // ---------------------------------------------------------------------------------------------
 // List syntax
 
-// Replaces %NAME% references (and ${NAME}) in a whole include or exclude list. A list without "%"
-// is returned unchanged. References to unknown variables stay as written, and such an item then
+// Replaces %NAME% and ${NAME} references in a whole include or exclude list; a list that holds
+// neither "%" nor "${" is returned unchanged. References to unknown variables stay as written, and such an item then
 // names no existing folder and selects nothing. The expansion is not cut to any length: a cut path
 // would name some other folder.
 std::string ExpandEnvironment(std::string_view list);
