@@ -45,8 +45,9 @@ class FakeClock final : public Clock {
 
  private:
   mutable std::mutex mutex_;
-  TDateTime now_;
-  std::chrono::steady_clock::time_point steady_;
+  // Mutable because SleepFor, a const operation of every clock, moves a fake one.
+  mutable TDateTime now_;
+  mutable std::chrono::steady_clock::time_point steady_;
   mutable std::chrono::milliseconds slept_{0};
 };
 

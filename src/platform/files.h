@@ -60,6 +60,9 @@ bool IsArchiveAttributeSet(const std::string& path);
 // Writes the mark for the file's current state. A read-only file is made writable for that moment
 // and its permissions are restored.
 [[nodiscard]] Status ClearArchiveAttribute(const std::string& path);
+// Writes the mark for the state the file had when it was read (from Stat or StatFollow before the
+// read), so a change made while the file was being backed up keeps the attribute set.
+[[nodiscard]] Status ClearArchiveAttribute(const std::string& path, const FileInfo& stateWhenRead);
 // Removes the mark, so the file counts as changed.
 [[nodiscard]] Status SetArchiveAttribute(const std::string& path);
 // Gives the owner write permission and removes the archive mark, so nothing stands in the way of
