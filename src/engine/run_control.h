@@ -66,6 +66,11 @@ class TCpuUsageThread {
 void SetCpuUsageSampler(const TCpuUsageThread* sampler);
 int CurrentCpuUsage();
 
+// The system beep of the front end (EnableSound, the shutdown offer); called from any thread, so a
+// handler that needs the main thread posts itself there. Nothing sounds while none is set.
+void SetBeepHandler(std::function<void()> handler);
+void Beep();
+
 // Gives the calling worker thread the priority of the task's ZipPriority.
 void ApplyWorkerPriority(int zipPriority);
 

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/datetime.h"
+#include "core/task_list.h"
+#include "core/task_record.h"
+#include "engine/backup_steps.h"
+#include "engine/run_context.h"
+
+namespace zentrove::engine {
+
+// How a finished run ended, for whoever started it.
+struct RunOutcome {
+  bool aborted = false;  // StopTask was set
+  bool failed = false;   // the run failed (an aborted run counts as failed too)
+};
+
+// What the notification step of a finished run gets.
+struct RunNotification {
+  core::TArhRecord& task;
+  bool failed = false;
+  // The run's final log line as AddLogLine composed it ("The Task finished ...", "No files to
+  // archive", the unexpected-error line), or the bare text when its level is filtered out.
+  std::string finalLine;
+  std::string errorText;
+  std::string archiveName;
+  const TArhVCLZip& run;
+};
+
+// The parts of a run that other subsystems provide. Every hook is optional: without one its step
+// does nothing, except DialUp, whose absence fails a run that asks for dial-up.
+struct RunHooks {
+  // Worker thread: dials the task's connection; true when it is up.
+  std::function<bool(core::TArhRecord& task)> DialUp;
+  // Main thread, at the start of a run of the folder-change kind.
+  std::function<void(core::TArhRecord& task)> UnwatchTask;
+  // Main thread: the tray icon's animation is switched on at every start.
+  std::function<void()> StartTrayAnimation;
+  // True once the program is ending; no run is started then.
+  std::function<bool()> ProgramClosing;
+  // Main thread, first step at the end of a run that the dispatcher or "Execute the batch" started:
+  // the follow-on tasks, with the run's success flag.
+  std::function<void(core::TArhList& list, core::TArhRecord& task, bool success)> FollowOn;
+  // Main thread: the failure rule of a failed run; without it the task keeps its NextArh.
+  std::function<void(core::TArhList& list, core::TArhRecord& task, core::TDateTime startTime)> ErrorAction;
+  // Main thread: e-mail and network messages.
+  std::function<void(const RunNotification& notification)> SendNotifications;
+  // Main thread: hangs up the dial-up line.
+  std::function<void(core::TArhRecord& task)> HangUpDialUp;
+};
+
+// Installed at start-up; runs read a copy when they need a hook.
+void SetRunHooks(RunHooks hooks);
+RunHooks CurrentRunHooks();
+
+// The result of one run, handed from the worker to the main thread.
+struct ThreadRec {
+  core::TArhList* list = nullptr;
+  core::TArhRecord* task = nullptr;
+  core::TDateTime startTime = 0;
+  std::string errorText;
+  bool success = false;  // s
+  int result = 0;        // r
+  std::string archiveName;
+  std::uint32_t exitCode = 0;
+  std::unique_ptr<TArhVCLZip> zip;
+  // Called on the main thread after FinishRun.
+  std::function<void(const RunOutcome& outcome)> onFinished;
+};
+
+// The worker of one run. It runs on a thread of its own and frees itself when its work ends.
+class TZipThread {
+ public:
+  TZipThread(core::TArhList& list, core::TArhRecord& task, core::TDateTime startTime,
+             std::function<void(const RunOutcome& outcome)> onFinished);
+
+  // Starts the thread; from then on the thread owns itself.
+  static void Start(std::unique_ptr<TZipThread> thread);
+
+  // The run's phases in order; ends by handing its ThreadRec to the main thread.
+  void Execute();
+
+ private:
+  StepResult Phases(TArhVCLZip& zip);
+  StepResult BackupPhase(TArhVCLZip& zip);
+  StepResult ModeStep(TArhVCLZip& zip);
+  StepResult Distribute(TArhVCLZip& zip, StepResult result);
+  void Post(std::unique_ptr<ThreadRec> rec);
+
+  core::TArhList& list_;
+  core::TArhRecord& task_;
+  core::TDateTime startTime_;
+  bool conditionsMet_ = false;
+  std::function<void(const RunOutcome& outcome)> onFinished_;
+};
+
+// Main thread. Marks the task started, clears its run state and starts its TZipThread; FinishRun
+// runs on the main thread once the worker has finished, then `onFinished`. False when no worker was
+// started because the program is closing.
+bool StartRun(core::TArhList& list, core::TArhRecord& task, core::TDateTime startTime,
+              std::function<void(const RunOutcome& outcome)> onFinished = {});
+
+// Main thread: the end of a run: the outcome's log lines, notifications, the next run, saving the
+// task, the shutdown offer. Releases the run's working state.
+RunOutcome FinishRun(ThreadRec& rec);
+
+// The error text of an exception that ended the backup step: its message without line breaks, then
+// the last and the next file of the task.
+std::string ExceptionErrorText(const std::string& message, const core::TArhRecord& task);
+
+// Where the full backup log of the run goes.
+std::string FullBackupLogPath(const core::TArhRecord& task, const std::string& zipName);
+
+// The number of worker threads that have not ended yet; WaitForRunsToEnd waits until none is left.
+int ActiveWorkerCount();
+bool WaitForRunsToEnd(std::chrono::milliseconds timeout);
+
+}  // namespace zentrove::engine
