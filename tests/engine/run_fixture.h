@@ -1,0 +1,160 @@
+#pragma once
+
+// A sandbox for whole runs: a headless main thread driven by the test, a fake clock, the C locale's
+// regional formats, the program log in the sandbox's configuration folder, a fake power interface
+// and no registered backup steps or hooks. Log lines are captured as "task level text".
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/clock.h"
+#include "core/main_thread.h"
+#include "core/options.h"
+#include "core/regional_format.h"
+#include "core/task_list.h"
+#include "core/user_interface.h"
+#include "engine/backup_steps.h"
+#include "engine/engine_ops.h"
+#include "engine/job_runner.h"
+#include "engine/run_control.h"
+#include "log/log.h"
+#include "platform/power.h"
+#include "platform/process.h"
+#include "support/sandbox.h"
+
+namespace zentrove::testing {
+
+// Every line that reaches the log, as "1004 E text" (task 0 for general lines).
+class LogCapture {
+ public:
+  LogCapture() {
+    log::SetLogSink([this](const std::string& line, std::int32_t colour) { Add(line, colour); });
+  }
+  ~LogCapture() { log::SetLogSink({}); }
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+
+  std::vector<std::string> Lines() const {
+    std::lock_guard lock(mutex_);
+    return lines_;
+  }
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    lines_.clear();
+  }
+
+ private:
+  void Add(const std::string& line, std::int32_t colour) {
+    std::string captured;
+    const auto open = line.find(":[");
+    const auto close = open == std::string::npos ? std::string::npos : line.find(']', open);
+    if (close != std::string::npos && line.size() >= close + 5 && line[close + 1] == '[' && line[close + 3] == ']') {
+      captured = line.substr(open + 2, close - open - 2) + " " + line.substr(close + 2, 1) + " " + line.substr(close + 5);
+    } else {
+      const auto colon = line.find(": ");
+      const char level = colour == 255 ? 'E' : colour == 16711680 ? 'W' : 'I';
+      captured = std::string("0 ") + level + " " + (colon == std::string::npos ? line : line.substr(colon + 2));
+    }
+    std::lock_guard lock(mutex_);
+    lines_.push_back(captured);
+  }
+
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+class RunFixture : public SandboxedTest {
+ protected:
+  static constexpr int kTask = 1004;
+
+  void SetUp() override {
+    SandboxedTest::SetUp();
+    core::ProgramOptions options;
+    options.DeleteinRecucledBin = false;
+    options.WriteToEventLog = false;
+    core::SetCurrentOptions(options);
+    core::SetRegionalFormats(core::CLocaleRegionalFormats());
+    log::SetLogFolder(ConfigFolderText());
+    core::SetCurrentClock(&clock_);
+    platform::SetCurrentSystemPower(&power_);
+    mainThread_ = core::MakeHeadlessMainThread();
+    core::SetCurrentMainThread(mainThread_.get());
+    engine::ClearRegisteredSteps();
+    engine::SetRunHooks({});
+    engine::SetShareConnector({});
+    list_ = std::make_unique<core::TArhList>(ConfigFolderText() + "ArhTasks.bpd");
+    capture_ = std::make_unique<LogCapture>();
+  }
+
+  void TearDown() override {
+    engine::WaitForRunsToEnd(std::chrono::seconds(10));
+    log::FlushLog();
+    capture_.reset();
+    list_.reset();
+    engine::ClearRegisteredSteps();
+    engine::SetRunHooks({});
+    engine::SetShareConnector({});
+    core::SetCurrentMainThread(nullptr);
+    mainThread_.reset();
+    platform::SetCurrentSystemPower(nullptr);
+    core::SetCurrentClock(nullptr);
+    SandboxedTest::TearDown();
+  }
+
+  // A task that archives sandbox/src/*.* into sandbox/target with the prefix "Work".
+  core::TArhRecord& AddTask() {
+    auto task = core::NewTaskRecord();
+    task->TaskNumber = kTask;
+    task->Description = "Daily work";
+    task->FileSourceMask = (Sandbox() / "src").string() + "/*.*";
+    task->Target = (Sandbox() / "target").string();
+    task->FileMsk_Prefix = "Work";
+    task->FileMsk_ArhDateFormat = "YYYYMMDD";
+    MakeDir("src");
+    return *list_->ListAppend(std::move(task));
+  }
+
+  // Runs the task as StartRun and FinishRun do it, with this thread as the main thread.
+  engine::RunOutcome Run(core::TArhRecord& task) {
+    engine::RunOutcome outcome;
+    bool finished = false;
+    mainThread_->Post([&] {
+      const bool started = engine::StartRun(*list_, task, clock_.Now(), [&](const engine::RunOutcome& result) {
+        outcome = result;
+        finished = true;
+        mainThread_->Post([this] { mainThread_->Quit(0); });
+      });
+      if (!started) mainThread_->Quit(0);
+    });
+    const auto guard = mainThread_->StartTimer(std::chrono::seconds(60), [this] { mainThread_->Quit(1); });
+    mainThread_->Run();
+    mainThread_->StopTimer(guard);
+    log::FlushLog();
+    EXPECT_TRUE(finished);
+    EXPECT_TRUE(engine::WaitForRunsToEnd(std::chrono::seconds(10)));
+    return outcome;
+  }
+
+  std::vector<std::string> Lines() const { return capture_->Lines(); }
+
+  static std::string StartedLine() {
+    return std::to_string(kTask) + " I Task started  [" + std::string(ZENTROVE_VERSION_TEXT) + "-" +
+           std::to_string(platform::CurrentProcessId()) + "]";
+  }
+  static std::string Line(char level, const std::string& text) {
+    return std::to_string(kTask) + " " + level + " " + text;
+  }
+
+  core::FakeClock clock_{core::EncodeDate(2024, 3, 5) + core::EncodeTime(14, 7, 0)};
+  platform::FakeSystemPower power_;
+  std::unique_ptr<core::MainThread> mainThread_;
+  std::unique_ptr<core::TArhList> list_;
+  std::unique_ptr<LogCapture> capture_;
+};
+
+}  // namespace zentrove::testing
