@@ -82,7 +82,7 @@ class IniFile {
   static std::string WriterValue(std::string_view value);
 
  private:
-  enum class LineKind { Blank, Comment, Key, Other };
+  enum class LineKind { Blank, Comment, Key };
   struct Line {
     std::string raw;  // the line as written, without its end
     LineKind kind = LineKind::Blank;

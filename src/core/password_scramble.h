@@ -51,10 +51,11 @@ void ScrambleTaskPasswords(TArhRecord& task);
 // When any of the three holds a character outside "A" to "Z", they were stored by an older version:
 // all three are cleared and false is returned, so the caller can tell the user.
 bool UnscrambleTaskPasswords(TArhRecord& task);
-// What the user is told when a task's passwords were cleared.
-std::string OldPasswordFormatMessage(int taskNumber);
-// UnscrambleTaskPasswords, and when the passwords were cleared the message above through the user
+// What the user is told when a task's passwords were cleared, and telling it through the user
 // interface (the headless program logs it instead).
+std::string OldPasswordFormatMessage(int taskNumber);
+void ShowOldPasswordFormatMessage(int taskNumber);
+// UnscrambleTaskPasswords, and ShowOldPasswordFormatMessage when the passwords were cleared.
 void UnscrambleTaskPasswordsAndWarn(TArhRecord& task);
 
 }  // namespace zentrove::core

@@ -19,6 +19,14 @@ inline constexpr int kFirstTaskCounter = 1000;
 // set while the list is loaded or converted.
 bool StartupPass();
 void SetStartupPass(bool value);
+// Sets StartupPass for its lifetime and clears it however the scope is left.
+class StartupPassScope {
+ public:
+  StartupPassScope() { SetStartupPass(true); }
+  ~StartupPassScope() { SetStartupPass(false); }
+  StartupPassScope(const StartupPassScope&) = delete;
+  StartupPassScope& operator=(const StartupPassScope&) = delete;
+};
 
 // The main window's side of the list. Every hook is optional.
 struct TaskListView {
@@ -100,7 +108,7 @@ class TArhList {
   void ResortTaskList(const CompareRowsFunction& compareRows);
 
  private:
-  [[nodiscard]] bool FlushFile(std::string* error);
+  [[nodiscard]] bool FlushFile(std::string* error, std::string* reason);
 
   IniFile file_;
   std::vector<std::unique_ptr<TArhRecord>> items_;

@@ -1,0 +1,859 @@
+#include "core/task_file_format.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <type_traits>
+#include <variant>
+
+#include "core/clock.h"
+#include "core/ini_file.h"
+#include "core/password_scramble.h"
+#include "core/regional_format.h"
+#include "core/text.h"
+#include "core/version.h"
+
+namespace zentrove::core {
+
+// ---- Value forms ----
+
+std::optional<std::int32_t> ParseProfileInteger(std::string_view text) {
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return std::nullopt;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    if (text.size() > 8) return std::nullopt;
+    std::uint32_t value = 0;
+    for (const char c : text) {
+      int digit = 0;
+      if (c >= '0' && c <= '9') {
+        digit = c - '0';
+      } else if (c >= 'a' && c <= 'f') {
+        digit = c - 'a' + 10;
+      } else if (c >= 'A' && c <= 'F') {
+        digit = c - 'A' + 10;
+      } else {
+        return std::nullopt;
+      }
+      value = value << 4 | static_cast<std::uint32_t>(digit);
+    }
+    if (negative) value = 0u - value;
+    return static_cast<std::int32_t>(value);
+  }
+  std::int64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1) return std::nullopt;
+  }
+  if (negative) value = -value;
+  if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+std::int32_t ReadProfileInteger(std::string_view text, std::int32_t defaultValue) {
+  return ParseProfileInteger(text).value_or(defaultValue);
+}
+
+bool ReadProfileBool(std::string_view text, bool defaultValue) {
+  const std::optional<std::int32_t> value = ParseProfileInteger(text);
+  return value ? *value != 0 : defaultValue;
+}
+
+namespace {
+
+// 1 January of the year 1 and the day after 31 December 9999.
+constexpr double kFirstDay = -693593.0;
+constexpr double kEndDay = 2958466.0;
+
+bool IsWritableDateTime(TDateTime value) {
+  return std::isfinite(value) && value >= kFirstDay && value < kEndDay;
+}
+
+std::string FormatTimeParts(const TimeParts& t) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%d:%02d:%02d", t.hour, t.minute, t.second);
+  return buffer;
+}
+
+}  // namespace
+
+std::string FormatFileDate(TDateTime value) {
+  if (!IsWritableDateTime(value)) value = 0;
+  const DateParts d = DecodeDate(value);
+  char buffer[24];
+  std::snprintf(buffer, sizeof buffer, "%02d/%02d/%04d", d.day, d.month, d.year);
+  return buffer;
+}
+
+std::string FormatFileDateTime(TDateTime value) {
+  if (!IsWritableDateTime(value)) value = 0;
+  std::string text = FormatFileDate(value);
+  const TimeParts t = DecodeTime(value);
+  if (t.hour != 0 || t.minute != 0 || t.second != 0) text += " " + FormatTimeParts(t);
+  return text;
+}
+
+std::string FormatFileTime(TDateTime value) {
+  if (!std::isfinite(value)) value = 0;
+  return FormatTimeParts(DecodeTime(value));
+}
+
+DateFieldOrder DateFieldOrderFromText(std::string_view order) {
+  if (order == "MDY") return DateFieldOrder::MonthDayYear;
+  if (order == "YMD") return DateFieldOrder::YearMonthDay;
+  return DateFieldOrder::DayMonthYear;
+}
+
+DateFieldOrder RegionalDateFieldOrder() {
+  return DateFieldOrderFromText(CurrentRegionalFormats()->dateOrder);
+}
+
+namespace {
+
+// Reads dates and times the way the classic conversion functions do: blanks may stand around
+// numbers and separators, numbers have any count of digits.
+class DateScanner {
+ public:
+  explicit DateScanner(std::string_view text) : text_(text) {}
+
+  bool AtEnd() {
+    SkipBlanks();
+    return pos_ == text_.size();
+  }
+  std::size_t Position() const { return pos_; }
+  void Rewind(std::size_t pos) { pos_ = pos; }
+
+  bool Number(int& value, int& digits) {
+    SkipBlanks();
+    value = 0;
+    digits = 0;
+    while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') {
+      if (digits < 9) value = value * 10 + (text_[pos_] - '0');
+      ++digits;
+      ++pos_;
+    }
+    return digits > 0 && digits <= 9;
+  }
+  bool Char(char c) {
+    SkipBlanks();
+    if (pos_ < text_.size() && text_[pos_] == c) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+  bool Word(std::string_view word) {
+    SkipBlanks();
+    if (EqualsNoCase(text_.substr(pos_, word.size()), word)) {
+      pos_ += word.size();
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  void SkipBlanks() {
+    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t'))
+      ++pos_;
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+int CurrentYear() {
+  return DecodeDate(NowLocal()).year;
+}
+
+// A two-digit year is put into the hundred years that end 50 years after the current year.
+int WidenYear(int year, int digits) {
+  if (digits > 2 || year > 99) return year;
+  const int pivot = CurrentYear() - 50;
+  year += pivot / 100 * 100;
+  if (year < pivot) year += 100;
+  return year;
+}
+
+bool ScanDate(DateScanner& s, DateFieldOrder order, char separator, TDateTime& result) {
+  int n1 = 0, n2 = 0, n3 = 0, l1 = 0, l2 = 0, l3 = 0;
+  if (!s.Number(n1, l1) || !s.Char(separator) || !s.Number(n2, l2)) return false;
+  int year = 0, month = 0, day = 0;
+  const std::size_t afterTwo = s.Position();
+  if (s.Char(separator) && s.Number(n3, l3)) {
+    switch (order) {
+      case DateFieldOrder::DayMonthYear:
+        day = n1, month = n2, year = WidenYear(n3, l3);
+        break;
+      case DateFieldOrder::MonthDayYear:
+        month = n1, day = n2, year = WidenYear(n3, l3);
+        break;
+      case DateFieldOrder::YearMonthDay:
+        year = WidenYear(n1, l1), month = n2, day = n3;
+        break;
+    }
+  } else {
+    s.Rewind(afterTwo);
+    year = CurrentYear();
+    if (order == DateFieldOrder::DayMonthYear) {
+      day = n1, month = n2;
+    } else {
+      month = n1, day = n2;
+    }
+  }
+  return TryEncodeDate(year, month, day, result);
+}
+
+bool ScanTime(DateScanner& s, TDateTime& result) {
+  int hour = 0, minute = 0, second = 0, millisecond = 0, digits = 0;
+  if (!s.Number(hour, digits) || !s.Char(':') || !s.Number(minute, digits)) return false;
+  if (s.Char(':')) {
+    if (!s.Number(second, digits)) return false;
+    if (s.Char('.') && !s.Number(millisecond, digits)) return false;
+  }
+  if (s.Word("AM")) {
+    if (hour == 0 || hour > 12) return false;
+    if (hour == 12) hour = 0;
+  } else if (s.Word("PM")) {
+    if (hour == 0 || hour > 12) return false;
+    if (hour != 12) hour += 12;
+  }
+  return TryEncodeTime(hour, minute, second, millisecond, result);
+}
+
+}  // namespace
+
+std::optional<TDateTime> ParseFileDateTime(std::string_view text, DateFieldOrder order, char dateSeparator) {
+  DateScanner s(text);
+  TDateTime date = 0;
+  TDateTime time = 0;
+  if (ScanDate(s, order, dateSeparator, date)) {
+    if (s.AtEnd()) return date;
+    if (ScanTime(s, time) && s.AtEnd()) return date + time;
+    return std::nullopt;
+  }
+  DateScanner timeOnly(text);
+  if (ScanTime(timeOnly, time) && timeOnly.AtEnd()) return time;
+  return std::nullopt;
+}
+
+std::optional<TDateTime> ParseFileTime(std::string_view text) {
+  DateScanner s(text);
+  TDateTime time = 0;
+  if (ScanTime(s, time) && s.AtEnd()) return time;
+  return std::nullopt;
+}
+
+std::string FormatFileFlags(const bool* flags, std::size_t count) {
+  std::string text(count, '0');
+  for (std::size_t i = 0; i < count; ++i) {
+    if (flags[i]) text[i] = '1';
+  }
+  return text;
+}
+
+void ParseFileFlags(std::string_view text, bool* flags, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i)
+    flags[i] = i < text.size() && text[i] != '0';
+}
+
+// ---- The key table ----
+
+namespace {
+
+using FieldPtr =
+    std::variant<int TArhRecord::*, Shared<int> TArhRecord::*, bool TArhRecord::*, Shared<bool> TArhRecord::*,
+                 std::uint8_t TArhRecord::*, TDateTime TArhRecord::*, Shared<TDateTime> TArhRecord::*,
+                 std::string TArhRecord::*, std::array<bool, 7> TArhRecord::*,
+                 std::array<bool, 12> TArhRecord::*, std::array<bool, 31> TArhRecord::*>;
+
+struct KeyDef {
+  TaskKeyInfo info;
+  FieldPtr field;
+  // A text whose missing value is the value of this field (read earlier in the same section).
+  std::string TArhRecord::*defaultFrom = nullptr;
+};
+
+template <typename T, typename... U>
+inline constexpr bool kIsOneOf = (std::is_same_v<T, U> || ...);
+
+std::int64_t GetNumber(const TArhRecord& task, const FieldPtr& field) {
+  return std::visit(
+      [&task](auto member) -> std::int64_t {
+        using T = std::remove_cvref_t<decltype(task.*member)>;
+        if constexpr (kIsOneOf<T, int, bool, std::uint8_t>) {
+          return task.*member;
+        } else if constexpr (kIsOneOf<T, Shared<int>, Shared<bool>>) {
+          return (task.*member).load();
+        } else {
+          return 0;
+        }
+      },
+      field);
+}
+
+void SetNumber(TArhRecord& task, const FieldPtr& field, std::int32_t value) {
+  std::visit(
+      [&task, value](auto member) {
+        using T = std::remove_cvref_t<decltype(task.*member)>;
+        if constexpr (kIsOneOf<T, bool, Shared<bool>>) {
+          task.*member = value != 0;
+        } else if constexpr (std::is_same_v<T, std::uint8_t>) {
+          task.*member = static_cast<std::uint8_t>(value);
+        } else if constexpr (kIsOneOf<T, int, Shared<int>>) {
+          task.*member = value;
+        }
+      },
+      field);
+}
+
+TDateTime GetDate(const TArhRecord& task, const FieldPtr& field) {
+  return std::visit(
+      [&task](auto member) -> TDateTime {
+        using T = std::remove_cvref_t<decltype(task.*member)>;
+        if constexpr (std::is_same_v<T, TDateTime>) {
+          return task.*member;
+        } else if constexpr (std::is_same_v<T, Shared<TDateTime>>) {
+          return (task.*member).load();
+        } else {
+          return 0;
+        }
+      },
+      field);
+}
+
+void SetDate(TArhRecord& task, const FieldPtr& field, TDateTime value) {
+  std::visit(
+      [&task, value](auto member) {
+        using T = std::remove_cvref_t<decltype(task.*member)>;
+        if constexpr (kIsOneOf<T, TDateTime, Shared<TDateTime>>) task.*member = value;
+      },
+      field);
+}
+
+std::string* TextField(TArhRecord& task, const FieldPtr& field) {
+  const auto* member = std::get_if<std::string TArhRecord::*>(&field);
+  return member != nullptr ? &(task.*(*member)) : nullptr;
+}
+
+const std::string& TextOf(const TArhRecord& task, const FieldPtr& field) {
+  return task.*std::get<std::string TArhRecord::*>(field);
+}
+
+// The elements of a flags field; {nullptr, 0} for other fields.
+template <typename Record>
+auto FlagsField(Record& task, const FieldPtr& field) {
+  using Element = std::conditional_t<std::is_const_v<Record>, const bool, bool>;
+  return std::visit(
+      [&task](auto member) -> std::pair<Element*, std::size_t> {
+        using T = std::remove_cvref_t<decltype(task.*member)>;
+        if constexpr (kIsOneOf<T, std::array<bool, 7>, std::array<bool, 12>, std::array<bool, 31>>) {
+          return {(task.*member).data(), (task.*member).size()};
+        } else {
+          return {nullptr, 0};
+        }
+      },
+      field);
+}
+
+#define ZENTROVE_KEY(field, form, limit)                 \
+  KeyDef {                                               \
+    {#field, ValueForm::form, limit}, &TArhRecord::field \
+  }
+#define ZENTROVE_KEY_DEFAULT(field, from)                                 \
+  KeyDef {                                                                \
+    {#field, ValueForm::Text, 255}, &TArhRecord::field, &TArhRecord::from \
+  }
+
+const std::vector<KeyDef>& KeyDefs() {
+  static const std::vector<KeyDef> keys = {
+      ZENTROVE_KEY(SourceOld, Text, 255),
+      ZENTROVE_KEY(FileSourceMask, Text, 0),
+      ZENTROVE_KEY(FileSourceExcludeMask, Text, 0),
+      ZENTROVE_KEY(ProcessSubfolders, Bool, 0),
+      ZENTROVE_KEY(Target, Text, 255),
+      ZENTROVE_KEY(LastArh, DateTime, 0),
+      ZENTROVE_KEY(NextArh, DateTime, 0),
+      ZENTROVE_KEY(DeleteWhenArhivMoreThan, Integer, 0),
+      ZENTROVE_KEY(IsActive, Bool, 0),
+      ZENTROVE_KEY(ArhStartDate, Date, 0),
+      ZENTROVE_KEY(ArhEndDate, Date, 0),
+      ZENTROVE_KEY(isEnd, Bool, 0),
+      ZENTROVE_KEY(Description, Text, 100),
+      ZENTROVE_KEY(BeforeRun, Text, 250),
+      ZENTROVE_KEY(AfterRun, Text, 250),
+      ZENTROVE_KEY(ifNotArhImmidiately, Bool, 0),
+      ZENTROVE_KEY(IsStarted, Bool, 0),
+      ZENTROVE_KEY(IsEdited, Bool, 0),
+      ZENTROVE_KEY(StopTask, Bool, 0),
+      ZENTROVE_KEY(PauseTask, Bool, 0),
+      ZENTROVE_KEY(PercentDone, Integer, 0),
+      ZENTROVE_KEY(Target2, Text, 255),
+      ZENTROVE_KEY(Target3, Text, 255),
+      ZENTROVE_KEY(Target4, Text, 255),
+      ZENTROVE_KEY(Deep2, Integer, 0),
+      ZENTROVE_KEY(Deep3, Integer, 0),
+      ZENTROVE_KEY(Deep4, Integer, 0),
+      ZENTROVE_KEY(DeepFTP, Integer, 0),
+      ZENTROVE_KEY(UserName, ScrambledText, 40),
+      ZENTROVE_KEY(UserPassword, ScrambledText, 40),
+      ZENTROVE_KEY(WhatDeep1, Integer, 0),
+      ZENTROVE_KEY(WhatDeep2, Integer, 0),
+      ZENTROVE_KEY(WhatDeep3, Integer, 0),
+      ZENTROVE_KEY(WhatDeep4, Integer, 0),
+      ZENTROVE_KEY(WhatDeepFTP, Integer, 0),
+      ZENTROVE_KEY(BeforeRunDir, Text, 250),
+      ZENTROVE_KEY(AfterRunDir, Text, 250),
+      ZENTROVE_KEY(BeforeRunParam, Text, 250),
+      ZENTROVE_KEY(AfterRunParam, Text, 250),
+      ZENTROVE_KEY(BeforeRunWait, Integer, 0),
+      ZENTROVE_KEY(AfterRunWait, Integer, 0),
+      ZENTROVE_KEY(BeforeRunWindow, Integer, 0),
+      ZENTROVE_KEY(AfterRunWindow, Integer, 0),
+      ZENTROVE_KEY(ResetArchiveBitOnZip, Bool, 0),
+      ZENTROVE_KEY(DeleteFileAfterZip, Bool, 0),
+      ZENTROVE_KEY(SkipIfArchiveBitNotSet, Bool, 0),
+      ZENTROVE_KEY(IsError, Bool, 0),
+      ZENTROVE_KEY(WasError, Bool, 0),
+      ZENTROVE_KEY(Action, Integer, 0),
+      ZENTROVE_KEY(RepeatMin, Integer, 0),
+      ZENTROVE_KEY(IfArhiveExistDeleteOld, Bool, 0),
+      ZENTROVE_KEY(IfArhiveExistAction, Integer, 0),
+      ZENTROVE_KEY(IfArhiveExistSync, Bool, 0),
+      ZENTROVE_KEY(AutoStart, Bool, 0),
+      ZENTROVE_KEY(ExecuteZip, Bool, 0),
+      ZENTROVE_KEY(UseInnerZip, Bool, 0),
+      ZENTROVE_KEY(ShowIfAuto, Bool, 0),
+      ZENTROVE_KEY(UseExtArh, Text, 100),
+      ZENTROVE_KEY(RunIfExists, Text, 255),
+      ZENTROVE_KEY(RunIfNotExists, Text, 255),
+      ZENTROVE_KEY(Password, ScrambledText, 100),
+      ZENTROVE_KEY(BeforePromt, Text, 255),
+      ZENTROVE_KEY(RunIfExistsErrorPromt, Text, 255),
+      ZENTROVE_KEY(RunIfNotExistsErrorPromt, Text, 255),
+      ZENTROVE_KEY(CompressMetod, Integer, 0),
+      ZENTROVE_KEY(FileMsk_Prefix, Text, 255),
+      ZENTROVE_KEY(FileMsk_ArhDateFormat, Text, 255),
+      ZENTROVE_KEY_DEFAULT(FileMsk2_Prefix, FileMsk_Prefix),
+      ZENTROVE_KEY_DEFAULT(FileMsk2_ArhDateFormat, FileMsk_ArhDateFormat),
+      ZENTROVE_KEY_DEFAULT(FileMsk3_Prefix, FileMsk_Prefix),
+      ZENTROVE_KEY_DEFAULT(FileMsk3_ArhDateFormat, FileMsk_ArhDateFormat),
+      ZENTROVE_KEY_DEFAULT(FileMsk4_Prefix, FileMsk_Prefix),
+      ZENTROVE_KEY_DEFAULT(FileMsk4_ArhDateFormat, FileMsk_ArhDateFormat),
+      ZENTROVE_KEY_DEFAULT(FileMsk5_Prefix, FileMsk_Prefix),
+      ZENTROVE_KEY_DEFAULT(FileMsk5_ArhDateFormat, FileMsk_ArhDateFormat),
+      ZENTROVE_KEY(PortTxt, Text, 255),
+      ZENTROVE_KEY(HostTxt, Text, 255),
+      ZENTROVE_KEY(UserTxt, Text, 255),
+      ZENTROVE_KEY(PassTxt, Text, 255),
+      ZENTROVE_KEY(UseProxy, Bool, 0),
+      ZENTROVE_KEY(ProxyServer, Text, 255),
+      ZENTROVE_KEY(ProxyPort, Text, 255),
+      ZENTROVE_KEY(DirTxt, Text, 255),
+      ZENTROVE_KEY(CopyToFtp, Bool, 0),
+      ZENTROVE_KEY(fnFileName, Bool, 0),
+      ZENTROVE_KEY(fnDirName, Bool, 0),
+      ZENTROVE_KEY(fnAttributes, Bool, 0),
+      ZENTROVE_KEY(fnSize, Bool, 0),
+      ZENTROVE_KEY(fnLastWrite, Bool, 0),
+      ZENTROVE_KEY(fnLastAccess, Bool, 0),
+      ZENTROVE_KEY(fnCreation, Bool, 0),
+      ZENTROVE_KEY(fnSecurity, Bool, 0),
+      ZENTROVE_KEY(ArhPeriod_BeginTime, Time, 0),
+      ZENTROVE_KEY(ArhPeriod_PeriodID, Integer, 0),
+      ZENTROVE_KEY(ArhPeriod_EveryDay, Integer, 0),
+      ZENTROVE_KEY(ArhPeriod_EveryWeek, Integer, 0),
+      ZENTROVE_KEY(ArhPeriod_EveryMonth, Integer, 0),
+      ZENTROVE_KEY(ArhPeriod_IsRepeat, Bool, 0),
+      ZENTROVE_KEY(ArhPeriod_EveryMin, Integer, 0),
+      ZENTROVE_KEY(ArhPeriod_PeriodLong, Integer, 0),
+      ZENTROVE_KEY(ArhPeriod_OneDate, Date, 0),
+      ZENTROVE_KEY(DayOfWeek, Flags, 7),
+      ZENTROVE_KEY(DayOfMonth, Flags, 31),
+      ZENTROVE_KEY(MonthOfYear, Flags, 12),
+      ZENTROVE_KEY(ExecuteAfter, Integer, 0),
+      ZENTROVE_KEY(ExecuteAfterKind, Integer, 0),
+      ZENTROVE_KEY(RunBeforWaiting, Integer, 0),
+      ZENTROVE_KEY(RunAfterWaiting, Integer, 0),
+      ZENTROVE_KEY(NoticeBeforPeriod, Integer, 0),
+      ZENTROVE_KEY(EncryptStrength, Integer, 0),
+      ZENTROVE_KEY(FTPConnectionType, Integer, 0),
+      ZENTROVE_KEY(Shut_what, Integer, 0),
+      ZENTROVE_KEY(NB_NETSEND, Bool, 0),
+      ZENTROVE_KEY(NB_ShowWindow, Bool, 0),
+      ZENTROVE_KEY(NB_NetSend_User, Text, 0),
+      ZENTROVE_KEY(NB_NetSend_Str, Text, 0),
+      ZENTROVE_KEY(NB_ShowWindow_Str, Text, 0),
+      ZENTROVE_KEY(NB_AlreadyShow, Bool, 0),
+      ZENTROVE_KEY(StoreEmptyFolders, Bool, 0),
+      ZENTROVE_KEY(CopyAccessRights, Bool, 0),
+      ZENTROVE_KEY(StoreFullPathOnCopy, Bool, 0),
+      ZENTROVE_KEY(ContinueAfterLongFile, Bool, 0),
+      ZENTROVE_KEY(ToCheckArchive, Bool, 0),
+      ZENTROVE_KEY(OemConvert, Bool, 0),
+      ZENTROVE_KEY(IncrementalNoFileFoundIsError, Bool, 0),
+      ZENTROVE_KEY(DontOverwriteIfExists2, Bool, 0),
+      ZENTROVE_KEY(DontOverwriteIfExists3, Bool, 0),
+      ZENTROVE_KEY(DontOverwriteIfExists4, Bool, 0),
+      ZENTROVE_KEY(ApplyDeepBefore, Bool, 0),
+      ZENTROVE_KEY(ShowInQuickRun, Bool, 0),
+      ZENTROVE_KEY(SaveFullLog, Bool, 0),
+      ZENTROVE_KEY(SaveFullLogFolder, Text, 255),
+      ZENTROVE_KEY(FTPPassive, Bool, 0),
+      ZENTROVE_KEY(PromtShare, Bool, 0),
+      ZENTROVE_KEY(PSDefaultAction, Integer, 0),
+      ZENTROVE_KEY(StopOnPercent, Integer, 0),
+      ZENTROVE_KEY(WriteLogOnPercent, Integer, 0),
+      ZENTROVE_KEY(StopOnAfterFile, Integer, 0),
+      ZENTROVE_KEY(StopOnlyCPULoad, Bool, 0),
+      ZENTROVE_KEY(StopCPUPercent, Integer, 0),
+      ZENTROVE_KEY(ZipPriority, Integer, 0),
+      ZENTROVE_KEY(ExecuteAfterTimeout, Time, 0),
+      ZENTROVE_KEY(CheckDial, Bool, 0),
+      ZENTROVE_KEY(RasHangUp, Bool, 0),
+      ZENTROVE_KEY(RASDial, Text, 255),
+      ZENTROVE_KEY(SendEMail, Bool, 0),
+      ZENTROVE_KEY(SendLog, Bool, 0),
+      ZENTROVE_KEY(SendCurLog, Bool, 0),
+      ZENTROVE_KEY(SavePath, Bool, 0),
+      ZENTROVE_KEY(ArchiveOrCopy, Integer, 0),
+      ZENTROVE_KEY(SendZip, Bool, 0),
+      ZENTROVE_KEY(SendAddress, Text, 255),
+      ZENTROVE_KEY(SendSubj, Text, 255),
+      ZENTROVE_KEY(SendNet, Bool, 0),
+      ZENTROVE_KEY(SE_When, Integer, 0),
+      ZENTROVE_KEY(NS_When, Integer, 0),
+      ZENTROVE_KEY(NetSend_user, Text, 0),
+      ZENTROVE_KEY(Shut_When, Integer, 0),
+  };
+  return keys;
+}
+
+#undef ZENTROVE_KEY
+#undef ZENTROVE_KEY_DEFAULT
+
+const KeyDef* FindKeyDef(std::string_view name) {
+  for (const KeyDef& key : KeyDefs()) {
+    if (EqualsNoCase(key.info.name, name)) return &key;
+  }
+  return nullptr;
+}
+
+bool IsDateKey(const KeyDef& key) {
+  return key.info.form == ValueForm::DateTime || key.info.form == ValueForm::Date;
+}
+
+bool IsZipPriority(const KeyDef& key) {
+  return key.info.name == "ZipPriority";
+}
+
+// A task as a section without any key gives it.
+std::unique_ptr<TArhRecord> MissingKeyDefaults(const NewTaskDefaults& options) {
+  auto task = NewTaskRecord(options);
+  task->IsActive = true;
+  task->ShowIfAuto = true;
+  task->fnAttributes = true;
+  task->fnCreation = false;
+  task->StopCPUPercent = 0;
+  task->CompressMetod = 6;
+  task->ZipPriority = 3;
+  return task;
+}
+
+std::string FormatValue(const KeyDef& key, const TArhRecord& task) {
+  switch (key.info.form) {
+    case ValueForm::Integer:
+      return std::to_string(GetNumber(task, key.field));
+    case ValueForm::Bool:
+      return FormatProfileBool(GetNumber(task, key.field) != 0);
+    case ValueForm::Text:
+    case ValueForm::ScrambledText:
+      return TextOf(task, key.field);
+    case ValueForm::DateTime:
+      return FormatFileDateTime(GetDate(task, key.field));
+    case ValueForm::Date:
+      return FormatFileDate(DateOf(GetDate(task, key.field)));
+    case ValueForm::Time:
+      return FormatFileTime(GetDate(task, key.field));
+    case ValueForm::Flags: {
+      const auto [flags, count] = FlagsField(task, key.field);
+      return FormatFileFlags(flags, count);
+    }
+  }
+  return {};
+}
+
+// Reads one key leniently, as the loader does; a missing or unreadable value leaves the default that
+// the task already holds.
+void ReadValue(const KeyDef& key, const std::optional<std::string>& value, DateFieldOrder order,
+               TArhRecord& task) {
+  switch (key.info.form) {
+    case ValueForm::Integer: {
+      if (!value) break;
+      const std::int32_t read =
+          ReadProfileInteger(*value, static_cast<std::int32_t>(GetNumber(task, key.field)));
+      if (IsZipPriority(key)) {
+        task.ZipPriority = static_cast<std::uint8_t>(read >= 0 && read <= 5 ? read : 3);
+      } else {
+        SetNumber(task, key.field, read);
+      }
+      break;
+    }
+    case ValueForm::Bool:
+      if (value) SetNumber(task, key.field, ReadProfileBool(*value, GetNumber(task, key.field) != 0) ? 1 : 0);
+      break;
+    case ValueForm::Text:
+    case ValueForm::ScrambledText: {
+      std::string& text = *TextField(task, key.field);
+      if (value) {
+        text = *value;
+      } else if (key.defaultFrom != nullptr) {
+        text = task.*key.defaultFrom;
+      }
+      if (key.info.form == ValueForm::Text) CutToChars(text, key.info.limit);
+      break;
+    }
+    case ValueForm::DateTime:
+    case ValueForm::Date: {
+      TDateTime result = 0;
+      if (value) result = ParseFileDateTime(*value, order, '/').value_or(0);
+      if (result == 0 && value) result = ParseFileDateTime(*value, order, '.').value_or(0);
+      SetDate(task, key.field, key.info.form == ValueForm::Date ? DateOf(result) : result);
+      break;
+    }
+    case ValueForm::Time:
+      if (value) SetDate(task, key.field, ParseFileTime(*value).value_or(GetDate(task, key.field)));
+      break;
+    case ValueForm::Flags: {
+      const auto [flags, count] = FlagsField(task, key.field);
+      ParseFileFlags(value.value_or(std::string()), flags, count);
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+const std::vector<TaskKeyInfo>& TaskKeys() {
+  static const std::vector<TaskKeyInfo> keys = [] {
+    std::vector<TaskKeyInfo> infos;
+    for (const KeyDef& key : KeyDefs())
+      infos.push_back(key.info);
+    return infos;
+  }();
+  return keys;
+}
+
+std::vector<std::string_view> SectionKeyNames() {
+  std::vector<std::string_view> names = {kKeyIsNewDS2008, kKeyServPid, kKeyServWriteStamp, kKeyServVerInfo};
+  for (const KeyDef& key : KeyDefs())
+    names.push_back(key.info.name);
+  return names;
+}
+
+std::vector<std::string_view> TaskFieldKeys() {
+  std::vector<std::string_view> names;
+  for (const KeyDef& key : KeyDefs())
+    names.push_back(key.info.name);
+  return names;
+}
+
+SectionReadResult ReadTaskSection(const IniFile& file, std::string_view section,
+                                  const NewTaskDefaults& options, DateFieldOrder regionalOrder) {
+  SectionReadResult result;
+  result.task = MissingKeyDefaults(options);
+  TArhRecord& task = *result.task;
+
+  const bool newDateForm = ReadProfileBool(file.ReadString(section, kKeyIsNewDS2008, ""), false);
+  const DateFieldOrder order = newDateForm ? DateFieldOrder::DayMonthYear : regionalOrder;
+
+  // The date keys come first and the main folder's prefix and date format before the texts that
+  // default to them; the table order already has the second.
+  for (const KeyDef& key : KeyDefs()) {
+    if (IsDateKey(key)) ReadValue(key, file.Find(section, key.info.name), order, task);
+  }
+  for (const KeyDef& key : KeyDefs()) {
+    if (!IsDateKey(key)) ReadValue(key, file.Find(section, key.info.name), order, task);
+  }
+  result.passwordsCleared = !UnscrambleTaskPasswords(task);
+  return result;
+}
+
+std::vector<std::pair<std::string_view, std::string>> FormatTaskSection(const TArhRecord& task,
+                                                                        const SectionStamp& stamp) {
+  TArhRecord stored;
+  CopyTaskRecord(task, stored);
+  ScrambleTaskPasswords(stored);
+
+  std::vector<std::pair<std::string_view, std::string>> values;
+  values.reserve(kSectionKeyCount);
+  values.emplace_back(kKeyIsNewDS2008, "1");
+  values.emplace_back(kKeyServPid, std::to_string(stamp.processId));
+  values.emplace_back(kKeyServWriteStamp, FormatFileDateTime(stamp.writeTime));
+  values.emplace_back(kKeyServVerInfo, std::string(VersionText()));
+  for (const KeyDef& key : KeyDefs())
+    values.emplace_back(key.info.name, FormatValue(key, stored));
+  return values;
+}
+
+void WriteTaskSection(IniFile& file, const TArhRecord& task, const SectionStamp& stamp) {
+  const std::string section = std::to_string(task.TaskNumber);
+  for (const auto& [key, value] : FormatTaskSection(task, stamp))
+    file.WriteString(section, key, value);
+}
+
+// ---- One field, strictly ----
+
+namespace {
+
+bool AllDigits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// d/m/yyyy with one or two digits for day and month.
+std::optional<TDateTime> StrictDate(std::string_view text) {
+  const std::vector<std::string> parts = Split(text, '/');
+  if (parts.size() != 3 || parts[0].size() > 2 || parts[1].size() > 2 || parts[2].size() != 4)
+    return std::nullopt;
+  for (const std::string& part : parts) {
+    if (!AllDigits(part)) return std::nullopt;
+  }
+  TDateTime date = 0;
+  if (!TryEncodeDate(std::stoi(parts[2]), std::stoi(parts[1]), std::stoi(parts[0]), date))
+    return std::nullopt;
+  return date;
+}
+
+// h:mm:ss with one or two digits for the hours.
+std::optional<TDateTime> StrictTime(std::string_view text) {
+  const std::vector<std::string> parts = Split(text, ':');
+  if (parts.size() != 3 || parts[0].size() > 2 || parts[1].size() != 2 || parts[2].size() != 2)
+    return std::nullopt;
+  for (const std::string& part : parts) {
+    if (!AllDigits(part)) return std::nullopt;
+  }
+  TDateTime time = 0;
+  if (!TryEncodeTime(std::stoi(parts[0]), std::stoi(parts[1]), std::stoi(parts[2]), 0, time))
+    return std::nullopt;
+  return time;
+}
+
+std::optional<TDateTime> StrictDateTime(std::string_view text) {
+  const std::size_t blank = text.find(' ');
+  const std::optional<TDateTime> date = StrictDate(text.substr(0, blank));
+  if (!date || blank == std::string_view::npos) return date;
+  const std::optional<TDateTime> time = StrictTime(text.substr(blank + 1));
+  if (!time) return std::nullopt;
+  return *date + *time;
+}
+
+std::string Quoted(std::string_view text) {
+  return "\"" + std::string(text) + "\"";
+}
+
+}  // namespace
+
+bool SetTaskField(TArhRecord& task, std::string_view key, std::string_view valueText, std::string& error) {
+  const KeyDef* def = FindKeyDef(key);
+  if (def == nullptr) {
+    for (const std::string_view header :
+         {kKeyIsNewDS2008, kKeyServPid, kKeyServWriteStamp, kKeyServVerInfo}) {
+      if (EqualsNoCase(header, key)) {
+        error = "The key " + Quoted(header) + " is written by the program and cannot be set";
+        return false;
+      }
+    }
+    error = "Unknown task key " + Quoted(key);
+    return false;
+  }
+  const std::string invalid = "Invalid value for " + std::string(def->info.name) + ": ";
+  switch (def->info.form) {
+    case ValueForm::Integer: {
+      const std::optional<std::int32_t> value = ParseProfileInteger(valueText);
+      if (!value) {
+        error = invalid + Quoted(valueText) + " is not an integer";
+        return false;
+      }
+      if (IsZipPriority(*def) && (*value < 0 || *value > 5)) {
+        error = invalid + Quoted(valueText) + " is not an integer from 0 to 5";
+        return false;
+      }
+      SetNumber(task, def->field, *value);
+      return true;
+    }
+    case ValueForm::Bool:
+      if (valueText != "0" && valueText != "1") {
+        error = invalid + Quoted(valueText) + " is not 0 or 1";
+        return false;
+      }
+      SetNumber(task, def->field, valueText == "1" ? 1 : 0);
+      return true;
+    case ValueForm::Text:
+    case ValueForm::ScrambledText:
+      if (valueText.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+        error = invalid + "line breaks are not allowed";
+        return false;
+      }
+      if (!IsValidUtf8(valueText)) {
+        error = invalid + "the text is not valid UTF-8";
+        return false;
+      }
+      if (def->info.limit != 0 && CharCount(valueText) > def->info.limit) {
+        error = invalid + "longer than " + std::to_string(def->info.limit) + " characters";
+        return false;
+      }
+      *TextField(task, def->field) = std::string(valueText);
+      return true;
+    case ValueForm::DateTime:
+    case ValueForm::Date:
+    case ValueForm::Time: {
+      std::optional<TDateTime> value;
+      std::string expected;
+      if (def->info.form == ValueForm::DateTime) {
+        value = StrictDateTime(valueText);
+        expected = "a date and time in the form dd/mm/yyyy h:mm:ss";
+      } else if (def->info.form == ValueForm::Date) {
+        value = StrictDate(valueText);
+        expected = "a date in the form dd/mm/yyyy";
+      } else {
+        value = StrictTime(valueText);
+        expected = "a time in the form h:mm:ss";
+      }
+      if (!value) {
+        error = invalid + Quoted(valueText) + " is not " + expected;
+        return false;
+      }
+      SetDate(task, def->field, *value);
+      return true;
+    }
+    case ValueForm::Flags: {
+      const auto [flags, count] = FlagsField(task, def->field);
+      const bool wellFormed =
+          valueText.size() == count && valueText.find_first_not_of("01") == std::string_view::npos;
+      if (!wellFormed) {
+        error = invalid + Quoted(valueText) + " is not " + std::to_string(count) + " characters 0 or 1";
+        return false;
+      }
+      ParseFileFlags(valueText, flags, count);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool GetTaskField(const TArhRecord& task, std::string_view key, std::string& valueText, std::string& error) {
+  const KeyDef* def = FindKeyDef(key);
+  if (def == nullptr) {
+    error = "Unknown task key " + Quoted(key);
+    return false;
+  }
+  valueText = FormatValue(*def, task);
+  return true;
+}
+
+}  // namespace zentrove::core

@@ -1,0 +1,213 @@
+#include "core/task_list.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <utility>
+
+#include "core/clock.h"
+#include "core/password_scramble.h"
+#include "core/task_file_format.h"
+#include "core/user_interface.h"
+#include "log/log.h"
+
+namespace zentrove::core {
+namespace {
+
+std::atomic<bool> g_startupPass{false};
+
+constexpr std::string_view kCorruptLine = "Tasks list file is corrupt...Abnormal exit!!!";
+constexpr std::string_view kCorruptMessage = "Attention! ArhTasks.bpd is corrupted...";
+constexpr std::string_view kSaveAllFailedLine =
+    "Error occured while attemting to write the task file. Probably, this file is opened by another "
+    "application.";
+
+SectionStamp StampNow() {
+  return SectionStamp{static_cast<std::int32_t>(::getpid()), NowLocal()};
+}
+
+}  // namespace
+
+bool StartupPass() {
+  return g_startupPass.load();
+}
+void SetStartupPass(bool value) {
+  g_startupPass.store(value);
+}
+
+TArhList::TArhList(std::string taskFilePath) : file_(std::move(taskFilePath), FilePrivacy::OwnerOnly) {}
+
+TArhList::~TArhList() = default;
+
+TArhRecord* TArhList::Get(int index) const {
+  return index >= 0 && index < Count() ? items_[static_cast<std::size_t>(index)].get() : nullptr;
+}
+
+int TArhList::IndexOf(const TArhRecord* task) const {
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    if (items_[i].get() == task) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+TArhRecord* TArhList::FindByNumber(int taskNumber) const {
+  for (const auto& task : items_) {
+    if (task->TaskNumber == taskNumber) return task.get();
+  }
+  return nullptr;
+}
+
+TArhRecord* TArhList::ListAppend(std::unique_ptr<TArhRecord> task) {
+  const bool wasEmpty = items_.empty();
+  items_.push_back(std::move(task));
+  if (!wasEmpty) {
+    std::function<void()> rowAdded;
+    {
+      std::lock_guard lock(viewMutex_);
+      rowAdded = view_.RowAdded;
+    }
+    if (rowAdded) rowAdded();
+  }
+  return items_.back().get();
+}
+
+std::unique_ptr<TArhRecord> TArhList::ListRemoveAt(int index) {
+  if (index < 0 || index >= Count()) return nullptr;
+  std::unique_ptr<TArhRecord> task = std::move(items_[static_cast<std::size_t>(index)]);
+  items_.erase(items_.begin() + index);
+  if (!items_.empty()) {
+    std::function<void()> rowRemoved;
+    {
+      std::lock_guard lock(viewMutex_);
+      rowRemoved = view_.RowRemoved;
+    }
+    if (rowRemoved) rowRemoved();
+  }
+  return task;
+}
+
+void TArhList::RaiseCounter(int taskNumber) {
+  counter_ = std::max(counter_, taskNumber);
+}
+
+void TArhList::SetView(TaskListView view) {
+  std::lock_guard lock(viewMutex_);
+  view_ = std::move(view);
+}
+
+void TArhList::RefreshRow(const TArhRecord& task) const {
+  std::function<void(const TArhRecord&)> refresh;
+  {
+    std::lock_guard lock(viewMutex_);
+    refresh = view_.RefreshRow;
+  }
+  if (refresh) refresh(task);
+}
+
+void TArhList::SetScheduleNext(std::function<void(TArhRecord&)> scheduleNext) {
+  scheduleNext_ = std::move(scheduleNext);
+}
+
+void TArhList::ScheduleNext(TArhRecord& task) const {
+  if (scheduleNext_) scheduleNext_(task);
+}
+
+bool TArhList::LoadTaskFile(const NewTaskDefaults& options, std::string* error) {
+  StartupPassScope startup;
+  counter_ = kFirstTaskCounter;
+  log::AddLogLine(log::LogLevel::Information, 0, "Loading tasks list");
+
+  std::string reason;
+  bool ok = file_.Load(&reason);
+  if (ok) {
+    const DateFieldOrder regionalOrder = RegionalDateFieldOrder();
+    for (const std::string& section : file_.SectionNames()) {
+      const std::optional<std::int32_t> number = ParseProfileInteger(section);
+      if (!number) {
+        reason = "the section [" + section + "] is not a task number";
+        ok = false;
+        break;
+      }
+      // Only the first section of a name can be read or written, so a second one is no task.
+      if (FindByNumber(*number) != nullptr) {
+        log::AddLogLine(log::LogLevel::Warning, *number,
+                        "The tasks list file holds this task twice; the second section is ignored");
+        continue;
+      }
+      SectionReadResult read = ReadTaskSection(file_, section, options, regionalOrder);
+      read.task->TaskNumber = *number;
+      if (read.passwordsCleared) ShowOldPasswordFormatMessage(*number);
+      RaiseCounter(*number);
+      ScheduleNext(*ListAppend(std::move(read.task)));
+    }
+  }
+  if (!ok) {
+    counter_ = 0;
+    log::AddLogLine(log::LogLevel::Error, 0, kCorruptLine);
+    CurrentUserInterface().ShowMessage("Zentrove", kCorruptMessage, MessageIcon::Error);
+    if (error != nullptr) *error = TaskFilePath() + ": " + reason;
+    return false;
+  }
+  log::AddLogLine(log::LogLevel::Information, 0, "Tasks list successfully loaded");
+  std::function<void()> repaint;
+  {
+    std::lock_guard lock(viewMutex_);
+    repaint = view_.RepaintAll;
+  }
+  if (repaint) repaint();
+  return true;
+}
+
+bool TArhList::FlushFile(std::string* error, std::string* reason) {
+  std::string why;
+  if (file_.Flush(&why)) return true;
+  if (error != nullptr) *error = "Unable to write to " + TaskFilePath();
+  if (reason != nullptr) *reason = why;
+  return false;
+}
+
+bool TArhList::SaveTask(const TArhRecord& task, std::string* error) {
+  WriteTaskSection(file_, task, StampNow());
+  std::string failure;
+  std::string reason;
+  if (FlushFile(&failure, &reason)) return true;
+  // The end of a run shows this error to no one, so the log keeps it.
+  log::AddLogLine(log::LogLevel::Error, task.TaskNumber, failure + " (" + reason + ")");
+  if (error != nullptr) *error = failure;
+  return false;
+}
+
+bool TArhList::SaveTaskFile(std::string* error) {
+  file_.Clear();
+  const SectionStamp stamp = StampNow();
+  for (const auto& task : items_)
+    WriteTaskSection(file_, *task, stamp);
+  if (FlushFile(nullptr, nullptr)) return true;
+  log::AddLogLine(log::LogLevel::Error, 0, kSaveAllFailedLine);
+  if (error != nullptr) *error = std::string(kSaveAllFailedLine);
+  return false;
+}
+
+bool TArhList::EraseTaskSection(const TArhRecord& task, std::string* error) {
+  file_.EraseSection(std::to_string(task.TaskNumber));
+  return FlushFile(error, nullptr);
+}
+
+void TArhList::SortTaskList(int column, bool reverse, const CompareRowsFunction& compareRows) {
+  if (column < 2 || column > 8) return;
+  Col = column;
+  SUP = reverse;
+  Sort = true;
+  if (!compareRows) return;
+  // A stable sort gives the same order for equal rows every time and stays safe with a comparison
+  // that is not a strict order.
+  std::stable_sort(items_.begin(), items_.end(),
+                   [&](const auto& a, const auto& b) { return compareRows(*a, *b, Col, SUP) < 0; });
+}
+
+void TArhList::ResortTaskList(const CompareRowsFunction& compareRows) {
+  if (Sort) SortTaskList(Col, SUP, compareRows);
+}
+
+}  // namespace zentrove::core

@@ -1,0 +1,337 @@
+#include "core/task_list.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "core/ini_file.h"
+#include "core/password_scramble.h"
+#include "core/task_file_format.h"
+#include "core/text.h"
+#include "task_file_test_support.h"
+
+namespace zentrove::core {
+namespace {
+
+using testing::ReadFile;
+
+// A text of exactly `chars` characters that mixes one-, two-, three- and four-byte sequences; some
+// start or end with a blank.
+std::string MixedText(std::size_t chars, std::size_t seed) {
+  static const char* const kPieces[] = {"a", "\xC3\xA4", "\xE2\x82\xAC", "\xF0\x9D\x84\x9E",
+                                        "Z", " ",        "\xD0\xB6"};
+  std::string text;
+  for (std::size_t i = 0; i < chars; ++i)
+    text += kPieces[(i + seed) % 7];
+  return text;
+}
+
+// A value for every key that differs from what a missing key gives, with texts at their limits.
+std::unique_ptr<TArhRecord> TaskWithEveryKeyChanged(int number) {
+  IniFile empty("/nonexistent/none");
+  empty.LoadText("[1]\r\n");
+  auto task = std::move(ReadTaskSection(empty, "1", NewTaskDefaults{}, DateFieldOrder::DayMonthYear).task);
+  task->TaskNumber = number;
+  std::size_t i = 0;
+  for (const TaskKeyInfo& key : TaskKeys()) {
+    ++i;
+    std::string before;
+    std::string value;
+    std::string error;
+    EXPECT_TRUE(GetTaskField(*task, key.name, before, error)) << error;
+    switch (key.form) {
+      case ValueForm::Integer:
+        value = key.name == "ZipPriority" ? "5" : std::to_string(1000 + static_cast<int>(i));
+        break;
+      case ValueForm::Bool:
+        value = before == "1" ? "0" : "1";
+        break;
+      case ValueForm::Text:
+      case ValueForm::ScrambledText:
+        value = MixedText(key.limit != 0 ? key.limit : 3000, i);
+        break;
+      case ValueForm::DateTime:
+        value = "0" + std::to_string(1 + i % 9) + "/11/2023 " + std::to_string(i % 24) + ":07:59";
+        break;
+      case ValueForm::Date:
+        value = "2" + std::to_string(i % 9) + "/02/2031";
+        break;
+      case ValueForm::Time:
+        value = "1" + std::to_string(i % 10) + ":45:1" + std::to_string(i % 10);
+        break;
+      case ValueForm::Flags:
+        value = std::string(key.limit, '1');
+        value[i % key.limit] = '0';
+        break;
+    }
+    EXPECT_NE(value, before) << key.name;
+    EXPECT_TRUE(SetTaskField(*task, key.name, value, error)) << error;
+  }
+  return task;
+}
+
+std::vector<std::string> FieldTexts(const TArhRecord& task) {
+  std::vector<std::string> values;
+  for (const std::string_view key : TaskFieldKeys()) {
+    std::string value;
+    std::string error;
+    EXPECT_TRUE(GetTaskField(task, key, value, error));
+    values.push_back(value);
+  }
+  return values;
+}
+
+class TaskListTest : public TaskFileTest {};
+
+TEST_F(TaskListTest, EveryKeySurvivesASaveAndALoad) {
+  TArhList list(TaskFile());
+  TArhRecord* saved = list.ListAppend(TaskWithEveryKeyChanged(1001));
+  std::string error;
+  ASSERT_TRUE(list.SaveTask(*saved, &error)) << error;
+
+  TArhList reloaded(TaskFile());
+  ASSERT_TRUE(reloaded.LoadTaskFile(NewTaskDefaults{}, &error)) << error;
+  ASSERT_EQ(reloaded.Count(), 1);
+  const TArhRecord& loaded = *reloaded.Get(0);
+  EXPECT_EQ(loaded.TaskNumber, 1001);
+  const std::vector<std::string> expected = FieldTexts(*saved);
+  const std::vector<std::string> actual = FieldTexts(loaded);
+  const std::vector<std::string_view> keys = TaskFieldKeys();
+  for (std::size_t i = 0; i < keys.size(); ++i)
+    EXPECT_EQ(actual[i], expected[i]) << keys[i];
+  EXPECT_EQ(loaded.LastArh, saved->LastArh) << "exact to the second, no drift";
+  EXPECT_EQ(CharCount(loaded.Password), 100u);
+  EXPECT_TRUE(Messages().empty());
+
+  // Saving the loaded task again changes nothing but the stamp.
+  ASSERT_TRUE(reloaded.SaveTask(loaded, &error)) << error;
+  TArhList third(TaskFile());
+  ASSERT_TRUE(third.LoadTaskFile(NewTaskDefaults{}, &error));
+  EXPECT_EQ(FieldTexts(*third.Get(0)), expected);
+}
+
+TEST_F(TaskListTest, LongPasswordsNowComeBackWhole) {
+  TArhList list(TaskFile());
+  auto task = NewTaskRecord();
+  task->TaskNumber = 1001;
+  task->UserPassword = "abcdefghijklmnopqrstuvwxy";  // 25 characters
+  task->Password = std::string(60, 'P');
+  ASSERT_TRUE(list.SaveTask(*task));
+
+  TArhList reloaded(TaskFile());
+  ASSERT_TRUE(reloaded.LoadTaskFile(NewTaskDefaults{}));
+  EXPECT_EQ(reloaded.Get(0)->UserPassword, "abcdefghijklmnopqrstuvwxy");
+  EXPECT_EQ(reloaded.Get(0)->Password, std::string(60, 'P'));
+
+  // A reader that still cuts the letter text gets the first characters, as before.
+  IniFile raw(TaskFile());
+  ASSERT_TRUE(raw.Load());
+  TArhRecord cut;
+  cut.UserPassword = raw.Find("1001", "UserPassword")->substr(0, 40);
+  cut.Password = raw.Find("1001", "Password")->substr(0, 100);
+  ASSERT_TRUE(UnscrambleTaskPasswords(cut));
+  EXPECT_EQ(cut.UserPassword, "abcdefghijklmnopqrst");
+  EXPECT_EQ(cut.Password, std::string(50, 'P'));
+}
+
+TEST_F(TaskListTest, EmptyOrMissingFileGivesAnEmptyListAndTask1001Next) {
+  TArhList missing(TaskFile());
+  ASSERT_TRUE(missing.LoadTaskFile(NewTaskDefaults{}));
+  EXPECT_EQ(missing.Count(), 0);
+  EXPECT_EQ(missing.NextTaskNumber(), 1001);
+  EXPECT_FALSE(std::filesystem::exists(TaskFile()));
+  EXPECT_TRUE(Logged("Loading tasks list"));
+  EXPECT_TRUE(Logged("Tasks list successfully loaded"));
+
+  WriteFile("config/ArhTasks.bpd", "");
+  TArhList empty(TaskFile());
+  ASSERT_TRUE(empty.LoadTaskFile(NewTaskDefaults{}));
+  EXPECT_EQ(empty.NextTaskNumber(), 1001);
+}
+
+TEST_F(TaskListTest, SectionsLoadInFileOrderAndTheCounterFollowsTheLargest) {
+  WriteFile("config/ArhTasks.bpd", "[1005]\r\nDescription=five\r\n[1002]\r\nDescription=two\r\n[1005]\r\n");
+  TArhList list(TaskFile());
+  std::vector<int> scheduled;
+  list.SetScheduleNext([&scheduled](TArhRecord& task) {
+    EXPECT_TRUE(StartupPass());
+    scheduled.push_back(task.TaskNumber);
+  });
+  ASSERT_TRUE(list.LoadTaskFile(NewTaskDefaults{}));
+  EXPECT_FALSE(StartupPass());
+  ASSERT_EQ(list.Count(), 2);
+  EXPECT_EQ(list.Get(0)->Description, "five");
+  EXPECT_EQ(list.Get(1)->Description, "two");
+  EXPECT_EQ(scheduled, (std::vector<int>{1005, 1002}));
+  EXPECT_EQ(list.NextTaskNumber(), 1006);
+  EXPECT_TRUE(Logged("The tasks list file holds this task twice"));
+}
+
+TEST_F(TaskListTest, ASectionThatIsNoNumberMakesTheFileCorrupt) {
+  const std::string content = "[1001]\r\nDescription=kept\r\n[abc]\r\nDescription=x\r\n";
+  WriteFile("config/ArhTasks.bpd", content);
+  TArhList list(TaskFile());
+  std::string error;
+  EXPECT_FALSE(list.LoadTaskFile(NewTaskDefaults{}, &error));
+  EXPECT_NE(error.find("[abc]"), std::string::npos);
+  EXPECT_EQ(list.Counter(), 0);
+  EXPECT_EQ(list.Count(), 1) << "tasks read before the error stay listed";
+  EXPECT_FALSE(StartupPass());
+  EXPECT_TRUE(Logged("Tasks list file is corrupt...Abnormal exit!!!"));
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Attention! ArhTasks.bpd is corrupted..."});
+  EXPECT_EQ(ReadFile(TaskFile()), content);
+}
+
+TEST_F(TaskListTest, OldFormPasswordsAreClearedWithAMessageNamingTheTask) {
+  WriteFile("config/ArhTasks.bpd",
+            "[1003]\r\nUserName=" + ToLetters(ChainScramble("admin")) +
+                "\r\nPassword=abc123\r\n[1004]\r\nPassword=" + ToLetters(MaskScramble("fine")) + "\r\n");
+  TArhList list(TaskFile());
+  ASSERT_TRUE(list.LoadTaskFile(NewTaskDefaults{}));
+  ASSERT_EQ(list.Count(), 2);
+  EXPECT_TRUE(list.Get(0)->UserName.empty());
+  EXPECT_TRUE(list.Get(0)->Password.empty());
+  EXPECT_EQ(list.Get(1)->Password, "fine");
+  EXPECT_EQ(Messages(), std::vector<std::string>{OldPasswordFormatMessage(1003)});
+}
+
+TEST_F(TaskListTest, MissingKeysTakeTheStoredDefaultsAndTheOptions) {
+  WriteFile("config/ArhTasks.bpd", "[1001]\r\nFileMsk_Prefix=main_\r\n");
+  TArhList list(TaskFile());
+  NewTaskDefaults options;
+  options.PromtShare = false;
+  options.PSDefaultAction = kPsSkipLocked;
+  options.CompressionMethod = 9;
+  options.ZipPriority = 1;
+  ASSERT_TRUE(list.LoadTaskFile(options));
+  const TArhRecord& task = *list.Get(0);
+  EXPECT_FALSE(task.PromtShare);
+  EXPECT_EQ(task.PSDefaultAction, kPsSkipLocked);
+  EXPECT_EQ(task.CompressMetod, 6) << "a missing level is 6, not the option";
+  EXPECT_EQ(task.ZipPriority, 3);
+  EXPECT_EQ(task.FileMsk3_Prefix, "main_");
+}
+
+TEST_F(TaskListTest, SaveTaskRewritesOnlyItsSectionAndKeepsForeignLines) {
+  WriteFile("config/ArhTasks.bpd",
+            "[1001]\r\nDescription=old\r\nSomeFutureKey=kept\r\n\r\n[1002]\r\nDescription=b\r\n");
+  TArhList list(TaskFile());
+  ASSERT_TRUE(list.LoadTaskFile(NewTaskDefaults{}));
+  list.Get(0)->Description = "new";
+  ASSERT_TRUE(list.SaveTask(*list.Get(0)));
+  const std::string text = ReadFile(TaskFile());
+  EXPECT_EQ(text.find("[1001]\r\nDescription=new\r\nSomeFutureKey=kept\r\nIsNewDS2008=1\r\n"), 0u) << text;
+  EXPECT_NE(text.find("\r\n\r\n[1002]\r\nDescription=b\r\n"), std::string::npos);
+  IniFile file(TaskFile());
+  ASSERT_TRUE(file.Load());
+  EXPECT_EQ(file.KeyNames("1001").size(), kSectionKeyCount + 1);
+  EXPECT_EQ(file.KeyNames("1002").size(), 1u);
+
+  struct stat info {};
+  ASSERT_EQ(stat(TaskFile().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u) << "the file holds passwords";
+}
+
+TEST_F(TaskListTest, EraseAndSaveAllAndTheirFailures) {
+  TArhList list(TaskFile());
+  for (int number : {1001, 1002, 1003}) {
+    auto task = NewTaskRecord();
+    task->TaskNumber = number;
+    ASSERT_TRUE(list.SaveTask(*list.ListAppend(std::move(task))));
+  }
+  ASSERT_TRUE(list.EraseTaskSection(*list.Get(1)));
+  IniFile file(TaskFile());
+  ASSERT_TRUE(file.Load());
+  EXPECT_EQ(file.SectionNames(), (std::vector<std::string>{"1001", "1003"}));
+
+  std::unique_ptr<TArhRecord> removed = list.ListRemoveAt(0);
+  ASSERT_NE(removed, nullptr);
+  ASSERT_TRUE(list.SaveTaskFile());
+  ASSERT_TRUE(file.Load());
+  EXPECT_EQ(file.SectionNames(), (std::vector<std::string>{"1002", "1003"}));
+
+  // A task file that cannot be replaced.
+  std::filesystem::remove(TaskFile());
+  std::filesystem::create_directory(TaskFile());
+  std::string error;
+  EXPECT_FALSE(list.SaveTask(*list.Get(0), &error));
+  EXPECT_EQ(error, "Unable to write to " + TaskFile());
+  EXPECT_FALSE(list.SaveTaskFile(&error));
+  EXPECT_TRUE(
+      Logged("Error occured while attemting to write the task file. Probably, this file is opened by "
+             "another application."));
+  EXPECT_FALSE(list.EraseTaskSection(*list.Get(0), &error));
+  EXPECT_EQ(error, "Unable to write to " + TaskFile());
+}
+
+TEST_F(TaskListTest, ListOperationsAndNumbers) {
+  TArhList list(TaskFile());
+  int added = 0;
+  int removed = 0;
+  std::vector<int> refreshed;
+  list.SetView({[&refreshed](const TArhRecord& task) { refreshed.push_back(task.TaskNumber); },
+                [&added] { ++added; }, [&removed] { ++removed; }, nullptr});
+  EXPECT_EQ(list.NextTaskNumber(), 1001);
+  for (int i = 0; i < 3; ++i) {
+    auto task = NewTaskRecord();
+    task->TaskNumber = list.NextTaskNumber();
+    list.RaiseCounter(task->TaskNumber);
+    list.ListAppend(std::move(task));
+  }
+  EXPECT_EQ(added, 2) << "the first task fills the grid's empty row";
+  EXPECT_EQ(list.NextTaskNumber(), 1004);
+  TArhRecord* second = list.Get(1);
+  EXPECT_EQ(list.IndexOf(second), 1);
+  EXPECT_EQ(list.RowOf(second), 2);
+  EXPECT_EQ(list.FindByNumber(1003), list.Get(2));
+  EXPECT_EQ(list.Get(3), nullptr);
+  EXPECT_EQ(list.Get(-1), nullptr);
+  list.RefreshRow(*second);
+  EXPECT_EQ(refreshed, std::vector<int>{1002});
+
+  EXPECT_NE(list.ListRemoveAt(0), nullptr);
+  EXPECT_NE(list.ListRemoveAt(0), nullptr);
+  EXPECT_NE(list.ListRemoveAt(0), nullptr);
+  EXPECT_EQ(list.ListRemoveAt(0), nullptr);
+  EXPECT_EQ(removed, 2) << "the grid keeps one empty row";
+  EXPECT_EQ(list.NextTaskNumber(), 1004) << "numbers are not reused while the program runs";
+}
+
+TEST_F(TaskListTest, SortingByAColumnRemembersColumnAndDirection) {
+  TArhList list(TaskFile());
+  for (const char* description : {"b", "c", "a"}) {
+    auto task = NewTaskRecord();
+    task->Description = description;
+    list.ListAppend(std::move(task));
+  }
+  const CompareRowsFunction byDescription = [](const TArhRecord& a, const TArhRecord& b, int column,
+                                               bool sup) {
+    EXPECT_EQ(column, 4);
+    const int result = a.Description.compare(b.Description);
+    return sup ? -result : result;
+  };
+  const auto order = [&list] {
+    std::string text;
+    for (int i = 0; i < list.Count(); ++i)
+      text += list.Get(i)->Description;
+    return text;
+  };
+  list.SortTaskList(9, false, byDescription);
+  EXPECT_FALSE(list.Sort);
+  EXPECT_EQ(order(), "bca");
+  list.SortTaskList(4, false, byDescription);
+  EXPECT_TRUE(list.Sort);
+  EXPECT_EQ(list.Col, 4);
+  EXPECT_FALSE(list.SUP);
+  EXPECT_EQ(order(), "abc");
+  list.SUP = true;
+  list.ResortTaskList(byDescription);
+  EXPECT_EQ(order(), "cba");
+  list.Sort = false;
+  list.SUP = false;
+  list.ResortTaskList(byDescription);
+  EXPECT_EQ(order(), "cba");
+}
+
+}  // namespace
+}  // namespace zentrove::core
