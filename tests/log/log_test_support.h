@@ -1,0 +1,81 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/clock.h"
+#include "core/main_thread.h"
+#include "core/regional_format.h"
+#include "log/log.h"
+#include "platform/event_log.h"
+#include "support/sandbox.h"
+
+namespace zentrove::testing {
+
+// A log in the sandbox's configuration folder with day.month.year dates, a 24-hour clock, a fake
+// clock at 5 March 2024 14:07:09, the events and pane lines captured, and no main thread.
+class LogTest : public SandboxedTest {
+ protected:
+  struct Event {
+    platform::EventLevel level;
+    std::string text;
+  };
+
+  void SetUp() override {
+    SandboxedTest::SetUp();
+    core::RegionalFormats formats = core::CLocaleRegionalFormats();
+    formats.dateOrder = "DMY";
+    formats.shortDatePattern = "%d.%m.%Y";
+    formats.longTimePattern = "%H:%M:%S";
+    core::SetRegionalFormats(formats);
+    clock_.Set(core::EncodeDate(2024, 3, 5) + core::EncodeTime(14, 7, 9));
+    core::SetCurrentClock(&clock_);
+    core::SetCurrentMainThread(nullptr);
+    log::SetLogFolder(ConfigFolderText());
+    log::SetLogSettings(log::LogSettings{});
+    platform::SetEventSink([this](platform::EventLevel level, std::string_view text) {
+      std::lock_guard lock(mutex_);
+      events_.push_back(Event{level, std::string(text)});
+    });
+    log::SetLogSink([this](const std::string& line, std::int32_t colour) {
+      std::lock_guard lock(mutex_);
+      pane_.Insert(line, colour, log::GetLogSettings().MaxLogCount);
+    });
+    log::SetLogClearSink([this] {
+      std::lock_guard lock(mutex_);
+      pane_.Clear();
+    });
+  }
+
+  void TearDown() override {
+    log::SetLogSink({});
+    log::SetLogClearSink({});
+    platform::SetEventSink({});
+    core::SetCurrentMainThread(nullptr);
+    core::SetCurrentClock(nullptr);
+    log::SetLogSettings(log::LogSettings{});
+    core::SetRegionalFormats(core::CLocaleRegionalFormats());
+    SandboxedTest::TearDown();
+  }
+
+  std::string LogText() const { return ReadFile(log::LogFilePath()); }
+  std::string BackupText() const { return ReadFile(log::LogBackupPath()); }
+  std::vector<Event> Events() {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  log::LogPaneModel Pane() {
+    std::lock_guard lock(mutex_);
+    return pane_;
+  }
+
+  core::FakeClock clock_;
+
+ private:
+  std::mutex mutex_;
+  std::vector<Event> events_;
+  log::LogPaneModel pane_;
+};
+
+}  // namespace zentrove::testing
