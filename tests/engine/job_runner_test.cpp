@@ -236,7 +236,7 @@ TEST_F(JobRunnerTest, ExistingArchiveIsReplacedOrDeletedAsTheTaskSays) {
   EXPECT_EQ(seenAction_, ZipAction::Replace);
   EXPECT_TRUE(seenArchiveBefore_);
 
-  capture_->Clear();
+  ClearLines();
   WriteFile("target/Work20240305.zip", "old");
   SetModificationTime(ZipPath(), core::EncodeDate(2024, 3, 4) + core::EncodeTime(9, 30, 0));
   task.IfArhiveExistDeleteOld = true;
@@ -258,7 +258,7 @@ TEST_F(JobRunnerTest, ModesThatAreNotRegisteredFailWithAClearError) {
                           Line('E', "Unexpected error. Either source or archive folders are invalid[The built-in ZIP "
                                     "archiver is not available in this build]")));
 
-  capture_->Clear();
+  ClearLines();
   task.ArchiveOrCopy = 2;
   task.HostTxt = "ftp.test";
   task.FileMsk5_Prefix = "Remote";
@@ -303,7 +303,7 @@ TEST_F(JobRunnerTest, AnythingThrownOutsideTheBackupStepFailsTheRunOnly) {
   EXPECT_TRUE(Run(task).failed);
   EXPECT_EQ(Lines().back(), Line('E', "Unexpected error. Either source or archive folders are invalid[broken configuration]"));
 
-  capture_->Clear();
+  ClearLines();
   ClearRegisteredSteps();
   RegisterBackupStep(BackupStepKind::BuiltInZip, [](RunContext&) -> StepResult { throw 42; });
   WriteFile("src/a.txt", "hello");

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,6 +29,24 @@
 #include "support/sandbox.h"
 
 namespace zentrove::testing {
+
+// A clock whose sleeps return at once and tell a script how long the run has slept in all, so a
+// test can pause or stop the task at a given moment of a countdown.
+class ScriptedClock final : public core::Clock {
+ public:
+  explicit ScriptedClock(std::function<void(std::chrono::milliseconds slept)> script) : script_(std::move(script)) {}
+  core::TDateTime Now() const override { return core::EncodeDate(2024, 3, 5); }
+  std::chrono::steady_clock::time_point Steady() const override { return std::chrono::steady_clock::now(); }
+  void SleepFor(std::chrono::milliseconds duration) const override {
+    slept_ += duration;
+    script_(slept_);
+  }
+  std::chrono::milliseconds Slept() const { return slept_; }
+
+ private:
+  std::function<void(std::chrono::milliseconds)> script_;
+  mutable std::chrono::milliseconds slept_{0};
+};
 
 // Every line that reaches the log, as "1004 E text" (task 0 for general lines).
 class LogCapture {
@@ -141,6 +160,11 @@ class RunFixture : public SandboxedTest {
   }
 
   std::vector<std::string> Lines() const { return capture_->Lines(); }
+  // Forgets the lines so far, including those still on their way to the log file.
+  void ClearLines() {
+    log::FlushLog();
+    capture_->Clear();
+  }
 
   static std::string StartedLine() {
     return std::to_string(kTask) + " I Task started  [" + std::string(ZENTROVE_VERSION_TEXT) + "-" +
