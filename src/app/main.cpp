@@ -1,6 +1,73 @@
+#include <clocale>
 #include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
 
-int main() {
-  std::puts("Zentrove");
-  return 0;
+#include "core/cli.h"
+#include "core/main_thread.h"
+#include "core/startup.h"
+#include "core/user_interface.h"
+#include "engine/run_once.h"
+#include "platform/signals.h"
+#include "scheduler/schedule.h"
+
+namespace {
+
+using namespace zentrove;
+
+core::CliServices MakeCliServices() {
+  core::CliServices services;
+  // A command looks at the tasks as a running copy sees them between its starts: no start-up runs,
+  // no folder watchers, and the schedule's decisions are left to the running copy's log.
+  services.ScheduleNext = [](core::TArhRecord& task) {
+    scheduler::ScheduleContext context = scheduler::CurrentScheduleContext();
+    context.startupPass = false;
+    context.watchTask = {};
+    context.logLine = [](log::LogLevel, int, std::string_view) {};
+    scheduler::ScheduleNext(task, context);
+  };
+  services.NextStartText = [](const core::TArhRecord& task) { return scheduler::NextStartText(task); };
+  services.RunTaskOnce = [](core::TArhList& list, int taskNumber) {
+    return engine::RunTaskOnce(list, taskNumber);
+  };
+  return services;
+}
+
+core::StartupHooks MakeStartupHooks() {
+  core::StartupHooks hooks;
+  hooks.InstallScheduler = [](core::TArhList& list) { scheduler::InstallScheduleNext(list); };
+  return hooks;
+}
+
+// The headless program: the service, and every start without a desktop. The tray front end takes
+// this place when a display is present, once it exists.
+int RunHeadless(const std::vector<std::string>& arguments) {
+  // Before any other thread exists, so no thread takes the signals' default action.
+  platform::BlockSessionEndSignals();
+  const auto mainThread = core::MakeHeadlessMainThread();
+  const auto ui = core::MakeHeadlessUserInterface();
+  core::StartupFrontEnd frontEnd;
+  core::Application application(*mainThread, *ui, frontEnd, MakeStartupHooks());
+  const int exitCode = application.Run(arguments);
+  // Runs still in progress are not waited for, and they use the task list to the last moment, so the
+  // process ends here without tearing down the objects they share.
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(nullptr);
+  std::quick_exit(exitCode);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The regional date and time formats come from the locale; numbers keep the C form everywhere.
+  std::setlocale(LC_ALL, "");
+  std::setlocale(LC_NUMERIC, "C");
+  const std::vector<std::string> arguments(argv, argv + argc);
+  if (core::FindCliCommand(arguments) != core::CliCommand::None) {
+    return core::RunCli(arguments, std::cout, std::cerr, MakeCliServices());
+  }
+  return RunHeadless(arguments);
 }

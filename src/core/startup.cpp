@@ -1,0 +1,386 @@
+#include "core/startup.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <thread>
+
+#include "core/legacy_task_file.h"
+#include "core/regional_format.h"
+#include "core/text.h"
+#include "core/version.h"
+#include "log/log.h"
+#include "platform/environment.h"
+#include "platform/instance.h"
+#include "platform/process.h"
+#include "platform/signals.h"
+
+namespace zentrove::core {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::mutex g_flagsMutex;
+StartFlags g_flags;
+std::atomic<bool> g_exiting{false};
+
+constexpr std::chrono::milliseconds kLogoDuration{3000};
+constexpr std::string_view kApplicationTitle = "Zentrove";
+constexpr std::string_view kBackupSuffix = ".bak";
+// The first copy takes its lock a moment before it listens; a copy started at the same time retries
+// for this long before it gives up waking it.
+constexpr std::chrono::milliseconds kWakeRetryTime{1500};
+constexpr std::chrono::milliseconds kWakeRetryStep{20};
+
+std::string WithTrailingSlash(std::string folder) {
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+bool FileExists(const std::string& path) {
+  std::error_code ignored;
+  return fs::exists(path, ignored);
+}
+
+std::string ProcessTag() {
+  return " [" + std::string(VersionText()) + "-" + std::to_string(platform::CurrentProcessId()) + "]";
+}
+
+platform::SessionKind SessionKindOf(bool serviceMode) {
+  return serviceMode ? platform::SessionKind::Service : platform::SessionKind::Desktop;
+}
+
+// The running copy may still be between taking its lock and listening, or busy for a moment.
+void WakeRunningCopy(const std::string& sessionName) {
+  const auto deadline = std::chrono::steady_clock::now() + kWakeRetryTime;
+  for (;;) {
+    const platform::Status status = platform::AskRunningCopyToShow(sessionName);
+    if (status.Ok()) return;
+    const bool notListeningYet = status.Code() == ENOENT || status.Code() == ECONNREFUSED;
+    if (!notListeningYet || std::chrono::steady_clock::now() >= deadline) return;
+    std::this_thread::sleep_for(kWakeRetryStep);
+  }
+}
+
+}  // namespace
+
+// ---- Start flags ----
+
+bool IsStartSwitch(std::string_view argument) {
+  const std::string lower = ToLowerAscii(argument);
+  return lower == kServiceSwitch || lower == kLocalConfigSwitch;
+}
+
+StartFlags ReadStartFlags(const std::vector<std::string>& arguments) {
+  StartFlags flags;
+  for (const std::string& argument : arguments) {
+    const std::string lower = ToLowerAscii(argument);
+    if (lower == kServiceSwitch) flags.ServiceMode = true;
+    if (lower == kLocalConfigSwitch) flags.LocalConfig = true;
+  }
+  return flags;
+}
+
+void SetStartFlags(StartFlags flags) {
+  std::lock_guard lock(g_flagsMutex);
+  g_flags = flags;
+}
+
+StartFlags CurrentStartFlags() {
+  std::lock_guard lock(g_flagsMutex);
+  return g_flags;
+}
+
+bool ServiceMode() {
+  return CurrentStartFlags().ServiceMode;
+}
+bool LocalConfig() {
+  return CurrentStartFlags().LocalConfig;
+}
+
+// ---- Folders ----
+
+std::string ProgramFolder() {
+  return platform::ProgramFolder();
+}
+
+std::string ResolveConfigFolder(bool localConfig, const std::string& programFolder,
+                                const std::string& baseFolder) {
+  if (localConfig || baseFolder.empty()) return programFolder;
+  try {
+    std::error_code error;
+    const fs::path folder = fs::absolute(baseFolder, error);
+    if (error) return programFolder;
+    if (!fs::is_directory(folder, error)) {
+      if (!fs::create_directories(folder, error) || error) return programFolder;
+      // The folder holds the scrambled passwords of the tasks and options.
+      fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, error);
+    }
+    return WithTrailingSlash(folder.lexically_normal().string());
+  } catch (...) {
+    return programFolder;
+  }
+}
+
+std::string ConfigFolder() {
+  const std::string programFolder = ProgramFolder();
+  try {
+    return ResolveConfigFolder(LocalConfig(), programFolder, platform::ConfigBaseFolder());
+  } catch (...) {
+    return programFolder;
+  }
+}
+
+// ---- Migration ----
+
+bool IsMigratedFileName(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return false;
+  const std::string_view extension = name.substr(dot);
+  return extension == ".bpd" || extension == ".log" || extension == ".ini" || extension == ".bdy" ||
+         extension == ".emc";
+}
+
+bool MigrationNeeded(const std::string& programFolder, const std::string& configFolder) {
+  if (programFolder == configFolder) return false;
+  return FileExists(programFolder + kTaskFileName) && !FileExists(configFolder + kTaskFileName);
+}
+
+std::vector<std::string> MoveConfigurationFiles(const std::string& programFolder,
+                                                const std::string& configFolder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator it(programFolder, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (IsMigratedFileName(name)) names.push_back(name);
+  }
+  // The task list goes last: its presence in the configuration folder ends the migration for good,
+  // so a start that is cut short moves the rest the next time.
+  std::stable_partition(names.begin(), names.end(),
+                        [](const std::string& name) { return name != kTaskFileName; });
+
+  std::vector<std::string> moved;
+  for (const std::string& name : names) {
+    const std::string source = programFolder + name;
+    std::error_code copyError;
+    if (!fs::is_regular_file(source, copyError)) continue;
+    fs::copy_file(source, configFolder + name, fs::copy_options::overwrite_existing, copyError);
+    if (copyError) continue;
+    std::error_code renameError;
+    fs::rename(source, source + std::string(kBackupSuffix), renameError);
+    moved.push_back(name);
+  }
+  return moved;
+}
+
+std::string MigrationMessage(const std::string& configFolder) {
+  return "Old version of Zentrove is detected.\n\rAll configuration files are moved to: \n\r" + configFolder;
+}
+
+bool MigrateOldInstallation(const std::string& programFolder, const std::string& configFolder,
+                            UserInterface* ui) {
+  try {
+    if (!MigrationNeeded(programFolder, configFolder)) return false;
+    MoveConfigurationFiles(programFolder, configFolder);
+    if (ui != nullptr)
+      ui->ShowMessage(kMigrationTitle, MigrationMessage(configFolder), MessageIcon::Information);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+// ---- Texts ----
+
+std::string LoadingText() {
+  return "Loading..." + ProcessTag();
+}
+std::string SuccessfulEndText() {
+  return "Successful end of the program" + ProcessTag();
+}
+
+// ---- Language ----
+
+LanguageChoice ChooseLanguage(int storedLanguage, int localisationLanguage,
+                              const std::string& programFolder) {
+  LanguageChoice choice;
+  choice.Language =
+      storedLanguage == 0 || storedLanguage == kLanguageEnglishUk ? localisationLanguage : storedLanguage;
+  choice.HelpFile =
+      programFolder + std::string(choice.Language == kLanguageRussian ? kRussianHelpFileName : kHelpFileName);
+  return choice;
+}
+
+// ---- Memory ----
+
+bool WorkingSetNeedsTrim(std::optional<std::uint64_t> residentBytes) {
+  return residentBytes.value_or(kWorkingSetTrimThreshold + 1) > kWorkingSetTrimThreshold;
+}
+
+void TrimWorkingSet() {
+  try {
+    if (WorkingSetNeedsTrim(platform::ResidentSetBytes())) platform::TrimMemory();
+  } catch (...) {
+  }
+}
+
+// ---- Session end ----
+
+bool Exiting() {
+  return g_exiting.load();
+}
+void SetExiting(bool value) {
+  g_exiting.store(value);
+}
+
+bool EndsWithSession(SessionEnd kind, bool serviceMode) {
+  return kind == SessionEnd::Shutdown || !serviceMode;
+}
+
+// ---- Application ----
+
+Application::Application(MainThread& mainThread, UserInterface& ui, StartupFrontEnd& frontEnd,
+                         StartupHooks hooks)
+    : mainThread_(mainThread), ui_(ui), frontEnd_(frontEnd), hooks_(std::move(hooks)) {}
+
+Application::~Application() {
+  Shutdown();
+}
+
+int Application::Run(const std::vector<std::string>& arguments) {
+  SetStartFlags(ReadStartFlags(arguments));
+  SetCurrentMainThread(&mainThread_);
+  SetCurrentUserInterface(&ui_);
+  // Every date the program shows or logs uses the regional formats with "." between the fields.
+  LoadRegionalFormatsFromLocale();
+
+  if (const auto ended = CheckInstance()) return *ended;
+  WatchSessionEnd();
+
+  programFolder_ = ProgramFolder();
+  configFolder_ = ConfigFolder();
+  log::SetLogFolder(configFolder_);
+  MigrateOldInstallation(programFolder_, configFolder_, ServiceMode() ? nullptr : &ui_);
+
+  const EarlyOptions early = ReadEarlyOptions(OptionsFilePath(configFolder_));
+  if (early.ShowLogo) frontEnd_.ShowLogo(kLogoDuration);
+  const int localisationLanguage =
+      frontEnd_.StartLocalisation(kApplicationTitle, programFolder_, configFolder_);
+  const LanguageChoice language = ChooseLanguage(early.Language, localisationLanguage, programFolder_);
+  currentLanguage_ = language.Language;
+  frontEnd_.ApplyLanguage(language);
+
+  if (const auto ended = CreateMainWindow()) {
+    Shutdown();
+    return *ended;
+  }
+  frontEnd_.StartHidden();
+  const int exitCode = mainThread_.Run();
+  Shutdown();
+  return exitCode;
+}
+
+std::optional<int> Application::CheckInstance() {
+  const std::string sessionName = platform::SessionName(SessionKindOf(ServiceMode()));
+  instanceLock_ = std::make_unique<platform::InstanceLock>();
+  const auto outcome =
+      instanceLock_->TryAcquire(sessionName, [this] { mainThread_.Post([this] { HandleShowRequest(); }); });
+  if (!outcome) {
+    // Without the lock two copies could run the same tasks at once; refusing to start is safer.
+    std::cerr << "Zentrove: cannot check for another running copy: " << outcome.Message() << '\n';
+    instanceLock_.reset();
+    return 1;
+  }
+  if (*outcome == platform::InstanceLock::Outcome::AnotherCopyRuns) {
+    instanceLock_.reset();
+    WakeRunningCopy(sessionName);
+    return 0;
+  }
+  return std::nullopt;
+}
+
+void Application::WatchSessionEnd() {
+  auto watch = platform::WatchSessionEnd(
+      [this] { mainThread_.Post([this] { HandleSessionEnd(SessionEnd::Shutdown); }); },
+      [this] { mainThread_.Post([this] { HandleSessionEnd(SessionEnd::LogOff); }); });
+  if (watch) {
+    sessionEndWatch_ = std::move(*watch);
+  } else {
+    std::cerr << "Zentrove: cannot watch for the end of the session: " << watch.Message() << '\n';
+  }
+}
+
+std::optional<int> Application::CreateMainWindow() {
+  optionsFile_ = std::make_unique<IniFile>(OpenOptionsFile(configFolder_));
+  // A file that cannot be read gives the defaults, as a missing one does.
+  [[maybe_unused]] const bool loaded = optionsFile_->Load();
+  ProgramOptions options = LoadOptions(*optionsFile_);
+  frontEnd_.CreateMainWindow(options);
+  if (hooks_.LoadArchivers) hooks_.LoadArchivers(configFolder_);
+  SetCurrentOptions(options);
+  if (hooks_.ApplyAutostart) hooks_.ApplyAutostart(options.RunOnStartUp);
+  frontEnd_.ShowTrayIcon(options.ShowTryIcon);
+  if (hooks_.CreateRunServices) hooks_.CreateRunServices(*this);
+
+  log::AddLogLine(log::LogLevel::Information, 0, LoadingText());
+  if (ServiceMode()) log::AddLogLine(log::LogLevel::Information, 0, kServiceStartText);
+
+  tasks_ = std::make_unique<TArhList>(configFolder_ + kTaskFileName);
+  tasks_->SetView(frontEnd_.TaskView());
+  if (hooks_.InstallScheduler) hooks_.InstallScheduler(*tasks_);
+  if (LegacyConversionNeeded(programFolder_, tasks_->TaskFilePath())) {
+    // The converted list is loaded by the next start, as the user is told.
+    return ConvertLegacyTaskFile(*tasks_, programFolder_, options.TaskDefaults()) ? 0 : 1;
+  }
+  if (!tasks_->LoadTaskFile(options.TaskDefaults())) return 1;
+
+  const SortOrder sorting = LoadSortOrder(*optionsFile_);
+  tasks_->Sort = sorting.Sort;
+  tasks_->SUP = sorting.SUP;
+  if (sorting.Sort) {
+    if (const CompareRowsFunction compareRows = frontEnd_.CompareRows()) {
+      tasks_->SortTaskList(sorting.Col, sorting.SUP, compareRows);
+    }
+  }
+  if (hooks_.StartDispatcher) hooks_.StartDispatcher(*this);
+  return std::nullopt;
+}
+
+void Application::Close() {
+  if (closing_) return;
+  closing_ = true;
+  frontEnd_.MainWindowClosing();
+  log::AddLogLine(log::LogLevel::Information, 0, SuccessfulEndText());
+  Terminate(0);
+}
+
+void Application::Terminate(int exitCode) {
+  // Queued behind the lines already posted, so they reach the file before the loop ends.
+  mainThread_.Post([this, exitCode] { mainThread_.Quit(exitCode); });
+}
+
+void Application::HandleShowRequest() {
+  if (!closing_) ui_.ShowMainWindow();
+}
+
+void Application::HandleSessionEnd(SessionEnd kind) {
+  if (closing_ || !EndsWithSession(kind, ServiceMode())) return;
+  log::AddLogLine(log::LogLevel::Information, 0, kNormalShutdownText);
+  SetExiting(true);
+  Close();
+}
+
+void Application::Shutdown() {
+  if (hooks_.StopRunServices) {
+    hooks_.StopRunServices();
+    hooks_.StopRunServices = nullptr;
+  }
+  sessionEndWatch_.reset();
+  log::FlushLog();
+  if (instanceLock_) instanceLock_->Release();
+}
+
+}  // namespace zentrove::core
