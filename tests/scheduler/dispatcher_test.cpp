@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "core/clock.h"
-#include "core/regional_format.h"
 #include "scheduler/fake_main_thread.h"
+#include "scheduler/scheduler_test_util.h"
 #include "support/sandbox.h"
 
 namespace zentrove::scheduler {
@@ -20,9 +20,7 @@ using core::TArhRecord;
 using core::TDateTime;
 using log::LogLevel;
 
-TDateTime At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
-  return core::EncodeDate(year, month, day) + core::EncodeTime(hour, minute, second);
-}
+using testing::At;
 
 class RecordingUserInterface final : public core::UserInterface {
  public:
@@ -57,11 +55,6 @@ class DispatcherTest : public testing::SandboxedTest {
     logSettings.WriteToEventLog = false;
     log::SetLogSettings(logSettings);
     log::SetLogFolder(ConfigFolderText());
-    core::RegionalFormats formats = core::CLocaleRegionalFormats();
-    formats.dateOrder = "DMY";
-    formats.shortDatePattern = "%d.%m.%Y";
-    formats.longTimePattern = "%H:%M:%S";
-    core::SetRegionalFormats(formats);
     list = std::make_unique<core::TArhList>((ConfigDir() / "ArhTasks.bpd").string());
     clock.Set(At(2024, 3, 5, 8, 0, 30));
   }
@@ -71,7 +64,6 @@ class DispatcherTest : public testing::SandboxedTest {
     box.reset();
     EXPECT_TRUE(testing::WaitFor([] { return LiveNotifyThreads() == 0; }));
     list.reset();
-    core::SetRegionalFormats(core::CLocaleRegionalFormats());
     log::SetLogSettings(log::LogSettings{});
     SandboxedTest::TearDown();
   }
@@ -173,6 +165,7 @@ class DispatcherTest : public testing::SandboxedTest {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
   }
 
+  testing::PinnedRegionalFormats formats;
   testing::FakeMainThread main;
   core::FakeClock clock;
   RecordingUserInterface ui;

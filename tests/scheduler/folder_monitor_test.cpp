@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "core/datetime.h"
-#include "core/regional_format.h"
 #include "core/task_list.h"
 #include "scheduler/fake_main_thread.h"
 #include "scheduler/schedule.h"
+#include "scheduler/scheduler_test_util.h"
 #include "support/sandbox.h"
 
 namespace zentrove::scheduler {
@@ -203,9 +203,6 @@ class WaitingBoxTest : public FolderMonitorTest {
  protected:
   void SetUp() override {
     FolderMonitorTest::SetUp();
-    core::RegionalFormats formats = core::CLocaleRegionalFormats();
-    formats.longTimePattern = "%H:%M:%S";
-    core::SetRegionalFormats(formats);
     task.TaskNumber = 1007;
     task.ArhPeriod_PeriodID = 7;
     task.IsActive = true;
@@ -215,7 +212,6 @@ class WaitingBoxTest : public FolderMonitorTest {
   }
   void TearDown() override {
     box.reset();
-    core::SetRegionalFormats(core::CLocaleRegionalFormats());
     FolderMonitorTest::TearDown();
   }
 
@@ -240,7 +236,8 @@ class WaitingBoxTest : public FolderMonitorTest {
     ScheduleNext(t, context);
   }
 
-  core::TDateTime now = core::EncodeDate(2024, 3, 5) + core::EncodeTime(8, 0, 0);
+  testing::PinnedRegionalFormats formats;
+  core::TDateTime now = testing::At(2024, 3, 5, 8);
   TArhRecord task;
   std::unique_ptr<TWaitingBox> box;
   std::vector<std::string> lines;

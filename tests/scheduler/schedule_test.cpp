@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "core/datetime.h"
-#include "core/regional_format.h"
 #include "core/task_record.h"
+#include "scheduler/scheduler_test_util.h"
 
 namespace zentrove::scheduler {
 namespace {
@@ -18,9 +18,7 @@ using core::TArhRecord;
 using core::TDateTime;
 using log::LogLevel;
 
-TDateTime At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
-  return core::EncodeDate(year, month, day) + core::EncodeTime(hour, minute, second);
-}
+using testing::At;
 
 // Whole minutes since 1 January 2000, so expectations compare exactly and print readably.
 std::string Show(TDateTime value) {
@@ -41,15 +39,6 @@ struct Line {
 
 class ScheduleTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    core::RegionalFormats formats = core::CLocaleRegionalFormats();
-    formats.dateOrder = "DMY";
-    formats.shortDatePattern = "%d.%m.%Y";
-    formats.longTimePattern = "%H:%M:%S";
-    core::SetRegionalFormats(formats);
-  }
-  void TearDown() override { core::SetRegionalFormats(core::CLocaleRegionalFormats()); }
-
   ScheduleContext Ctx(TDateTime now) {
     ScheduleContext context;
     context.now = now;
@@ -86,6 +75,7 @@ class ScheduleTest : public ::testing::Test {
     return false;
   }
 
+  testing::PinnedRegionalFormats formats;
   std::vector<Line> lines;
   std::vector<int> watched;
 };
