@@ -147,16 +147,16 @@ void Enqueue(std::string line, std::int32_t colour) {
   }
 }
 
-std::vector<std::string> SplitLines(const std::string& content) {
+std::vector<std::string> SplitLines(std::string_view content) {
   std::vector<std::string> lines;
   std::size_t start = 0;
   while (start < content.size()) {
     std::size_t end = content.find('\n', start);
-    const bool last = end == std::string::npos;
+    const bool last = end == std::string_view::npos;
     if (last) end = content.size();
     std::size_t stop = end;
     if (stop > start && content[stop - 1] == '\r') --stop;
-    lines.emplace_back(content, start, stop - start);
+    lines.emplace_back(content.substr(start, stop - start));
     start = last ? end : end + 1;
   }
   return lines;
@@ -164,15 +164,6 @@ std::vector<std::string> SplitLines(const std::string& content) {
 
 std::string TaskTag(int taskNumber) {
   return "[" + std::to_string(taskNumber) + "]";
-}
-
-std::vector<std::string> TaskLinesOf(const std::string& content, int taskNumber) {
-  const std::string tag = TaskTag(taskNumber);
-  std::vector<std::string> kept;
-  for (std::string& line : SplitLines(content)) {
-    if (line.find(tag) != std::string::npos) kept.push_back(std::move(line));
-  }
-  return kept;
 }
 
 std::string ReadLogFile() {
@@ -209,7 +200,7 @@ std::int32_t LevelColour(LogLevel level, const LogSettings& settings) {
 void SetLogFolder(const std::string& folder) {
   std::lock_guard lock(g_settingsMutex);
   g_folder = folder;
-  g_folderSet = true;
+  g_folderSet = !folder.empty();
 }
 
 std::string LogFilePath() {
@@ -327,7 +318,7 @@ void ClearLog() {
 
 std::vector<std::string> TaskLogLines(int taskNumber) {
   try {
-    return TaskLinesOf(ReadLogFile(), taskNumber);
+    return TaskLinesIn(ReadLogFile(), taskNumber);
   } catch (...) {
     return {};
   }
@@ -346,33 +337,50 @@ std::string WriteTaskLogFile(int taskNumber) {
   return path;
 }
 
-TaskStatistics ReadTaskStatistics(int taskNumber) {
-  TaskStatistics result;
-  try {
-    // The page shows what it read from the log and leaves that snapshot as the scratch copy, so a
-    // copy left from an earlier look never shows lines the log no longer has.
-    const std::string content = ReadLogFile();
-    (void)platform::WriteFileAtomically(StatisticsCopyPath(), content);
-    const LogSettings settings = GetLogSettings();
-    LogPaneModel view;
-    for (std::string& line : TaskLinesOf(content, taskNumber)) {
-      std::int32_t colour = 0;
-      if (line.find("[I]") != std::string::npos) {
-        colour = settings.ColorInfo;
-      } else if (line.find("[E]") != std::string::npos) {
-        colour = settings.ColorError;
-      } else if (line.find("[W]") != std::string::npos) {
-        colour = settings.ColorWarnings;
-      }
-      view.InsertUnlimited(std::move(line), colour);
-    }
-    result.lines.assign(view.Lines().begin(), view.Lines().end());
-  } catch (...) {
-    result.lines.clear();
+std::vector<std::string> TaskLinesIn(std::string_view logText, int taskNumber) {
+  const std::string tag = TaskTag(taskNumber);
+  std::vector<std::string> kept;
+  for (std::string& line : SplitLines(logText)) {
+    if (line.find(tag) != std::string::npos) kept.push_back(std::move(line));
   }
+  return kept;
+}
+
+TaskStatistics TaskStatisticsIn(std::string_view logText, int taskNumber, const LogSettings& settings) {
+  LogPaneModel view;
+  for (std::string& line : TaskLinesIn(logText, taskNumber)) {
+    std::int32_t colour = 0;
+    if (line.find("[I]") != std::string::npos) {
+      colour = settings.ColorInfo;
+    } else if (line.find("[E]") != std::string::npos) {
+      colour = settings.ColorError;
+    } else if (line.find("[W]") != std::string::npos) {
+      colour = settings.ColorWarnings;
+    }
+    view.InsertUnlimited(std::move(line), colour);
+  }
+  TaskStatistics result;
+  result.lines.assign(view.Lines().begin(), view.Lines().end());
   result.found = !result.lines.empty();
   if (!result.found) result.lines.push_back(LogPaneLine{std::string(kNoTaskEntriesText), 0});
   return result;
+}
+
+TaskStatistics ReadTaskStatistics(int taskNumber) {
+  std::string content;
+  try {
+    content = ReadLogFile();
+    // The page shows what it read from the log and leaves that snapshot as the scratch copy, so a
+    // copy left from an earlier look never shows lines the log no longer has.
+    (void)platform::WriteFileAtomically(StatisticsCopyPath(), content);
+  } catch (...) {
+    content.clear();
+  }
+  try {
+    return TaskStatisticsIn(content, taskNumber, GetLogSettings());
+  } catch (...) {
+    return TaskStatistics{{LogPaneLine{std::string(kNoTaskEntriesText), 0}}, false};
+  }
 }
 
 }  // namespace zentrove::log

@@ -45,6 +45,7 @@ inline constexpr std::string_view kLogClearedText = "Log is cleared";
 inline constexpr std::string_view kNoTaskEntriesText = "No log entries was found for this task";
 
 // Where Zentrove.log lives (a folder ending in "/"); Zentrove.lbk and the scratch files sit beside it.
+// Until it is set, or after it is set empty, that is the configuration base folder.
 void SetLogFolder(const std::string& folder);
 std::string LogFilePath();
 std::string LogBackupPath();
@@ -86,6 +87,8 @@ void ClearLog();
 
 // Every line of the log file that contains "[" + number + "]", in file order.
 std::vector<std::string> TaskLogLines(int taskNumber);
+// The same selection from a log's text; lines may end in CR LF or LF alone.
+std::vector<std::string> TaskLinesIn(std::string_view logText, int taskNumber);
 // Writes TaskLogLines(taskNumber) to Zentrove.lg~ (CR LF ends) for viewing and returns its path. The
 // file is written even when the log cannot be read.
 std::string WriteTaskLogFile(int taskNumber);
@@ -98,5 +101,7 @@ struct TaskStatistics {
   bool found = false;
 };
 TaskStatistics ReadTaskStatistics(int taskNumber);
+// The same from a log's text, coloured with the given settings.
+TaskStatistics TaskStatisticsIn(std::string_view logText, int taskNumber, const LogSettings& settings);
 
 }  // namespace zentrove::log

@@ -54,6 +54,7 @@ class LogTest : public SandboxedTest {
     platform::SetEventSink({});
     core::SetCurrentMainThread(nullptr);
     core::SetCurrentClock(nullptr);
+    log::SetLogFolder("");
     log::SetLogSettings(log::LogSettings{});
     core::SetRegionalFormats(core::CLocaleRegionalFormats());
     SandboxedTest::TearDown();
