@@ -18,8 +18,9 @@ namespace zentrove::engine {
 namespace {
 
 constexpr std::string_view kAllFilesMask = "*.*";
-// Entries between two polls of the stop request; a folder of 50,000 files still polls often.
-constexpr std::size_t kStopPollInterval = 256;
+// Entries between two polls of the stop request. Reading archive marks on a slow network mount may
+// take milliseconds per file, so the interval stays small.
+constexpr std::size_t kStopPollInterval = 32;
 
 char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -173,10 +174,11 @@ class Walker {
   using Visitor = std::function<bool(SourceEntry&&)>;
   using FolderVisitor = std::function<void(SourceEntry&&)>;
 
-  Walker(const SourceSelection& selection, const WalkControl& control, Visitor visitor,
+  Walker(const SourceSelection& selection, const WalkControl& control, bool readArchiveMarks, Visitor visitor,
          FolderVisitor folderVisitor)
       : selection_(selection),
         control_(control),
+        readArchiveMarks_(readArchiveMarks || selection.OnlyArchiveMarked()),
         visitor_(std::move(visitor)),
         folderVisitor_(std::move(folderVisitor)) {}
 
@@ -307,8 +309,11 @@ class Walker {
     } else if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
       return true;
     }
-    if (selection_.OnlyArchiveMarked() && !platform::IsArchiveAttributeSet(path_)) return true;
     SourceEntry file;
+    if (readArchiveMarks_) {
+      file.archiveMarked = platform::IsArchiveAttributeSet(path_);
+      if (!file.archiveMarked && selection_.OnlyArchiveMarked()) return true;
+    }
     file.path = path_;
     file.kind = type == DT_LNK ? EntryKind::LinkToFile : EntryKind::File;
     file.size = static_cast<std::uint64_t>(st.st_size);
@@ -319,6 +324,7 @@ class Walker {
 
   const SourceSelection& selection_;
   const WalkControl& control_;
+  const bool readArchiveMarks_;
   Visitor visitor_;
   FolderVisitor folderVisitor_;
   std::string path_;
@@ -477,7 +483,7 @@ SelectedSources SourceSelection::Select(const WalkControl& control, const Select
     };
   }
   Walker walker(
-      *this, control,
+      *this, control, options.readArchiveMarks,
       [&](SourceEntry&& file) {
         if (dedupe && !seenFiles.insert(file.path).second) return true;
         result.totalBytes += file.size;
@@ -492,7 +498,7 @@ SelectedSources SourceSelection::Select(const WalkControl& control, const Select
 
 bool SourceSelection::AnyFileQualifies(const WalkControl& control) const {
   bool found = false;
-  Walker walker(*this, control, [&found](SourceEntry&&) { return !(found = true); }, {});
+  Walker walker(*this, control, false, [&found](SourceEntry&&) { return !(found = true); }, {});
   walker.Run();
   return found;
 }

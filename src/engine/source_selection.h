@@ -84,8 +84,9 @@ struct SourceEntry {
   std::uint64_t size = 0;
   std::int64_t mtimeNs = 0;    // nanoseconds since 1 January 1970 UTC
   std::size_t item = 0;        // index of the include item that selected it
-  // The archive mark as the walk saw it. Only read when the selection takes marked files only;
-  // otherwise true, which is always safe (clearing a clear mark rewrites the same mark).
+  // The archive mark as the walk saw it: read when the selection takes marked files only or the
+  // caller asked for it (SelectOptions::readArchiveMarks); otherwise true, which is always safe
+  // (clearing a clear mark rewrites the same mark).
   bool archiveMarked = true;
 };
 
@@ -107,6 +108,9 @@ struct SelectOptions {
   // Also list every folder below a base folder that the walk enters (for stored folder entries, so
   // empty folders survive).
   bool collectFolders = false;
+  // Read the archive mark of every selected file even when all files are taken, for callers that
+  // clear it only where it was set.
+  bool readArchiveMarks = false;
 };
 
 struct SelectedSources {

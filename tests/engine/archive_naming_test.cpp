@@ -149,16 +149,5 @@ TEST(Macros, EveryMacroIgnoringCaseInOnePass) {
   EXPECT_EQ(ApplyMacros("", values), "");
 }
 
-TEST(Macros, ValuesComeFromTheTask) {
-  core::TArhRecord task;
-  task.TaskNumber = 1001;
-  task.FileSourceMask = "/data/*.*";
-  task.Description = "Docs";
-  task.FileMsk_Prefix = "P";
-  const MacroValues values = MacroValuesOf(task, "/b/P.zip", "/var/tmp/");
-  EXPECT_EQ(ApplyMacros("[Num];[Source];[Description];[Prefix];[ZipName];[TmpPath]", values),
-            "1001;/data/*.*;Docs;P;/b/P.zip;/var/tmp/");
-}
-
 }  // namespace
 }  // namespace zentrove::engine

@@ -178,6 +178,8 @@ TEST_F(SourceSelectionTest, AFolderNamedAloneOrWithSlashStandsForAllItsFiles) {
   MakeDataTree();
   EXPECT_EQ(Paths(Settings(Root(), "", false)), (std::vector<std::string>{"/data/a.txt", "/data/readme"}));
   EXPECT_EQ(Paths(Settings(Root() + "/", "", false)), (std::vector<std::string>{"/data/a.txt", "/data/readme"}));
+  // A single file item does not take files of the same name in subfolders.
+  WriteFile("data/Sub/a.txt", "deeper");
   EXPECT_EQ(Paths(Settings(Root() + "/a.txt")), (std::vector<std::string>{"/data/a.txt"}));
 }
 
@@ -325,6 +327,17 @@ TEST_F(BackupKindTest, DifferentialTakesTheSameFilesTwice) {
   EXPECT_EQ(Run(differential), (std::vector<std::string>{"a.txt"}));
 }
 
+TEST_F(BackupKindTest, MarksAreReportedWhenAskedFor) {
+  (void)Run(Task(true, false));
+  Touch("b.txt", "changed");
+  SelectOptions options;
+  options.readArchiveMarks = true;
+  const auto files = SourceSelection::FromTask(Task(false, false)).Select({}, options).files;
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_FALSE(files[0].archiveMarked);
+  EXPECT_TRUE(files[1].archiveMarked);
+}
+
 TEST_F(BackupKindTest, FullKindsTakeEverythingAndOnlyOneClears) {
   EXPECT_EQ(Run(Task(false, false)), (std::vector<std::string>{"a.txt", "b.txt"}));
   EXPECT_TRUE(platform::IsArchiveAttributeSet(Root() + "/a.txt"));
@@ -353,18 +366,6 @@ TEST(StoredPaths, FullPathWithoutRootAndNetworkShare) {
   EXPECT_EQ(StoredFolder("//server/", sources, rule), "");
   EXPECT_EQ(StoredFolder("/a/../../b/./c/", sources, rule), "a/b/c/");
   EXPECT_EQ(StoredPath("/data/Sub/a.doc", sources, StoredPathRule::NamesOnly), "a.doc");
-}
-
-TEST(StoredPaths, RuleFollowsTheTaskFlags) {
-  core::TArhRecord task;
-  task.SavePath = false;
-  task.StoreEmptyFolders = false;
-  EXPECT_EQ(StoredPathRuleOf(task), StoredPathRule::NamesOnly);
-  task.StoreEmptyFolders = true;
-  task.StoreFullPathOnCopy = false;
-  EXPECT_EQ(StoredPathRuleOf(task), StoredPathRule::RelativeToSources);
-  task.StoreFullPathOnCopy = true;
-  EXPECT_EQ(StoredPathRuleOf(task), StoredPathRule::FullPathWithoutRoot);
 }
 
 TEST_F(SourceSelectionTest, TwoIncludeItemsGiveTheSourceFolderList) {
