@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <exception>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -102,18 +103,32 @@ TZipThread::TZipThread(core::TArhList& list, core::TArhRecord& task, core::TDate
                        std::function<void(const RunOutcome& outcome)> onFinished)
     : list_(list), task_(task), startTime_(startTime), onFinished_(std::move(onFinished)) {}
 
-void TZipThread::Start(std::unique_ptr<TZipThread> thread) {
+namespace {
+
+void WorkerEnded() {
+  std::lock_guard lock(g_workersMutex);
+  --g_activeWorkers;
+  g_workersDone.notify_all();
+}
+
+}  // namespace
+
+bool TZipThread::Start(std::unique_ptr<TZipThread> thread) {
   {
     std::lock_guard lock(g_workersMutex);
     ++g_activeWorkers;
   }
-  std::thread([worker = std::move(thread)]() mutable {
-    worker->Execute();
-    worker.reset();
-    std::lock_guard lock(g_workersMutex);
-    --g_activeWorkers;
-    g_workersDone.notify_all();
-  }).detach();
+  try {
+    std::thread([worker = std::move(thread)]() mutable {
+      worker->Execute();
+      worker.reset();
+      WorkerEnded();
+    }).detach();
+    return true;
+  } catch (...) {
+    WorkerEnded();
+    return false;
+  }
 }
 
 void TZipThread::Execute() {
@@ -308,6 +323,21 @@ void SetActionFromTask(TArhVCLZip& zip) {
   }
 }
 
+// Whether discarding ZipName would discard one of the source folders too.
+bool HoldsSourceFolder(const TArhVCLZip& zip) {
+  if (!IsExistingFolder(zip.ZipName)) return false;
+  const auto canonical = [](const std::string& path) {
+    std::error_code ignored;
+    const auto resolved = std::filesystem::weakly_canonical(path, ignored);
+    return WithoutTrailingSlash(resolved.empty() ? path : resolved.string()) + "/";
+  };
+  const std::string backup = canonical(zip.ZipName);
+  for (const std::string& folder : zip.SourceFolders) {
+    if (!folder.empty() && core::StartsWith(canonical(folder), backup)) return true;
+  }
+  return false;
+}
+
 void OpenFullBackupLog(TArhVCLZip& zip) {
   try {
     const std::string path = FullBackupLogPath(zip.Task, zip.ZipName);
@@ -374,7 +404,13 @@ StepResult TZipThread::BackupPhase(TArhVCLZip& zip) {
     if (PathExists(zip.ZipName)) {
       const std::string description = FileDescription(zip.ZipName);
       AddLogLine(LogLevel::Warning, number, "The archive file (" + description + ") already exists");
-      if (task.IfArhiveExistDeleteOld) {
+      if (task.IfArhiveExistDeleteOld && HoldsSourceFolder(zip)) {
+        // A backup folder that holds the sources (the Target itself in copy mode, say) would take
+        // them with it; updating it loses nothing.
+        AddLogLine(LogLevel::Warning, number,
+                   "The archive file (" + description + ") holds source folders and will not be deleted");
+        SetActionFromTask(zip);
+      } else if (task.IfArhiveExistDeleteOld) {
         AddLogLine(LogLevel::Warning, number,
                    "The archive file (" + description + ") will be deleted and new archive will be created");
         zip.Action = ZipAction::Update;
@@ -510,7 +546,21 @@ bool StartRun(core::TArhList& list, core::TArhRecord& task, core::TDateTime star
     task.SendZip = false;
     task.UseInnerZip = true;
   }
-  TZipThread::Start(std::make_unique<TZipThread>(list, task, startTime, std::move(onFinished)));
+  auto onFinishedShared = std::make_shared<std::function<void(const RunOutcome&)>>(std::move(onFinished));
+  auto forward = [onFinishedShared](const RunOutcome& outcome) {
+    if (*onFinishedShared) (*onFinishedShared)(outcome);
+  };
+  if (TZipThread::Start(std::make_unique<TZipThread>(list, task, startTime, forward))) return true;
+
+  // Without a worker the run still has to end, or the task would stay started for good.
+  ThreadRec rec;
+  rec.list = &list;
+  rec.task = &task;
+  rec.startTime = startTime;
+  rec.errorText = "The worker thread cannot be started";
+  rec.zip = std::make_unique<TArhVCLZip>(task);
+  rec.onFinished = forward;
+  FinishRun(rec);
   return true;
 }
 

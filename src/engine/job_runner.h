@@ -79,8 +79,9 @@ class TZipThread {
   TZipThread(core::TArhList& list, core::TArhRecord& task, core::TDateTime startTime,
              std::function<void(const RunOutcome& outcome)> onFinished);
 
-  // Starts the thread; from then on the thread owns itself.
-  static void Start(std::unique_ptr<TZipThread> thread);
+  // Starts the thread; from then on the thread owns itself. False when the system refused a thread;
+  // the worker is then released.
+  [[nodiscard]] static bool Start(std::unique_ptr<TZipThread> thread);
 
   // The run's phases in order; ends by handing its ThreadRec to the main thread.
   void Execute();
@@ -100,8 +101,9 @@ class TZipThread {
 };
 
 // Main thread. Marks the task started, clears its run state and starts its TZipThread; FinishRun
-// runs on the main thread once the worker has finished, then `onFinished`. False when no worker was
-// started because the program is closing.
+// runs on the main thread once the worker has finished, then `onFinished`. False when nothing was
+// started because the program is closing; when the system refuses a thread the run is finished at
+// once as a failure.
 bool StartRun(core::TArhList& list, core::TArhRecord& task, core::TDateTime startTime,
               std::function<void(const RunOutcome& outcome)> onFinished = {});
 

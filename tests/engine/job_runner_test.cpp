@@ -248,6 +248,26 @@ TEST_F(JobRunnerTest, ExistingArchiveIsReplacedOrDeletedAsTheTaskSays) {
   EXPECT_FALSE(seenArchiveBefore_);
 }
 
+TEST_F(JobRunnerTest, BackupFolderHoldingTheSourcesIsUpdatedInsteadOfDeleted) {
+  RegisterBackupStep(BackupStepKind::Copy, [](RunContext& run) {
+    EXPECT_EQ(run.Action, ZipAction::Update);
+    return StepResult{true, 1};
+  });
+  auto& task = AddTask();
+  const auto source = WriteFile("src/a.txt", "hello");
+  task.ArchiveOrCopy = 1;
+  task.Target = Sandbox().string();
+  task.FileMsk_Prefix.clear();
+  task.FileMsk_ArhDateFormat.clear();
+  task.IfArhiveExistDeleteOld = true;
+
+  EXPECT_FALSE(Run(task).failed);
+  const std::string folder = Sandbox().string();
+  EXPECT_EQ(Lines().at(3), Line('W', "The archive file (" + folder + ") holds source folders and will not be deleted"));
+  EXPECT_EQ(Lines().at(4), Line('W', "The Archive (" + folder + ") will be updated"));
+  EXPECT_TRUE(std::filesystem::exists(source));
+}
+
 TEST_F(JobRunnerTest, ModesThatAreNotRegisteredFailWithAClearError) {
   auto& task = AddTask();
   WriteFile("src/a.txt", "hello");
