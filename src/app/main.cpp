@@ -12,6 +12,7 @@
 #include "engine/run_once.h"
 #include "platform/signals.h"
 #include "scheduler/schedule.h"
+#include "scheduler/scheduler_runtime.h"
 
 namespace {
 
@@ -35,9 +36,10 @@ core::CliServices MakeCliServices() {
   return services;
 }
 
-core::StartupHooks MakeStartupHooks() {
+core::StartupHooks MakeStartupHooks(scheduler::SchedulerRuntime& scheduler) {
   core::StartupHooks hooks;
-  hooks.InstallScheduler = [](core::TArhList& list) { scheduler::InstallScheduleNext(list); };
+  // The waiter list, the sampler, the dispatcher and its timer, in the program's start order.
+  scheduler.AddTo(hooks);
   return hooks;
 }
 
@@ -49,7 +51,8 @@ int RunHeadless(const std::vector<std::string>& arguments) {
   const auto mainThread = core::MakeHeadlessMainThread();
   const auto ui = core::MakeHeadlessUserInterface();
   core::StartupFrontEnd frontEnd;
-  core::Application application(*mainThread, *ui, frontEnd, MakeStartupHooks());
+  scheduler::SchedulerRuntime scheduler;
+  core::Application application(*mainThread, *ui, frontEnd, MakeStartupHooks(scheduler));
   const int exitCode = application.Run(arguments);
   // Runs still in progress are not waited for, and they use the task list to the last moment, so the
   // process ends here without tearing down the objects they share.

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "core/regional_format.h"
-#include "platform/process.h"
+#include "core/startup.h"
 
 namespace zentrove::scheduler {
 
@@ -30,12 +30,6 @@ bool IsTimeScheduleKind(int kind) {
 }
 
 }  // namespace
-
-void TrimWorkingSet() {
-  // When the size cannot be read the trim is done all the same.
-  const std::uint64_t resident = platform::ResidentSetBytes().value_or(kTrimThresholdBytes + 1);
-  if (resident > kTrimThresholdBytes) platform::TrimMemory();
-}
 
 Dispatcher::Dispatcher(DispatcherServices services) : services_(std::move(services)) {}
 
@@ -236,7 +230,7 @@ void Dispatcher::DispatcherTick() {
       if (services_.trimWorkingSet) {
         services_.trimWorkingSet();
       } else {
-        TrimWorkingSet();
+        core::TrimWorkingSet();
       }
     } catch (...) {
     }

@@ -26,8 +26,6 @@ namespace zentrove::scheduler {
 inline constexpr std::chrono::milliseconds kDispatcherInterval{2100};
 // A scheduled run this late is skipped unless the task makes up missed runs.
 inline constexpr int kLateRunSeconds = 600;
-// The working set above which an idle program hands memory back.
-inline constexpr std::uint64_t kTrimThresholdBytes = 11000000;
 
 // The advance notice's window: its caption, its text and when it closes itself.
 struct NotificationWindowRequest {
@@ -70,7 +68,7 @@ struct DispatcherServices {
   // The tray icon: its hint, and the end of its animation.
   std::function<void(const std::string& hint)> trayHint;
   std::function<void()> stopTrayAnimation;
-  // TrimWorkingSet.
+  // core::TrimWorkingSet.
   std::function<void()> trimWorkingSet;
   // Ends the program at once (the main thread's Quit).
   std::function<void()> terminate;
@@ -146,8 +144,5 @@ class Dispatcher {
   // their own run has ended.
   std::set<int> pendingFollowOn_;
 };
-
-// Hands memory back to the system when the process holds more than kTrimThresholdBytes.
-void TrimWorkingSet();
 
 }  // namespace zentrove::scheduler

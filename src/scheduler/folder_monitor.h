@@ -153,6 +153,10 @@ class TWaitingBox {
   void WatchTask(core::TArhRecord& task);
   void UnwatchTask(core::TArhRecord& task);
 
+  // The list that repaints and stores a task whose folders changed; it may come after the waiter
+  // list, which the program creates before the task list.
+  void SetList(core::TArhList* list) { services_.list = list; }
+
   int Count() const { return static_cast<int>(waiters_.size()); }
   // nullptr when the task has no waiter.
   const TWaitTasksRecord* WaiterOf(const core::TArhRecord& task) const;

@@ -1,0 +1,70 @@
+#include "scheduler/scheduler_runtime.h"
+
+#include <gtest/gtest.h>
+
+#include "core/startup.h"
+#include "core/task_list.h"
+#include "scheduler/fake_main_thread.h"
+#include "support/sandbox.h"
+
+namespace zentrove::scheduler {
+namespace {
+
+class SchedulerRuntimeTest : public testing::SandboxedTest {
+ protected:
+  void SetUp() override {
+    SandboxedTest::SetUp();
+    log::LogSettings settings;
+    settings.WriteToEventLog = false;
+    log::SetLogSettings(settings);
+    log::SetLogFolder(ConfigFolderText());
+  }
+  void TearDown() override {
+    EXPECT_TRUE(testing::WaitFor([] { return LiveNotifyThreads() == 0; }));
+    log::SetLogSettings(log::LogSettings{});
+    SandboxedTest::TearDown();
+  }
+
+  testing::FakeMainThread main;
+  std::unique_ptr<core::UserInterface> ui = core::MakeHeadlessUserInterface();
+  core::StartupFrontEnd frontEnd;
+};
+
+TEST_F(SchedulerRuntimeTest, HooksFollowTheProgramsStartOrder) {
+  SchedulerRuntime runtime;
+  core::StartupHooks hooks;
+  runtime.AddTo(hooks);
+  ASSERT_TRUE(hooks.CreateRunServices && hooks.InstallScheduler && hooks.StartDispatcher &&
+              hooks.StopRunServices);
+  core::Application application(main, *ui, frontEnd);
+
+  hooks.CreateRunServices(application);
+  ASSERT_NE(runtime.WaitingBox(), nullptr);
+  core::TArhList list((ConfigDir() / "ArhTasks.bpd").string());
+  hooks.InstallScheduler(list);
+  ASSERT_NE(runtime.GetDispatcher(), nullptr);
+
+  // Loading schedules through the dispatcher, which registers the watcher of a kind-7 task.
+  auto task = core::NewTaskRecord();
+  task->TaskNumber = 1001;
+  task->IsActive = true;
+  task->ArhPeriod_PeriodID = 7;
+  task->FileSourceMask = MakeDir("src").string() + "/";
+  core::TArhRecord& added = *list.ListAppend(std::move(task));
+  list.ScheduleNext(added);
+  EXPECT_TRUE(added.Monitoring);
+  EXPECT_TRUE(engine::CurrentRunHooks().FollowOn);
+
+  hooks.StartDispatcher(application);
+  EXPECT_TRUE(runtime.GetDispatcher()->TimerEnabled());
+  EXPECT_EQ(main.TimerCount(), 1u);
+
+  hooks.StopRunServices();
+  EXPECT_FALSE(added.Monitoring);
+  EXPECT_EQ(main.TimerCount(), 0u);
+  EXPECT_FALSE(engine::CurrentRunHooks().FollowOn);
+  EXPECT_EQ(runtime.GetDispatcher(), nullptr);
+}
+
+}  // namespace
+}  // namespace zentrove::scheduler
