@@ -1,0 +1,92 @@
+#pragma once
+
+// Compression of entry data on a small pool of threads. A file is cut into chunks of at most
+// kChunkSize bytes; each chunk is deflated on its own with the 32 KiB before it as preset
+// dictionary and ends on a byte boundary (sync flush), the last one with the final block, so the
+// chunks laid end to end form one valid deflate stream. Their CRCs are joined with crc32_combine.
+// Memory stays bounded by the number of chunks in flight, whatever the file sizes.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/zip/zip_source.h"
+
+namespace zentrove::engine::zip {
+
+inline constexpr std::size_t kChunkSize = 1024 * 1024;
+inline constexpr std::size_t kDictionarySize = 32 * 1024;
+
+// Encryption done on the worker for an entry that is one chunk: its CRC is known before the
+// encryption header is made, and the key derivation runs in parallel with other entries.
+struct ChunkEncryption {
+  enum class Scheme { None, Pkware, Aes };
+  Scheme Kind = Scheme::None;
+  std::string Password;
+  int AesStrength = 0;
+};
+
+// What the chunks of one entry share.
+struct ChunkSource {
+  explicit ChunkSource(int fd) : File(fd) {}
+  SourceFile File;
+  bool SingleChunk = false;
+  ChunkEncryption Encryption;  // only for a single-chunk entry
+  // Set once the entry is complete or dropped, so chunks still queued skip their work.
+  std::atomic<bool> Abandoned{false};
+};
+
+struct Chunk {
+  std::shared_ptr<ChunkSource> Source;
+  uint64_t Offset = 0;
+  std::size_t Length = 0;
+  bool Last = false;  // the last chunk of the file as planned
+
+  // Results, valid once Done is set.
+  std::vector<unsigned char> Data;  // the bytes for the archive
+  uint32_t Crc = 0;                 // of the bytes read
+  uint64_t BytesRead = 0;
+  bool ShortRead = false;  // the file ended early; this chunk then ends the stream
+  bool Stored = false;     // a single chunk kept as it was because deflate did not make it smaller
+  int ReadError = 0;
+  std::string Fatal;  // a failure that ends the whole archive
+  std::atomic<bool> Done{false};
+};
+
+class ChunkCompressor {
+ public:
+  // level 0 stores; 1..9 deflate.
+  ChunkCompressor(unsigned threads, int level, const std::atomic<bool>& cancel);
+  ~ChunkCompressor();
+  ChunkCompressor(const ChunkCompressor&) = delete;
+  ChunkCompressor& operator=(const ChunkCompressor&) = delete;
+
+  void Submit(std::shared_ptr<Chunk> chunk);
+  // A count that grows with every finished chunk; wait on it with WaitForChange.
+  uint64_t Finished() const { return finished_.load(); }
+  void WaitForChange(uint64_t seen, std::chrono::milliseconds timeout);
+
+ private:
+  struct Worker;
+  void Run();
+  void Process(Worker& worker, Chunk& chunk);
+
+  const int level_;
+  const std::atomic<bool>& cancel_;
+  std::mutex mutex_;
+  std::condition_variable work_;
+  std::condition_variable progress_;
+  std::deque<std::shared_ptr<Chunk>> queue_;
+  std::atomic<uint64_t> finished_{0};
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace zentrove::engine::zip

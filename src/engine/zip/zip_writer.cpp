@@ -1,0 +1,953 @@
+#include "engine/zip/zip_writer.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "engine/zip/zip_compress.h"
+#include "engine/zip/zip_crypto.h"
+#include "engine/zip/zip_format.h"
+#include "engine/zip/zip_names.h"
+#include "engine/zip/zip_output.h"
+#include "engine/zip/zip_reader.h"
+#include "engine/zip/zip_source.h"
+
+namespace zentrove::engine::zip {
+
+namespace {
+
+using namespace format;
+
+// Files from this size on get Zip64 fields in their local header. The margin below 4 GiB covers
+// what deflate and encryption may add, since the header is written before the data.
+constexpr uint64_t kZip64Threshold = 0xFF000000ull;
+constexpr std::size_t kCopyBlock = 64 * 1024;
+constexpr std::size_t kMaxPending = 256;
+
+struct CentralRecord {
+  uint16_t VersionMadeBy = 0;
+  uint16_t VersionNeeded = 0;
+  uint16_t Flags = 0;
+  uint16_t Method = 0;
+  uint16_t Time = 0;
+  uint16_t Date = 0;
+  uint32_t Crc = 0;
+  uint64_t CompressedSize = 0;
+  uint64_t UncompressedSize = 0;
+  uint64_t Offset = 0;
+  uint16_t Internal = 0;
+  uint32_t External = 0;
+  std::string Name;
+  std::string Extra;  // without a Zip64 field; that is added here as needed
+  std::string Comment;
+  bool ForceZip64Sizes = false;  // the local header has Zip64 sizes, so the directory has them too
+};
+
+std::optional<std::string> SerializeCentral(const CentralRecord& r) {
+  const bool bigUsize = r.ForceZip64Sizes || r.UncompressedSize >= kMax32;
+  const bool bigCsize = r.ForceZip64Sizes || r.CompressedSize >= kMax32;
+  const bool bigOffset = r.Offset >= kMax32;
+  std::string extra;
+  if (bigUsize || bigCsize || bigOffset) {
+    Put16(extra, kExtraZip64);
+    Put16(extra, static_cast<uint16_t>(8 * (bigUsize + bigCsize + bigOffset)));
+    if (bigUsize) Put64(extra, r.UncompressedSize);
+    if (bigCsize) Put64(extra, r.CompressedSize);
+    if (bigOffset) Put64(extra, r.Offset);
+  }
+  const bool zip64 = !extra.empty();
+  extra += r.Extra;
+  if (extra.size() > kMax16 || r.Name.size() > kMax16 || r.Comment.size() > kMax16) return std::nullopt;
+  std::string out;
+  out.reserve(kCentralHeaderSize + r.Name.size() + extra.size() + r.Comment.size());
+  Put32(out, kCentralHeaderSignature);
+  Put16(out, r.VersionMadeBy);
+  Put16(out, zip64 ? std::max<uint16_t>(r.VersionNeeded, 45) : r.VersionNeeded);
+  Put16(out, r.Flags);
+  Put16(out, r.Method);
+  Put16(out, r.Time);
+  Put16(out, r.Date);
+  Put32(out, r.Crc);
+  Put32(out, bigCsize ? kMax32 : static_cast<uint32_t>(r.CompressedSize));
+  Put32(out, bigUsize ? kMax32 : static_cast<uint32_t>(r.UncompressedSize));
+  Put16(out, static_cast<uint16_t>(r.Name.size()));
+  Put16(out, static_cast<uint16_t>(extra.size()));
+  Put16(out, static_cast<uint16_t>(r.Comment.size()));
+  Put16(out, 0);  // disk number start
+  Put16(out, r.Internal);
+  Put32(out, r.External);
+  Put32(out, bigOffset ? kMax32 : static_cast<uint32_t>(r.Offset));
+  out += r.Name;
+  out += extra;
+  out += r.Comment;
+  return out;
+}
+
+std::string DataDescriptor(uint32_t crc, uint64_t compressed, uint64_t uncompressed, bool zip64) {
+  std::string out;
+  Put32(out, kDataDescriptorSignature);
+  Put32(out, crc);
+  if (zip64) {
+    Put64(out, compressed);
+    Put64(out, uncompressed);
+  } else {
+    Put32(out, static_cast<uint32_t>(compressed));
+    Put32(out, static_cast<uint32_t>(uncompressed));
+  }
+  return out;
+}
+
+uint32_t ExternalAttributes(mode_t mode, bool folder, bool dosHost) {
+  uint32_t dos = folder ? kDosAttrDirectory : kDosAttrArchive;
+  if ((mode & S_IWUSR) == 0) dos |= kDosAttrReadOnly;
+  if (dosHost) return dos;
+  return (static_cast<uint32_t>(mode & 0xFFFF) << 16) | dos;
+}
+
+// Bits 1 and 2 tell readers which deflate option was used.
+uint16_t DeflateOptionFlags(int level) {
+  if (level >= 8) return 0x0002;
+  if (level == 2) return 0x0004;
+  if (level == 1) return 0x0006;
+  return 0;
+}
+
+// The name as stored: "/"-separated without a leading "/", folders with one trailing "/".
+std::string NormalizeName(std::string name, bool folder) {
+  const auto first = name.find_first_not_of('/');
+  name.erase(0, first == std::string::npos ? name.size() : first);
+  while (!name.empty() && name.back() == '/')
+    name.pop_back();
+  if (folder && !name.empty()) name.push_back('/');
+  return name;
+}
+
+bool EntryIsOlder(const ZipEntry& entry, const struct stat& info) {
+  if (entry.UnixMtime) return *entry.UnixMtime < static_cast<int64_t>(info.st_mtim.tv_sec);
+  const uint32_t stored = (static_cast<uint32_t>(entry.DosDate) << 16) | entry.DosTime;
+  return stored < ToDosDateTime(info.st_mtim.tv_sec).Packed();
+}
+
+struct PlanItem {
+  std::size_t SourceIndex = 0;
+  std::string Name;
+  bool Folder = false;
+  std::vector<std::size_t> Replaces;  // old entries that give way to this one
+};
+
+struct PendingEntry {
+  std::size_t SourceIndex = 0;
+  std::string Path;
+  names::StoredName Name;
+  std::vector<std::size_t> Replaces;
+  bool Folder = false;
+  mode_t Mode = 0;
+  int64_t Mtime = 0;
+  DosDateTime Dos;
+  uint64_t Size = 0;
+  uint64_t ProgressCounted = 0;
+
+  std::shared_ptr<ChunkSource> Source;
+  std::size_t ChunkCount = 0;
+  std::size_t Submitted = 0;
+  std::deque<std::shared_ptr<Chunk>> Chunks;  // submitted and not yet taken
+  bool Closed = false;                        // written or dropped; later chunks are discarded
+
+  bool HeaderWritten = false;
+  uint64_t HeaderOffset = 0;
+  uint16_t Flags = 0;
+  uint16_t Method = 0;      // as stored (99 for AES)
+  uint16_t RealMethod = 0;  // stored or deflate
+  uint16_t VersionNeeded = 0;
+  bool Zip64Local = false;
+  bool Descriptor = false;
+  std::string CentralExtra;
+  uint32_t Crc = 0;
+  uint64_t Uncompressed = 0;
+  uint64_t Written = 0;  // bytes after the local header: encryption header, data, authentication code
+  std::optional<crypto::PkwareCipher> Pkware;
+  std::unique_ptr<crypto::AesCipher> Aes;
+};
+
+struct CopyJob {
+  std::size_t OldIndex = 0;
+  bool Started = false;
+  EntryLocation Location;
+  uint64_t Position = 0;
+  uint64_t NewOffset = 0;
+};
+
+class WriteSession {
+ public:
+  WriteSession(const ZipSettings& settings, const ZipHooks& hooks, const std::string& zipName,
+               const std::vector<ZipSource>& sources)
+      : settings_(settings), hooks_(hooks), zipName_(zipName), sources_(sources) {}
+
+  ZipResult Run();
+
+ private:
+  bool OpenExisting();
+  void Plan();
+  bool Decide(const std::string& name, bool known, const struct stat& info,
+              std::vector<std::size_t>& replaces);
+  bool MainLoop();
+  bool CopyOldEntries();
+  bool Finish();
+
+  bool Dispatch();
+  bool DispatchNext();
+  void SubmitNextChunk(PendingEntry& entry);
+  bool ProcessHead(bool& progressed);
+  bool CopyStep(CopyJob& job);
+  bool WriteFolder(PendingEntry& entry);
+  bool WriteLocalHeader(PendingEntry& entry, const Chunk& first);
+  bool FinishEntry(PendingEntry& entry);
+  void EntryDone(const PendingEntry& entry, uint32_t crc);
+  void Drop(PendingEntry& entry, const std::string& reason);
+  void GiveBack(std::vector<std::size_t>& replaced);
+  CentralRecord RecordFor(const PendingEntry& entry, uint32_t crc, uint64_t compressed,
+                          uint64_t uncompressed) const;
+
+  bool PollCancel();
+  void Message(int id, const std::string& detail);
+  bool Fail(int id, const std::string& detail);
+  bool OutputFailed();
+  bool Write(const void* data, std::size_t size) { return output_.Write(data, size) || OutputFailed(); }
+  bool Write(const std::string& bytes) { return Write(bytes.data(), bytes.size()); }
+  void AddProgress(uint64_t bytes);
+
+  const ZipSettings& settings_;
+  const ZipHooks& hooks_;
+  const std::string& zipName_;
+  const std::vector<ZipSource>& sources_;
+  ZipResult result_;
+
+  int level_ = 6;
+  ChunkEncryption::Scheme scheme_ = ChunkEncryption::Scheme::None;
+  int aesStrength_ = 0;
+  std::unique_ptr<names::OemConverter> oem_;
+
+  bool exists_ = false;
+  struct stat existingInfo_ {};
+  std::unique_ptr<ZipReader> old_;
+  std::unordered_map<std::string, std::vector<std::size_t>> oldByName_;
+  std::vector<bool> oldReplaced_;
+
+  std::vector<PlanItem> plan_;
+  uint64_t planBytes_ = 0;
+  std::size_t nextPlan_ = 0;
+  std::unordered_set<std::string> usedNames_;
+
+  ArchiveOutput output_;
+  std::atomic<bool> cancel_{false};
+  std::unique_ptr<ChunkCompressor> compressor_;
+  unsigned threads_ = 1;
+  std::size_t inflightBytes_ = 0;
+  std::size_t inflightLimit_ = 0;
+  std::deque<PendingEntry> pending_;
+  std::vector<CentralRecord> oldRecords_;
+  std::vector<CentralRecord> records_;
+  std::vector<std::string> addedPaths_;
+
+  uint64_t progressTotal_ = 0;
+  uint64_t progressDone_ = 0;
+  int lastPercent_ = -1;
+};
+
+bool WriteSession::PollCancel() {
+  if (!cancel_.load() && ((hooks_.CancelFlag != nullptr && hooks_.CancelFlag->load()) ||
+                          (hooks_.IsCancelled && hooks_.IsCancelled()))) {
+    cancel_ = true;
+  }
+  return cancel_.load();
+}
+
+void WriteSession::Message(int id, const std::string& detail) {
+  if (hooks_.OnHandleMessage) hooks_.OnHandleMessage(id, MessageText(id), detail);
+}
+
+bool WriteSession::Fail(int id, const std::string& detail) {
+  Message(id, detail);
+  if (result_.ErrorText.empty()) {
+    result_.ErrorText = MessageText(id) + (detail.empty() ? "" : " [" + detail + "]");
+  }
+  cancel_ = true;
+  return false;
+}
+
+bool WriteSession::OutputFailed() {
+  const int error = output_.Error();
+  const int id = error == ENOSPC || error == EDQUOT ? kMsgNotEnoughRoom : kMsgZipError;
+  return Fail(id, zipName_ + ": " + std::strerror(error));
+}
+
+void WriteSession::AddProgress(uint64_t bytes) {
+  progressDone_ += bytes;
+  const int percent = progressTotal_ == 0
+                          ? 100
+                          : static_cast<int>(std::min<uint64_t>(100, progressDone_ * 100 / progressTotal_));
+  if (percent != lastPercent_) {
+    lastPercent_ = percent;
+    if (hooks_.OnTotalPercentDone) hooks_.OnTotalPercentDone(percent);
+  }
+}
+
+bool WriteSession::OpenExisting() {
+  struct stat info {};
+  if (stat(zipName_.c_str(), &info) != 0) {
+    if (errno == ENOENT) return true;
+    return Fail(kMsgZipError, zipName_ + ": " + std::strerror(errno));
+  }
+  if (!S_ISREG(info.st_mode)) return Fail(kMsgZipError, zipName_ + ": not a file");
+  exists_ = true;
+  existingInfo_ = info;
+  ZipError error;
+  old_ = ZipReader::Open(zipName_, error);
+  if (!old_) {
+    // Whatever the file is, it is not ours to overwrite.
+    const int id = error.Code == ZipErrorCode::Incomplete ? kMsgIncompleteZip
+                   : error.Code == ZipErrorCode::NotAZip  ? kMsgNotAValidZip
+                                                          : kMsgZipError;
+    return Fail(id, zipName_ + (id == kMsgZipError ? ": " + error.Message : ""));
+  }
+  const auto& entries = old_->Entries();
+  oldReplaced_.assign(entries.size(), false);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    oldByName_[names::EntryNameKey(entries[i], oem_.get())].push_back(i);
+  }
+  return true;
+}
+
+bool WriteSession::Decide(const std::string& name, bool known, const struct stat& info,
+                          std::vector<std::size_t>& replaces) {
+  const std::vector<std::size_t>* existing = nullptr;
+  if (old_) {
+    const auto found = oldByName_.find(name);
+    if (found != oldByName_.end() && !oldReplaced_[found->second.front()]) existing = &found->second;
+  }
+  // A file that cannot be examined is tried anyway, so its failure is reported when it is opened.
+  const bool newer = !known || existing == nullptr || EntryIsOlder(old_->Entries()[existing->back()], info);
+  bool add = false;
+  switch (settings_.ZipAction) {
+    case ZipAction::zaUpdate:
+      add = existing == nullptr || newer;
+      break;
+    case ZipAction::zaReplace:
+      add = true;
+      break;
+    case ZipAction::zaFreshen:
+      add = existing != nullptr && newer;
+      break;
+  }
+  if (add && existing != nullptr) {
+    replaces = *existing;
+    for (std::size_t index : replaces) {
+      oldReplaced_[index] = true;
+      progressTotal_ -= std::min(progressTotal_, old_->Entries()[index].CompressedSize);
+    }
+  }
+  return add;
+}
+
+void WriteSession::Plan() {
+  if (old_) {
+    for (const ZipEntry& entry : old_->Entries())
+      progressTotal_ += entry.CompressedSize;
+  }
+  for (std::size_t i = 0; i < sources_.size(); ++i) {
+    const ZipSource& source = sources_[i];
+    PlanItem item;
+    item.SourceIndex = i;
+    item.Folder = source.IsFolder;
+    item.Name = NormalizeName(source.EntryName, source.IsFolder);
+    struct stat info {};
+    const bool known = stat(source.DiskPath.c_str(), &info) == 0;
+    if (!Decide(item.Name, known, info, item.Replaces)) continue;
+    if (known && !source.IsFolder) planBytes_ += static_cast<uint64_t>(info.st_size);
+    plan_.push_back(std::move(item));
+  }
+  progressTotal_ += planBytes_;
+}
+
+// Old entries that were to be replaced but are not, because their file could not be added, stay.
+void WriteSession::GiveBack(std::vector<std::size_t>& replaced) {
+  for (std::size_t index : replaced) {
+    oldReplaced_[index] = false;
+    progressTotal_ += old_->Entries()[index].CompressedSize;
+  }
+  replaced.clear();
+}
+
+bool WriteSession::Dispatch() {
+  while (!cancel_.load()) {
+    if (!pending_.empty()) {
+      PendingEntry& back = pending_.back();
+      if (!back.Folder && !back.Closed && back.Submitted < back.ChunkCount) {
+        const uint64_t next = std::min<uint64_t>(kChunkSize, back.Size - back.Submitted * kChunkSize);
+        if (inflightBytes_ > 0 && inflightBytes_ + next > inflightLimit_) return true;
+        SubmitNextChunk(back);
+        continue;
+      }
+    }
+    if (nextPlan_ >= plan_.size() || pending_.size() >= kMaxPending) return true;
+    if (inflightBytes_ >= inflightLimit_) return true;
+    if (!DispatchNext()) return false;
+  }
+  return !cancel_.load();
+}
+
+void WriteSession::SubmitNextChunk(PendingEntry& entry) {
+  auto chunk = std::make_shared<Chunk>();
+  chunk->Source = entry.Source;
+  chunk->Offset = entry.Submitted * kChunkSize;
+  chunk->Length = static_cast<std::size_t>(std::min<uint64_t>(kChunkSize, entry.Size - chunk->Offset));
+  chunk->Last = entry.Submitted + 1 == entry.ChunkCount;
+  ++entry.Submitted;
+  inflightBytes_ += std::max<std::size_t>(chunk->Length, 1);
+  entry.Chunks.push_back(chunk);
+  compressor_->Submit(std::move(chunk));
+}
+
+bool WriteSession::DispatchNext() {
+  PlanItem& item = plan_[nextPlan_++];
+  const ZipSource& source = sources_[item.SourceIndex];
+  std::string name = item.Name;
+  bool renamed = false;
+  if (hooks_.OnStartZip) {
+    hooks_.OnStartZip(source.DiskPath, name);
+    name = NormalizeName(std::move(name), item.Folder);
+    if (name != item.Name) {
+      // The action is decided again below for the name the entry really gets.
+      GiveBack(item.Replaces);
+      renamed = true;
+    }
+  }
+  if (name.empty() || name.size() > kMax16) {
+    Message(kMsgZipError, "Unusable entry name for " + source.DiskPath);
+    GiveBack(item.Replaces);
+    return true;
+  }
+  if (!usedNames_.insert(name).second) {
+    Message(kMsgZipError, "Duplicate entry name: " + name);
+    GiveBack(item.Replaces);
+    return true;
+  }
+
+  PendingEntry entry;
+  entry.SourceIndex = item.SourceIndex;
+  entry.Path = source.DiskPath;
+  entry.Folder = item.Folder;
+  entry.Replaces = std::move(item.Replaces);
+  entry.Name = names::EncodeEntryName(name, settings_.OEMConvert, oem_.get());
+
+  struct stat info {};
+  int fd = -1;
+  if (item.Folder) {
+    if (stat(source.DiskPath.c_str(), &info) != 0) {
+      Message(kMsgCouldNotCopyFrom, source.DiskPath + ": " + std::strerror(errno));
+      GiveBack(entry.Replaces);
+      return true;
+    }
+  } else {
+    OpenMode mode = OpenMode::omShareDenyWrite;
+    for (;;) {
+      if (PollCancel()) return false;
+      OpenResult opened = OpenSource(source.DiskPath, mode);
+      if (opened.Outcome == OpenOutcome::Opened) {
+        fd = opened.Fd;
+        info = opened.Info;
+        break;
+      }
+      if (opened.Outcome == OpenOutcome::NotRegular) {
+        Message(kMsgCouldNotCopyFrom, source.DiskPath + ": not a regular file");
+        GiveBack(entry.Replaces);
+        return true;
+      }
+      if (!hooks_.OnSkippingFile) {
+        const std::string reason =
+            opened.Outcome == OpenOutcome::Locked ? "locked by another process" : std::strerror(opened.Error);
+        Message(kMsgCouldNotCopyFrom, source.DiskPath + ": " + reason);
+        GiveBack(entry.Replaces);
+        return true;
+      }
+      const SkipAnswer answer = hooks_.OnSkippingFile(source.DiskPath, SkipReason::srFileOpenError, mode);
+      if (answer == SkipAnswer::Retry) continue;
+      if (answer == SkipAnswer::PackShared) {
+        mode = OpenMode::omShareDenyNone;
+        continue;
+      }
+      if (answer == SkipAnswer::Abort) {
+        cancel_ = true;
+        return false;
+      }
+      GiveBack(entry.Replaces);
+      return true;
+    }
+    // An archive never packs itself, whether its old or its new self.
+    if ((exists_ && info.st_dev == existingInfo_.st_dev && info.st_ino == existingInfo_.st_ino) ||
+        (info.st_dev == output_.Device() && info.st_ino == output_.Inode())) {
+      close(fd);
+      GiveBack(entry.Replaces);
+      return true;
+    }
+  }
+  if (renamed && !Decide(name, true, info, entry.Replaces)) {
+    if (fd >= 0) close(fd);
+    return true;
+  }
+  entry.Mode = info.st_mode;
+  entry.Mtime = info.st_mtim.tv_sec;
+  entry.Dos = ToDosDateTime(info.st_mtim.tv_sec);
+  if (!item.Folder) {
+    entry.Size = static_cast<uint64_t>(info.st_size);
+    entry.ChunkCount =
+        entry.Size == 0 ? 1 : static_cast<std::size_t>((entry.Size + kChunkSize - 1) / kChunkSize);
+    entry.Source = std::make_shared<ChunkSource>(fd);
+    entry.Source->SingleChunk = entry.ChunkCount == 1;
+    if (entry.Source->SingleChunk && scheme_ != ChunkEncryption::Scheme::None) {
+      entry.Source->Encryption = ChunkEncryption{scheme_, settings_.Password, aesStrength_};
+    }
+    entry.Zip64Local = entry.Size >= kZip64Threshold;
+    entry.Descriptor = scheme_ == ChunkEncryption::Scheme::Pkware && !entry.Source->SingleChunk;
+  }
+  pending_.push_back(std::move(entry));
+  return true;
+}
+
+CentralRecord WriteSession::RecordFor(const PendingEntry& entry, uint32_t crc, uint64_t compressed,
+                                      uint64_t uncompressed) const {
+  CentralRecord record;
+  const uint8_t host = entry.Name.Oem ? kHostMsDos : kHostUnix;
+  record.VersionMadeBy = static_cast<uint16_t>((host << 8) | kSpecVersion);
+  record.VersionNeeded = entry.VersionNeeded;
+  record.Flags = entry.Flags;
+  record.Method = entry.Method;
+  record.Time = entry.Dos.Time;
+  record.Date = entry.Dos.Date;
+  record.Crc = crc;
+  record.CompressedSize = compressed;
+  record.UncompressedSize = uncompressed;
+  record.Offset = entry.HeaderOffset;
+  record.External = ExternalAttributes(entry.Mode, entry.Folder, entry.Name.Oem);
+  record.Name = entry.Name.Bytes;
+  record.Extra = entry.CentralExtra;
+  record.ForceZip64Sizes = entry.Zip64Local;
+  return record;
+}
+
+std::string LocalHeader(const PendingEntry& entry, uint32_t crc, uint32_t compressed, uint32_t uncompressed,
+                        const std::string& extra) {
+  std::string header;
+  Put32(header, kLocalHeaderSignature);
+  Put16(header, entry.VersionNeeded);
+  Put16(header, entry.Flags);
+  Put16(header, entry.Method);
+  Put16(header, entry.Dos.Time);
+  Put16(header, entry.Dos.Date);
+  Put32(header, crc);
+  Put32(header, compressed);
+  Put32(header, uncompressed);
+  Put16(header, static_cast<uint16_t>(entry.Name.Bytes.size()));
+  Put16(header, static_cast<uint16_t>(extra.size()));
+  header += entry.Name.Bytes;
+  header += extra;
+  return header;
+}
+
+void WriteSession::EntryDone(const PendingEntry& entry, uint32_t crc) {
+  records_.push_back(RecordFor(entry, crc, entry.Written, entry.Uncompressed));
+  if (hooks_.OnEndZip) hooks_.OnEndZip(entry.Path);
+  result_.Added.push_back(entry.SourceIndex);
+  addedPaths_.push_back(entry.Path);
+}
+
+bool WriteSession::WriteFolder(PendingEntry& entry) {
+  entry.HeaderOffset = output_.Offset();
+  entry.Flags = entry.Name.Utf8Flag ? kFlagUtf8 : 0;
+  entry.Method = kMethodStored;
+  entry.VersionNeeded = 20;
+  entry.CentralExtra = TimestampExtra(entry.Mtime);
+  if (!Write(LocalHeader(entry, 0, 0, 0, entry.CentralExtra))) return false;
+  EntryDone(entry, 0);
+  return true;
+}
+
+bool WriteSession::WriteLocalHeader(PendingEntry& entry, const Chunk& first) {
+  const bool single = entry.Source->SingleChunk;
+  const bool encrypted = scheme_ != ChunkEncryption::Scheme::None;
+  const bool aes = scheme_ == ChunkEncryption::Scheme::Aes;
+  entry.HeaderOffset = output_.Offset();
+  entry.RealMethod = (single ? first.Stored : level_ == 0) ? kMethodStored : kMethodDeflate;
+  entry.Method = aes ? kMethodAes : entry.RealMethod;
+  entry.Flags =
+      static_cast<uint16_t>((entry.Name.Utf8Flag ? kFlagUtf8 : 0) | (encrypted ? kFlagEncrypted : 0) |
+                            (entry.Descriptor ? kFlagDataDescriptor : 0) |
+                            (entry.RealMethod == kMethodDeflate ? DeflateOptionFlags(level_) : 0));
+  uint16_t version = entry.RealMethod == kMethodDeflate || encrypted ? 20 : 10;
+  if (entry.Zip64Local) version = 45;
+  if (aes) version = 51;
+  entry.VersionNeeded = version;
+
+  entry.CentralExtra = TimestampExtra(entry.Mtime);
+  if (aes) entry.CentralExtra += AesExtra(static_cast<uint8_t>(aesStrength_), entry.RealMethod);
+  const uint32_t crc = single && !entry.Descriptor ? first.Crc : 0;
+  const uint64_t compressed = single ? first.Data.size() : 0;
+  const uint64_t uncompressed = single ? first.BytesRead : 0;
+  std::string extra;
+  if (entry.Zip64Local) {
+    Put16(extra, kExtraZip64);
+    Put16(extra, 16);
+    Put64(extra, uncompressed);
+    Put64(extra, compressed);
+  }
+  extra += entry.CentralExtra;
+
+  if (!Write(LocalHeader(entry, crc, entry.Zip64Local ? kMax32 : static_cast<uint32_t>(compressed),
+                         entry.Zip64Local ? kMax32 : static_cast<uint32_t>(uncompressed), extra))) {
+    return false;
+  }
+  entry.HeaderWritten = true;
+  if (single || !encrypted) return true;
+
+  // A streamed entry is encrypted here, in order, since its cipher state runs through all chunks.
+  if (scheme_ == ChunkEncryption::Scheme::Pkware) {
+    entry.Pkware.emplace(settings_.Password);
+    unsigned char head[crypto::kPkwareHeaderSize];
+    // With a data descriptor the check byte comes from the time: the CRC is not known yet.
+    if (!crypto::MakePkwareHeader(*entry.Pkware, static_cast<unsigned char>(entry.Dos.Time >> 8), head)) {
+      return Fail(kMsgZipError, "The random number generator failed");
+    }
+    entry.Written += sizeof(head);
+    return Write(head, sizeof(head));
+  }
+  const std::size_t saltSize = crypto::AesSaltSize(aesStrength_);
+  unsigned char salt[16];
+  if (!crypto::RandomBytes(salt, saltSize)) return Fail(kMsgZipError, "The random number generator failed");
+  entry.Aes = crypto::AesCipher::Create(aesStrength_, settings_.Password, salt,
+                                        crypto::AesCipher::Direction::Encrypt);
+  if (!entry.Aes) return Fail(kMsgZipError, "AES key derivation failed");
+  entry.Written += saltSize + crypto::kAesVerifierSize;
+  return Write(salt, saltSize) && Write(entry.Aes->Verifier().data(), crypto::kAesVerifierSize);
+}
+
+bool WriteSession::FinishEntry(PendingEntry& entry) {
+  if (entry.Aes) {
+    std::array<unsigned char, crypto::kAesMacSize> mac{};
+    if (!entry.Aes->Finish(mac)) return Fail(kMsgZipError, "AES encryption failed");
+    if (!Write(mac.data(), mac.size())) return false;
+    entry.Written += mac.size();
+  }
+  if (entry.Descriptor) {
+    if (!Write(DataDescriptor(entry.Crc, entry.Written, entry.Uncompressed, entry.Zip64Local))) return false;
+  } else if (!entry.Source->SingleChunk) {
+    char crc[4];
+    Store32(crc, entry.Crc);
+    bool patched = output_.Patch(entry.HeaderOffset + 14, crc, 4);
+    if (entry.Zip64Local) {
+      std::string sizes;
+      Put64(sizes, entry.Uncompressed);
+      Put64(sizes, entry.Written);
+      patched = patched && output_.Patch(entry.HeaderOffset + kLocalHeaderSize + entry.Name.Bytes.size() + 4,
+                                         sizes.data(), sizes.size());
+    } else {
+      std::string sizes;
+      Put32(sizes, static_cast<uint32_t>(entry.Written));
+      Put32(sizes, static_cast<uint32_t>(entry.Uncompressed));
+      patched = patched && output_.Patch(entry.HeaderOffset + 18, sizes.data(), sizes.size());
+    }
+    if (!patched) return OutputFailed();
+  }
+  EntryDone(entry, entry.Crc);
+  return true;
+}
+
+void WriteSession::Drop(PendingEntry& entry, const std::string& reason) {
+  Message(kMsgCouldNotCopyFrom, entry.Path + ": " + reason);
+  if (entry.HeaderWritten) output_.Rewind(entry.HeaderOffset);
+  GiveBack(entry.Replaces);
+  entry.Closed = true;
+  entry.Source->Abandoned = true;
+}
+
+bool WriteSession::ProcessHead(bool& progressed) {
+  progressed = false;
+  PendingEntry& entry = pending_.front();
+  if (entry.Folder) {
+    if (!WriteFolder(entry)) return false;
+    pending_.pop_front();
+    progressed = true;
+    return true;
+  }
+  while (!entry.Chunks.empty() && entry.Chunks.front()->Done.load(std::memory_order_acquire)) {
+    std::shared_ptr<Chunk> chunk = std::move(entry.Chunks.front());
+    entry.Chunks.pop_front();
+    inflightBytes_ -= std::max<std::size_t>(chunk->Length, 1);
+    progressed = true;
+    if (entry.Closed) continue;
+    if (!chunk->Fatal.empty()) return Fail(kMsgZipError, entry.Path + ": " + chunk->Fatal);
+    if (cancel_.load()) return false;
+    if (chunk->ReadError != 0) {
+      Drop(entry, std::strerror(chunk->ReadError));
+      continue;
+    }
+    if (!entry.HeaderWritten && !WriteLocalHeader(entry, *chunk)) return false;
+    if (entry.Pkware) entry.Pkware->Encrypt(chunk->Data.data(), chunk->Data.size());
+    if (entry.Aes && !entry.Aes->Process(chunk->Data.data(), chunk->Data.size())) {
+      return Fail(kMsgZipError, "AES encryption failed");
+    }
+    if (!Write(chunk->Data.data(), chunk->Data.size())) return false;
+    entry.Written += chunk->Data.size();
+    entry.Crc = static_cast<uint32_t>(
+        crc32_combine64(entry.Crc, chunk->Crc, static_cast<z_off64_t>(chunk->BytesRead)));
+    entry.Uncompressed += chunk->BytesRead;
+    entry.ProgressCounted += chunk->Length;
+    AddProgress(chunk->Length);
+    if (chunk->ShortRead) Message(kMsgReadLessThanReported, entry.Path);
+    if (chunk->Last || chunk->ShortRead) {
+      if (!FinishEntry(entry)) return false;
+      entry.Closed = true;
+      entry.Source->Abandoned = true;
+    }
+  }
+  if (entry.Closed) {
+    if (entry.ProgressCounted < entry.Size) {
+      AddProgress(entry.Size - entry.ProgressCounted);
+      entry.ProgressCounted = entry.Size;
+    }
+    if (entry.Chunks.empty() && (entry.Submitted == entry.ChunkCount || entry.Source->Abandoned)) {
+      pending_.pop_front();
+      progressed = true;
+    }
+  }
+  return true;
+}
+
+bool WriteSession::CopyStep(CopyJob& job) {
+  const ZipEntry& entry = old_->Entries()[job.OldIndex];
+  if (!job.Started) {
+    const ZipError error = old_->Locate(job.OldIndex, job.Location);
+    if (error) {
+      return Fail(error.Code == ZipErrorCode::Io ? kMsgZipError : kMsgNotAValidZip,
+                  zipName_ + ": " + error.Message);
+    }
+    job.Started = true;
+    job.Position = job.Location.LocalHeaderOffset;
+    job.NewOffset = output_.Offset();
+  }
+  unsigned char block[kCopyBlock];
+  while (job.Position < job.Location.DataEnd) {
+    if (PollCancel()) return false;
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<uint64_t>(sizeof(block), job.Location.DataEnd - job.Position));
+    if (!old_->ReadRaw(job.Position, block, n))
+      return Fail(kMsgZipError, zipName_ + ": the archive cannot be read");
+    if (!Write(block, n)) return false;
+    const uint64_t dataBefore =
+        job.Position < job.Location.DataOffset ? job.Location.DataOffset - job.Position : 0;
+    AddProgress(n > dataBefore ? n - dataBefore : 0);
+    job.Position += n;
+  }
+
+  // The old descriptor is not copied: its form varies between writers, and one written anew
+  // matches the directory for sure.
+  if ((entry.Flags & kFlagDataDescriptor) != 0 &&
+      !Write(DataDescriptor(entry.Crc32, entry.CompressedSize, entry.UncompressedSize,
+                            job.Location.LocalZip64))) {
+    return false;
+  }
+  CentralRecord record;
+  record.VersionMadeBy = entry.VersionMadeBy;
+  record.VersionNeeded = entry.VersionNeeded;
+  record.Flags = entry.Flags;
+  record.Method = entry.Method;
+  record.Time = entry.DosTime;
+  record.Date = entry.DosDate;
+  record.Crc = entry.Crc32;
+  record.CompressedSize = entry.CompressedSize;
+  record.UncompressedSize = entry.UncompressedSize;
+  record.Offset = job.NewOffset;
+  record.Internal = entry.InternalAttributes;
+  record.External = entry.ExternalAttributes;
+  record.Name = entry.Name;
+  record.Extra = RemoveExtraField(entry.Extra, kExtraZip64);
+  record.Comment = entry.Comment;
+  record.ForceZip64Sizes = job.Location.LocalZip64;
+  oldRecords_.push_back(std::move(record));
+  return true;
+}
+
+bool WriteSession::MainLoop() {
+  for (;;) {
+    if (PollCancel()) return false;
+    if (!Dispatch()) return false;
+    if (pending_.empty()) {
+      if (nextPlan_ >= plan_.size()) return true;
+      continue;
+    }
+    const uint64_t seen = compressor_->Finished();
+    bool progressed = false;
+    if (!ProcessHead(progressed)) return false;
+    if (!progressed) compressor_->WaitForChange(seen, std::chrono::milliseconds(50));
+  }
+}
+
+// Old entries go after the new ones in the file, when every replacement has been settled, but
+// first in the central directory, in their old order; readers list entries in directory order.
+bool WriteSession::CopyOldEntries() {
+  if (!old_) return true;
+  for (std::size_t i = 0; i < old_->Entries().size(); ++i) {
+    if (oldReplaced_[i]) continue;
+    CopyJob job;
+    job.OldIndex = i;
+    if (!CopyStep(job)) return false;
+  }
+  return true;
+}
+
+bool WriteSession::Finish() {
+  const uint64_t directoryStart = output_.Offset();
+  for (const auto* records : {&oldRecords_, &records_}) {
+    for (const CentralRecord& record : *records) {
+      const auto bytes = SerializeCentral(record);
+      if (!bytes) return Fail(kMsgZipError, "Entry fields too long: " + record.Name);
+      if (!Write(*bytes)) return false;
+    }
+  }
+  const uint64_t directoryEnd = output_.Offset();
+  const uint64_t count = oldRecords_.size() + records_.size();
+  const uint64_t directorySize = directoryEnd - directoryStart;
+  std::string tail;
+  if (count >= kMax16 || directorySize >= kMax32 || directoryStart >= kMax32) {
+    Put32(tail, kZip64EndSignature);
+    Put64(tail, kZip64EndSize - 12);
+    Put16(tail, static_cast<uint16_t>((kHostUnix << 8) | kSpecVersion));
+    Put16(tail, 45);
+    Put32(tail, 0);
+    Put32(tail, 0);
+    Put64(tail, count);
+    Put64(tail, count);
+    Put64(tail, directorySize);
+    Put64(tail, directoryStart);
+    Put32(tail, kZip64LocatorSignature);
+    Put32(tail, 0);
+    Put64(tail, directoryEnd);
+    Put32(tail, 1);
+  }
+  const std::string comment = old_ ? old_->Comment().substr(0, kMax16) : std::string();
+  Put32(tail, kEndOfCentralSignature);
+  Put16(tail, 0);
+  Put16(tail, 0);
+  Put16(tail, static_cast<uint16_t>(std::min<uint64_t>(count, kMax16)));
+  Put16(tail, static_cast<uint16_t>(std::min<uint64_t>(count, kMax16)));
+  Put32(tail, static_cast<uint32_t>(std::min<uint64_t>(directorySize, kMax32)));
+  Put32(tail, static_cast<uint32_t>(std::min<uint64_t>(directoryStart, kMax32)));
+  Put16(tail, static_cast<uint16_t>(comment.size()));
+  tail += comment;
+  if (!Write(tail)) return false;
+
+  std::optional<mode_t> mode;
+  std::optional<std::pair<uid_t, gid_t>> owner;
+  if (exists_) {
+    mode = existingInfo_.st_mode;
+    if (existingInfo_.st_uid != geteuid() || existingInfo_.st_gid != getegid()) {
+      owner = std::make_pair(existingInfo_.st_uid, existingInfo_.st_gid);
+    }
+  }
+  // The last chance to stop before the old archive is replaced.
+  if (PollCancel()) return false;
+  if (!output_.Commit(mode, owner)) return OutputFailed();
+  return true;
+}
+
+ZipResult WriteSession::Run() {
+  level_ = std::clamp(settings_.PackLevel, 0, 9);
+  if (!settings_.Password.empty()) {
+    switch (settings_.EncryptStrength) {
+      case EncryptStrength::esPKStandard:
+        scheme_ = ChunkEncryption::Scheme::Pkware;
+        break;
+      case EncryptStrength::esAES128:
+      case EncryptStrength::esAES192:
+      case EncryptStrength::esAES256:
+        scheme_ = ChunkEncryption::Scheme::Aes;
+        aesStrength_ = static_cast<int>(settings_.EncryptStrength);
+        break;
+    }
+  }
+  const std::string codePage =
+      settings_.OemCodePage.empty() ? names::DefaultOemCodePage() : settings_.OemCodePage;
+  oem_ = std::make_unique<names::OemConverter>(codePage);
+  unsigned threads = settings_.Threads != 0 ? settings_.Threads : std::thread::hardware_concurrency();
+  threads_ = std::clamp(threads, 1u, 16u);
+  inflightLimit_ = std::max<std::size_t>(4, 3 * threads_) * kChunkSize;
+
+  if (!OpenExisting()) return std::move(result_);
+  Plan();
+  if (plan_.empty()) {
+    result_.Ok = true;
+    return std::move(result_);
+  }
+  if (hooks_.OnStartZipInfo) hooks_.OnStartZipInfo(plan_.size(), planBytes_);
+
+  if (!output_.Create(zipName_)) {
+    const int error = output_.Error();
+    Fail(error == ENOSPC || error == EDQUOT ? kMsgNotEnoughRoom : kMsgZipError,
+         ArchiveOutput::ScratchPathFor(zipName_) + ": " +
+             (error == EBUSY ? "another process is writing this archive" : std::strerror(error)));
+    return std::move(result_);
+  }
+  compressor_ = std::make_unique<ChunkCompressor>(threads_, level_, cancel_);
+
+  const bool written = MainLoop();
+  compressor_.reset();
+  if (written && !cancel_.load() && result_.Added.empty()) {
+    // Everything was skipped: the archive as it was is the right result.
+    output_.Abort();
+    result_.Ok = true;
+    return std::move(result_);
+  }
+  if (!written || !CopyOldEntries() || !Finish()) {
+    output_.Abort();
+    result_.Cancelled = result_.ErrorText.empty();
+    if (result_.Cancelled) result_.ErrorText = "Cancelled";
+    result_.Added.clear();
+    return std::move(result_);
+  }
+  result_.Ok = true;
+  result_.FilesAdded = result_.Added.size();
+  AddProgress(progressTotal_);
+  if (hooks_.OnFileAdded) {
+    for (std::size_t i = 0; i < result_.Added.size(); ++i)
+      hooks_.OnFileAdded(result_.Added[i], addedPaths_[i]);
+  }
+  return std::move(result_);
+}
+
+}  // namespace
+
+ZipWriter::ZipWriter(ZipSettings settings, ZipHooks hooks)
+    : settings_(std::move(settings)), hooks_(std::move(hooks)) {}
+
+ZipResult ZipWriter::Write(const std::string& zipName, const std::vector<ZipSource>& sources) {
+  try {
+    WriteSession session(settings_, hooks_, zipName, sources);
+    return session.Run();
+  } catch (const std::exception& e) {
+    ZipResult result;
+    result.ErrorText = MessageText(kMsgZipError) + " [" + e.what() + "]";
+    return result;
+  }
+}
+
+}  // namespace zentrove::engine::zip
