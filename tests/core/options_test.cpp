@@ -54,13 +54,6 @@ TEST_F(OptionsTest, FlagTextIsTrueOnlyForOneWhileBoolTakesAnyNonZeroInteger) {
   EXPECT_FALSE(o.DeleteinRecucledBin);  // present but not "1"
 }
 
-TEST_F(OptionsTest, IntegersReadDecimalOrHexAndFallBackToTheDefault) {
-  const ProgramOptions o = LoadFrom("[Options]\r\nColorError=0xFF00\r\nMaxLog=12abc\r\nMaxLogCount=-7\r\n");
-  EXPECT_EQ(o.ColorError, 0xFF00);
-  EXPECT_EQ(o.MaxLog, 1000);
-  EXPECT_EQ(o.MaxLogCount, -7);
-}
-
 TEST_F(OptionsTest, CompressionMethodOutsideItsLevelsBecomesSixAndNewTasksGetIt) {
   const ProgramOptions o = LoadFrom("[Options]\r\nCompressionMethod=5\r\nZipPriority=9\r\n");
   EXPECT_EQ(o.CompressionMethod, 6);
@@ -77,16 +70,6 @@ TEST_F(OptionsTest, CompressionMethodOutsideItsLevelsBecomesSixAndNewTasksGetIt)
   EXPECT_EQ(LoadFrom("[Options]\r\nZipPriority=5").ZipPriority, 5);
   EXPECT_EQ(LoadFrom("[Options]\r\nZipPriority=0").ZipPriority, 0);
   EXPECT_EQ(LoadFrom("[Options]\r\nZipPriority=-1").ZipPriority, 3);
-}
-
-TEST_F(OptionsTest, NewTaskDefaultsComeFromTheOptions) {
-  const ProgramOptions o =
-      LoadFrom("[Options]\r\nCompressionMethod=9\r\nZipPriority=1\r\nPromtShare=0\r\nPSDefaultAction=3\r\n");
-  const auto task = NewTaskRecord(o.TaskDefaults());
-  EXPECT_EQ(task->CompressMetod, 9);
-  EXPECT_EQ(task->ZipPriority, 1);
-  EXPECT_FALSE(task->PromtShare);
-  EXPECT_EQ(task->PSDefaultAction, 3);
 }
 
 TEST_F(OptionsTest, FormScaleIsKeptAsStored) {
@@ -296,16 +279,6 @@ TEST_F(OptionsTest, SaveWritesTheKeysInTheirOrderAndUnderTheirWrittenNames) {
   EXPECT_EQ(file.ReadString(kOptionsSection, "Col", ""), "1");
 }
 
-TEST_F(OptionsTest, WindowStateIsWrittenInItsOrder) {
-  {
-    IniFile file = OpenOptionsFile(ConfigFolderText());
-    SaveWindowState(file, WindowGeometry{});
-  }
-  const std::vector<std::string> expected = {"Left", "Top", "Height", "Width", "State", "SPos", "G1", "G2",
-                                             "G3",   "G4",  "G5",     "G6",    "G7",    "G8",   "G9", "G10"};
-  EXPECT_EQ(OpenOptionsFile(ConfigFolderText()).KeyNames(kWindowStateSection), expected);
-}
-
 TEST_F(OptionsTest, AutostartIsUpdatedBetweenTheTwoGroups) {
   ProgramOptions saved;
   saved.RunOnStartUp = true;
@@ -364,14 +337,6 @@ TEST_F(OptionsTest, EarlyReadOfLogoAndLanguage) {
   EXPECT_FALSE(ReadEarlyOptions(IniPath()).ShowLogo);
   WriteFile("config/Zentrove.ini", "[Options]\r\nLanguage=1049\r\n");
   EXPECT_TRUE(ReadEarlyOptions(IniPath()).ShowLogo);
-}
-
-TEST_F(OptionsTest, SortKeysAreReadCaseInsensitively) {
-  const IniFile file = [&] {
-    WriteFile("config/Zentrove.ini", "[Options]\r\nSort=1\r\nCol=5\r\nSup=0\r\n");
-    return OpenOptionsFile(ConfigFolderText());
-  }();
-  EXPECT_EQ(LoadSortOrder(file), (SortOrder{true, 5, false}));
 }
 
 TEST_F(OptionsTest, CurrentOptionsApplyTheLogSettingsAndSnapshotsOutliveAReplacement) {

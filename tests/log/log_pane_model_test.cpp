@@ -47,15 +47,5 @@ TEST(LogPaneModelTest, LoweredLimitTrimsOnTheNextLine) {
   EXPECT_EQ(pane.Lines()[2].text, "8");
 }
 
-TEST(LogPaneModelTest, UnlimitedInsertAndClear) {
-  LogPaneModel pane;
-  for (int i = 0; i < 700; ++i)
-    pane.InsertUnlimited(std::to_string(i), 0);
-  EXPECT_EQ(pane.Size(), 700u);
-  EXPECT_EQ(pane.Lines().front().text, "699");
-  pane.Clear();
-  EXPECT_TRUE(pane.Empty());
-}
-
 }  // namespace
 }  // namespace zentrove::log
