@@ -16,7 +16,10 @@ std::optional<std::string> GetEnv(const std::string& name);
 // unknown variables stay as they are, so stored tasks keep working when they move between systems.
 // A "%" that starts no known reference is kept and scanning goes on after it, so "100% %HOME%"
 // expands the second reference. A bare "$NAME" is left alone because Linux paths may contain "$".
+// As on Windows, a name that is not set in its own letter case matches a variable that differs only
+// in case ("%temp%" finds TEMP).
 std::string ExpandEnvironment(std::string_view text);
+// The same with the variables supplied by `lookup`, which is asked for each name as written.
 using EnvironmentLookup = std::function<std::optional<std::string>(const std::string& name)>;
 std::string ExpandEnvironment(std::string_view text, const EnvironmentLookup& lookup);
 

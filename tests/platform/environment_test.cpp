@@ -54,7 +54,10 @@ TEST(ExpandEnvironmentTest, ReadsTheProcessEnvironment) {
   EnvGuard variable("ZENTROVE_TEST_VALUE", std::string("/x y"));
   EXPECT_EQ(ExpandEnvironment("%ZENTROVE_TEST_VALUE%/a"), "/x y/a");
   EXPECT_EQ(GetEnv("ZENTROVE_TEST_VALUE"), "/x y");
+  EXPECT_EQ(ExpandEnvironment("%zentrove_test_value%|${Zentrove_Test_Value}"), "/x y|/x y")
+      << "names match in any letter case, as on Windows";
   EnvGuard missing("ZENTROVE_TEST_VALUE", std::nullopt);
+  EXPECT_EQ(ExpandEnvironment("%zentrove_test_value%"), "%zentrove_test_value%");
   EXPECT_EQ(GetEnv("ZENTROVE_TEST_VALUE"), std::nullopt);
 }
 

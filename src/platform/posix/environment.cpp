@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
+
+extern char** environ;
 
 namespace zentrove::platform {
 namespace {
@@ -29,7 +32,21 @@ std::optional<std::string> GetEnv(const std::string& name) {
 }
 
 std::string ExpandEnvironment(std::string_view text) {
-  return ExpandEnvironment(text, [](const std::string& name) { return GetEnv(name); });
+  return ExpandEnvironment(text, [](const std::string& name) -> std::optional<std::string> {
+    if (auto value = GetEnv(name)) return value;
+    // Windows ignores the letter case of names, and tasks written there say %Temp% as often as %TEMP%.
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string_view variable = *entry;
+      const auto equals = variable.find('=');
+      if (equals != name.size()) continue;
+      bool same = true;
+      for (std::size_t i = 0; i < equals && same; ++i) {
+        same = std::tolower(static_cast<unsigned char>(variable[i])) == std::tolower(static_cast<unsigned char>(name[i]));
+      }
+      if (same) return std::string(variable.substr(equals + 1));
+    }
+    return std::nullopt;
+  });
 }
 
 std::string ExpandEnvironment(std::string_view text, const EnvironmentLookup& lookup) {
