@@ -80,10 +80,11 @@ ChunkCompressor::~ChunkCompressor() {
     thread.join();
 }
 
-void ChunkCompressor::Submit(std::shared_ptr<Chunk> chunk) {
+void ChunkCompressor::Submit(ChunkBatch batch) {
+  if (batch.empty()) return;
   {
     std::lock_guard lock(mutex_);
-    queue_.push_back(std::move(chunk));
+    queue_.push_back(std::move(batch));
   }
   work_.notify_one();
 }
@@ -96,25 +97,27 @@ void ChunkCompressor::WaitForChange(uint64_t seen, std::chrono::milliseconds tim
 void ChunkCompressor::Run() {
   Worker worker;
   for (;;) {
-    std::shared_ptr<Chunk> chunk;
+    ChunkBatch batch;
     {
       std::unique_lock lock(mutex_);
       work_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
       if (stopping_) return;
-      chunk = std::move(queue_.front());
+      batch = std::move(queue_.front());
       queue_.pop_front();
     }
-    try {
-      Process(worker, *chunk);
-    } catch (const std::exception& e) {
-      chunk->Fatal = e.what();
+    for (const auto& chunk : batch) {
+      try {
+        Process(worker, *chunk);
+      } catch (const std::exception& e) {
+        chunk->Fatal = e.what();
+      }
+      chunk->Done.store(true, std::memory_order_release);
+      {
+        std::lock_guard lock(mutex_);
+        finished_.fetch_add(1);
+      }
+      progress_.notify_all();
     }
-    chunk->Done.store(true, std::memory_order_release);
-    {
-      std::lock_guard lock(mutex_);
-      finished_.fetch_add(1);
-    }
-    progress_.notify_all();
   }
 }
 

@@ -60,6 +60,9 @@ struct Chunk {
   std::atomic<bool> Done{false};
 };
 
+// Chunks handed over together, so that many small files cost one wake-up of a worker.
+using ChunkBatch = std::vector<std::shared_ptr<Chunk>>;
+
 class ChunkCompressor {
  public:
   // level 0 stores; 1..9 deflate.
@@ -68,7 +71,7 @@ class ChunkCompressor {
   ChunkCompressor(const ChunkCompressor&) = delete;
   ChunkCompressor& operator=(const ChunkCompressor&) = delete;
 
-  void Submit(std::shared_ptr<Chunk> chunk);
+  void Submit(ChunkBatch batch);
   // A count that grows with every finished chunk; wait on it with WaitForChange.
   uint64_t Finished() const { return finished_.load(); }
   void WaitForChange(uint64_t seen, std::chrono::milliseconds timeout);
@@ -83,7 +86,7 @@ class ChunkCompressor {
   std::mutex mutex_;
   std::condition_variable work_;
   std::condition_variable progress_;
-  std::deque<std::shared_ptr<Chunk>> queue_;
+  std::deque<ChunkBatch> queue_;
   std::atomic<uint64_t> finished_{0};
   bool stopping_ = false;
   std::vector<std::thread> threads_;

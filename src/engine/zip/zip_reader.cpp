@@ -571,6 +571,14 @@ ArchiveTestResult TestArchive(const std::string& path, const ArchiveTestOptions&
     }
   };
 
+  const auto cancelled = [&] {
+    return (options.CancelFlag != nullptr && options.CancelFlag->load()) ||
+           (options.IsCancelled && options.IsCancelled());
+  };
+  if (cancelled()) {
+    result.Cancelled = true;
+    return result;
+  }
   unsigned threads =
       options.Threads != 0 ? options.Threads : std::max(1u, std::thread::hardware_concurrency());
   threads =
@@ -580,10 +588,6 @@ ArchiveTestResult TestArchive(const std::string& path, const ArchiveTestOptions&
     pool.emplace_back(work);
 
   int lastPercent = -1;
-  const auto cancelled = [&] {
-    return (options.CancelFlag != nullptr && options.CancelFlag->load()) ||
-           (options.IsCancelled && options.IsCancelled());
-  };
   {
     std::unique_lock lock(mutex);
     while (finished.load() < entries.size() && !stop.load()) {

@@ -33,7 +33,10 @@ using namespace format;
 // what deflate and encryption may add, since the header is written before the data.
 constexpr uint64_t kZip64Threshold = 0xFF000000ull;
 constexpr std::size_t kCopyBlock = 64 * 1024;
-constexpr std::size_t kMaxPending = 256;
+constexpr std::size_t kMaxPending = 128;
+// Small chunks travel to the workers in batches of up to this many bytes or chunks.
+constexpr std::size_t kBatchBytes = 256 * 1024;
+constexpr std::size_t kBatchChunks = 64;
 
 struct CentralRecord {
   uint16_t VersionMadeBy = 0;
@@ -206,7 +209,9 @@ class WriteSession {
   bool Finish();
 
   bool Dispatch();
+  bool DispatchMore();
   bool DispatchNext();
+  void FlushBatch();
   void SubmitNextChunk(PendingEntry& entry);
   bool ProcessHead(bool& progressed);
   bool CopyStep(CopyJob& job);
@@ -252,6 +257,8 @@ class WriteSession {
   ArchiveOutput output_;
   std::atomic<bool> cancel_{false};
   std::unique_ptr<ChunkCompressor> compressor_;
+  ChunkBatch batch_;
+  std::size_t batchBytes_ = 0;
   unsigned threads_ = 1;
   std::size_t inflightBytes_ = 0;
   std::size_t inflightLimit_ = 0;
@@ -390,6 +397,19 @@ void WriteSession::GiveBack(std::vector<std::size_t>& replaced) {
 }
 
 bool WriteSession::Dispatch() {
+  const bool ok = DispatchMore();
+  // Whatever the dispatcher stops at must be on its way: the main loop may wait for it next.
+  FlushBatch();
+  return ok;
+}
+
+void WriteSession::FlushBatch() {
+  compressor_->Submit(std::move(batch_));
+  batch_.clear();
+  batchBytes_ = 0;
+}
+
+bool WriteSession::DispatchMore() {
   while (!cancel_.load()) {
     if (!pending_.empty()) {
       PendingEntry& back = pending_.back();
@@ -416,7 +436,9 @@ void WriteSession::SubmitNextChunk(PendingEntry& entry) {
   ++entry.Submitted;
   inflightBytes_ += std::max<std::size_t>(chunk->Length, 1);
   entry.Chunks.push_back(chunk);
-  compressor_->Submit(std::move(chunk));
+  batchBytes_ += chunk->Length;
+  batch_.push_back(std::move(chunk));
+  if (batchBytes_ >= kBatchBytes || batch_.size() >= kBatchChunks) FlushBatch();
 }
 
 bool WriteSession::DispatchNext() {
@@ -790,7 +812,10 @@ bool WriteSession::CopyStep(CopyJob& job) {
 bool WriteSession::MainLoop() {
   for (;;) {
     if (PollCancel()) return false;
-    if (!Dispatch()) return false;
+    // Refill once the window has drained to half, so that small files go out in full batches.
+    if (pending_.empty() || (pending_.size() <= kMaxPending / 2 && inflightBytes_ <= inflightLimit_ / 2)) {
+      if (!Dispatch()) return false;
+    }
     if (pending_.empty()) {
       if (nextPlan_ >= plan_.size()) return true;
       continue;
