@@ -110,6 +110,9 @@ void Dispatcher::Schedule(TArhRecord& task, bool chainTrigger) {
     context = CurrentScheduleContext();
     context.now = Now();
   }
+  // The program-wide flag too, for anything the computation reaches that asks for it.
+  std::optional<ChainTriggerScope> chain;
+  if (chainTrigger) chain.emplace();
   context.chainTrigger = context.chainTrigger || chainTrigger;
   if (!context.watchTask && services_.waitingBox != nullptr) {
     context.watchTask = [box = services_.waitingBox](TArhRecord& watched) { box->WatchTask(watched); };
@@ -295,6 +298,7 @@ void Dispatcher::ExecuteBatch(TArhRecord* task) {
 void Dispatcher::ExecuteGroup(Selection selection, std::string_view question) {
   core::TArhList& list = *services_.list;
   if (list.Count() == 0) return;
+  const bool timerWasEnabled = TimerEnabled();
   DisableTimer();
   if (!Options()->PromtAllexecute || Ask(std::string(question))) {
     for (int index = 0; index < list.Count(); ++index) {
@@ -308,7 +312,7 @@ void Dispatcher::ExecuteGroup(Selection selection, std::string_view question) {
       list.RefreshRow(*task);
     }
   }
-  EnableTimer();
+  if (timerWasEnabled) EnableTimer();
 }
 
 void Dispatcher::ExecuteAllTasks() {

@@ -422,20 +422,6 @@ TEST_F(DispatcherTest, ErrorRules) {
   EXPECT_TRUE(Logged("1003 The task cannot be postponed according to the schedule"));
 }
 
-TEST_F(DispatcherTest, RetryOfALongOverdueRunIsDueAtOnce) {
-  MakeDispatcher();
-  TArhRecord& task = Add(1001, 0);
-  task.Action = 2;
-  task.RepeatMin = 10;
-  task.ifNotArhImmidiately = true;
-  task.NextArh = At(2024, 3, 5, 6);
-  Tick(At(2024, 3, 5, 9));
-  Finish(task, false, At(2024, 3, 5, 9, 1));
-  EXPECT_DOUBLE_EQ(task.NextArh, At(2024, 3, 5, 6, 10));
-  Tick(At(2024, 3, 5, 9, 1, 2));
-  EXPECT_EQ(runs.size(), 2u);
-}
-
 TEST_F(DispatcherTest, RetryOfARunWithoutDueTimeCountsFromItsStart) {
   MakeDispatcher();
   TArhRecord& task = Add(1001, 6);
@@ -561,20 +547,6 @@ TEST_F(DispatcherTest, ExecuteCommands) {
   dispatcher->Pause(&edited);
   EXPECT_EQ(runs.size(), 1u);
   EXPECT_FALSE(edited.PauseTask);
-}
-
-TEST_F(DispatcherTest, AbortedRunIsRescheduledWithoutTheErrorRule) {
-  MakeDispatcher();
-  TArhRecord& task = Add(1001, 0);
-  task.Action = 0;
-  dispatcher->Schedule(task);
-  Tick(At(2024, 3, 5, 9));
-  options.PromtInterrupt = false;
-  dispatcher->Abort(&task);
-  EXPECT_TRUE(ui.questions.empty());
-  EXPECT_TRUE(Finish(task, false, At(2024, 3, 5, 9, 1)).aborted);
-  EXPECT_TRUE(task.IsActive);
-  EXPECT_DOUBLE_EQ(task.NextArh, At(2024, 3, 6, 9));
 }
 
 TEST_F(DispatcherTest, ExecuteGroups) {

@@ -97,23 +97,6 @@ TEST_F(FolderMonitorTest, DelayGathersChangesIntoOneEvent) {
   EXPECT_EQ(main.TimerCount(), 0u);
 }
 
-TEST_F(FolderMonitorTest, ReleasingThePendingDelayDropsTheEvent) {
-  MakeDir("src");
-  TZTFolderSMonitor monitor(Services());
-  int changes = 0;
-  monitor.OnChange = [&](TZTFolderSMonitor&) { ++changes; };
-  monitor.SetDelayTime(100);
-  ASSERT_TRUE(monitor.SetFolderName(Entry("src")).Ok());
-  ASSERT_TRUE(monitor.SetActive(true).Ok());
-  WriteFile("src/a.txt", "1");
-  ASSERT_TRUE(ReportPosted());
-  main.RunPending();
-  monitor.SetDelayTime(0);
-  EXPECT_EQ(main.TimerCount(), 0u);
-  main.AdvanceTimers(std::chrono::milliseconds(1000));
-  EXPECT_EQ(changes, 0);
-}
-
 TEST_F(FolderMonitorTest, AtMostSixtyThreeFoldersPerThread) {
   std::string list;
   for (int i = 0; i < 70; ++i) {
@@ -184,17 +167,6 @@ TEST(FolderPartTest, EntriesGiveTheirFolder) {
   EXPECT_EQ(FolderPart("/data"), "/");
   EXPECT_EQ(FolderPart("data"), "");
   EXPECT_EQ(FolderPart(""), "");
-}
-
-TEST(FolderPartTest, TaskFilterFollowsTheTicks) {
-  TArhRecord task;
-  task.fnFileName = task.fnDirName = task.fnSize = task.fnLastWrite = task.fnCreation = task.fnSecurity =
-      false;
-  EXPECT_EQ(TaskFilter(task), 0u);
-  task.fnLastAccess = true;
-  task.fnSecurity = true;
-  EXPECT_EQ(TaskFilter(task),
-            FilterBit(TFileChangeFilter::fnLastAccess) | FilterBit(TFileChangeFilter::fnSecurity));
 }
 
 // --- The waiter list with the schedule ---
@@ -328,15 +300,6 @@ TEST_F(WaitingBoxTest, SubfolderChangesCountOnlyWithSubfolders) {
   ASSERT_TRUE(ReportPosted());
   main.RunPending();
   EXPECT_FALSE(task.Monitoring);
-  EXPECT_NE(task.NextArh, 0.0);
-}
-
-TEST_F(WaitingBoxTest, SubfolderChangesCountWithSubfolders) {
-  MakeBox();
-  Schedule(task);
-  WriteFile("src/sub/inner.txt", "x");
-  ASSERT_TRUE(ReportPosted());
-  main.RunPending();
   EXPECT_NE(task.NextArh, 0.0);
 }
 
