@@ -9,6 +9,7 @@
 #include "core/main_thread.h"
 #include "core/startup.h"
 #include "core/user_interface.h"
+#include "engine/register_steps.h"
 #include "engine/run_once.h"
 #include "platform/signals.h"
 #include "scheduler/schedule.h"
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
   // The regional date and time formats come from the locale; numbers keep the C form everywhere.
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");
+  engine::RegisterAllSteps();
   const std::vector<std::string> arguments(argv, argv + argc);
   if (core::FindCliCommand(arguments) != core::CliCommand::None) {
     return core::RunCli(arguments, std::cout, std::cerr, MakeCliServices());

@@ -1,0 +1,13 @@
+#include "engine/register_steps.h"
+
+#include "engine/external_archiver.h"
+#include "engine/zip_step.h"
+
+namespace zentrove::engine {
+
+void RegisterAllSteps() {
+  RegisterZipStep();
+  RegisterExternalArchiverStep();
+}
+
+}  // namespace zentrove::engine
