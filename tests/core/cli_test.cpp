@@ -5,7 +5,9 @@
 #include <sstream>
 
 #include "core/datetime.h"
+#include "core/options.h"
 #include "core/regional_format.h"
+#include "core/startup.h"
 #include "support/sandbox.h"
 
 namespace zentrove::core {
@@ -43,6 +45,14 @@ TEST(CliListLine, TabSeparatedWithDatesInTheLogsForm) {
 
 class CliTest : public testing::SandboxedTest {
  protected:
+  // A command leaves the process set up for the configuration folder it used.
+  void TearDown() override {
+    log::SetLogFolder("");
+    SetCurrentOptions(ProgramOptions{});
+    SetStartFlags({});
+    SandboxedTest::TearDown();
+  }
+
   struct Outcome {
     int exitCode = -1;
     std::string out;
@@ -65,13 +75,6 @@ class CliTest : public testing::SandboxedTest {
 
   CliServices services_;
 };
-
-TEST_F(CliTest, HelpGoesToStandardOutput) {
-  const Outcome help = Run({"help"});
-  EXPECT_EQ(help.exitCode, kExitSuccess);
-  EXPECT_EQ(help.out, CliUsage());
-  EXPECT_TRUE(help.err.empty());
-}
 
 TEST_F(CliTest, CommandsUseTheScheduleAndNextStartSeams) {
   int scheduled = 0;

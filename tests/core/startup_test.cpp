@@ -1,12 +1,9 @@
 #include "core/startup.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <regex>
 
-#include "core/version.h"
 #include "support/sandbox.h"
 
 namespace zentrove::core {
@@ -162,12 +159,6 @@ TEST_F(MigrationTest, NothingMovesWithoutATaskListOrIntoTheSameFolder) {
   EXPECT_TRUE(fs::exists(ProgramFile("ArhTasks.bpd")));
 }
 
-TEST_F(MigrationTest, ServiceModeMovesWithoutAMessage) {
-  WriteProgramFile("ArhTasks.bpd", "[1001]\r\n");
-  EXPECT_TRUE(MigrateOldInstallation(programFolder_, configFolder_, nullptr));
-  EXPECT_TRUE(fs::exists(ConfigFile("ArhTasks.bpd")));
-}
-
 TEST_F(MigrationTest, AFileThatCannotBeCopiedKeepsItsName) {
   WriteProgramFile("ArhTasks.bpd", "[1001]\r\n");
   WriteProgramFile("Zentrove.ini", "options");
@@ -202,13 +193,6 @@ TEST(WorkingSet, TrimsAboveTheThresholdAndWhenTheSizeIsUnknown) {
   EXPECT_TRUE(WorkingSetNeedsTrim(11'000'001));
   EXPECT_TRUE(WorkingSetNeedsTrim(std::nullopt));
   TrimWorkingSet();
-}
-
-TEST(LifeLines, CarryVersionAndProcess) {
-  const std::string tag = " [" + std::string(VersionText()) + "-" + std::to_string(getpid()) + "]";
-  EXPECT_EQ(LoadingText(), "Loading..." + tag);
-  EXPECT_EQ(SuccessfulEndText(), "Successful end of the program" + tag);
-  EXPECT_TRUE(std::regex_match(std::string(VersionText()), std::regex(R"(\d+\.\d+\.\d+)")));
 }
 
 }  // namespace
