@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,20 @@ TEST_F(ProgramCommands, RunReportsTheOutcomeInItsExitCode) {
   const platform::CaptureResult failed = RunProgram({"run", "1001"});
   EXPECT_EQ(failed.exitCode, 1) << failed.errors;
   EXPECT_NE(Log().find("[1001]"), std::string::npos) << Log();
+
+  WriteFile("sources/report.txt", "quarterly figures");
+  const fs::path target = MakeDir("backups");
+  ASSERT_EQ(RunProgram({"set", "1001", "FileSourceMask=" + (Sandbox() / "sources").string() + "/*.*",
+                        "Target=" + target.string() + "/", "FileMsk_Prefix=reports"})
+                .exitCode,
+            0);
+  const platform::CaptureResult succeeded = RunProgram({"run", "1001"});
+  EXPECT_EQ(succeeded.exitCode, 0) << succeeded.errors << Log();
+  EXPECT_TRUE(fs::exists(target / "reports.zip"));
+  // The run's end was saved: the list shows its start as the last one.
+  const platform::CaptureResult listed = RunProgram({"list"});
+  EXPECT_TRUE(std::regex_search(listed.output, std::regex(R"(^1001\t0\t0\t\t\d\d\.\d\d\.\d{4} )")))
+      << listed.output;
 }
 
 }  // namespace
