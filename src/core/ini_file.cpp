@@ -106,11 +106,15 @@ void IniFile::Parse(std::string_view text) {
   bom_ = StartsWith(text, kUtf8Bom);
   if (bom_) text.remove_prefix(kUtf8Bom.size());
   std::vector<Line>* lines = &preamble_;
+  // Lines end in CR LF, LF or a lone CR, as the profile functions accept all three.
   while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    std::string_view raw = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    const std::size_t end = text.find_first_of("\r\n");
+    const std::string_view raw = text.substr(0, end);
+    if (end == std::string_view::npos) {
+      text = {};
+    } else {
+      text.remove_prefix(end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1));
+    }
 
     const std::string_view trimmed = TrimProfileBlanks(raw);
     const std::size_t close = trimmed.rfind(']');
@@ -184,17 +188,25 @@ std::vector<std::string> IniFile::KeyNames(std::string_view section) const {
   return names;
 }
 
+std::size_t IniFile::Section::FindKey(std::string_view name) const {
+  if (!keyIndexValid) {
+    keyIndex.clear();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      if (lines[i].kind == LineKind::Key) keyIndex.emplace(ToLowerAscii(lines[i].name), i);
+    }
+    keyIndexValid = true;
+  }
+  const auto it = keyIndex.find(ToLowerAscii(name));
+  return it == keyIndex.end() ? std::string::npos : it->second;
+}
+
 std::optional<std::string> IniFile::Find(std::string_view section, std::string_view key) const {
   const Section* found = FindSection(section);
   const std::string_view name = TrimProfileBlanks(key);
   if (found == nullptr || name.empty()) return std::nullopt;
-  for (const Line& line : found->lines) {
-    if (line.kind == LineKind::Key && EqualsNoCase(line.name, name)) {
-      if (!line.hasValue) return std::nullopt;
-      return ReaderValue(line.rawValue);
-    }
-  }
-  return std::nullopt;
+  const std::size_t index = found->FindKey(name);
+  if (index == std::string::npos || !found->lines[index].hasValue) return std::nullopt;
+  return ReaderValue(found->lines[index].rawValue);
 }
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
@@ -217,17 +229,22 @@ void IniFile::ApplyWrite(std::string_view sectionName, std::string_view keyName,
     found = &sections_.back();
   }
   const std::string valueText = WriterValue(value);
-  for (Line& line : found->lines) {
-    if (line.kind == LineKind::Key && EqualsNoCase(line.name, key)) {
-      line = ParseLine(line.name + "=" + valueText);
-      return;
-    }
+  if (const std::size_t index = found->FindKey(key); index != std::string::npos) {
+    Line& line = found->lines[index];
+    line = ParseLine(line.name + "=" + valueText);
+    return;
   }
   std::size_t insertAt = found->lines.size();
   while (insertAt > 0 && found->lines[insertAt - 1].kind == LineKind::Blank)
     --insertAt;
   found->lines.insert(found->lines.begin() + static_cast<std::ptrdiff_t>(insertAt),
                       ParseLine(std::string(key) + "=" + valueText));
+  // Appending moves no line, so the index only gains the new key.
+  if (insertAt + 1 == found->lines.size()) {
+    found->keyIndex.emplace(ToLowerAscii(key), insertAt);
+  } else {
+    found->keyIndexValid = false;
+  }
 }
 
 void IniFile::ApplyErase(std::string_view sectionName) {

@@ -31,7 +31,7 @@ inline constexpr std::size_t kMaxProfileValueChars = 40941;
 // goes after the last non-blank line of its section (so the blank lines that separate it from the
 // next section stay where they are), a new section goes at the end of the file. Lines before the
 // first section, comments and lines that are no key are kept as they are. Flush then replaces the
-// whole file crash-safely; lines end in CR LF, readers also accept LF alone.
+// whole file crash-safely; lines end in CR LF, the reader also accepts LF or CR alone.
 //
 // Two processes may share a file (a service copy and a desktop copy). Flush therefore re-reads the
 // file under a lock, repeats on it the writes made since the last Load or Flush and writes the result,
@@ -94,6 +94,12 @@ class IniFile {
     std::string header;  // the header line as written
     std::string name;
     std::vector<Line> lines;
+    // Lower-case key name -> index of its first line; rebuilt when lines move.
+    mutable std::unordered_map<std::string, std::size_t> keyIndex;
+    mutable bool keyIndexValid = false;
+
+    // The index of the key's first line, or npos.
+    std::size_t FindKey(std::string_view name) const;
   };
   enum class Op { Write, Erase, Clear };
   struct Change {

@@ -76,6 +76,25 @@ TEST(IniFileReading, SectionsInFileOrderAndFirstOccurrenceWins) {
   EXPECT_EQ(file.Find("", "stray"), std::nullopt);
 }
 
+TEST(IniFileReading, ALoneCarriageReturnEndsALine) {
+  // Found by fuzzing: a CR inside a value used to stay in it, and the writer then turned it into a
+  // blank, so a task read and written back was no longer the same.
+  const IniFile file =
+      FromText(ReadFile(std::string(ZENTROVE_TEST_DATA_DIR) + "/core/fuzz_lone_cr_in_value.bpd"));
+  EXPECT_EQ(file.Find("1002", "Description"), "  quoted  ");
+  EXPECT_EQ(file.Find("1002", "(Password"), "abc123");
+  EXPECT_EQ(FromText("[s]\rk=v\r\rj=w").Text(), "[s]\r\nk=v\r\n\r\nj=w\r\n");
+}
+
+TEST(IniFileReading, AnEmptySectionNameIsListedButNeverWritten) {
+  IniFile file =
+      FromText(ReadFile(std::string(ZENTROVE_TEST_DATA_DIR) + "/core/fuzz_empty_section_name.ini"));
+  EXPECT_EQ(file.SectionNames(), std::vector<std::string>{""});
+  const std::string before = file.Text();
+  file.WriteString("", "key", "value");
+  EXPECT_EQ(file.Text(), before);
+}
+
 TEST(IniFileReading, CommentsAreNoKeys) {
   const IniFile file = FromText("[s]\n;k=commented\nk=real\n");
   EXPECT_EQ(file.Find("s", "k"), "real");
