@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <sstream>
@@ -21,7 +22,7 @@ constexpr int kTasks = 5;
 // A child process that saves tasks until it is killed, with its acknowledgements on a pipe.
 class SavingChild {
  public:
-  explicit SavingChild(const std::string& taskFile) {
+  explicit SavingChild(const std::string& taskFile, const std::string& share = "") {
     int fds[2];
     if (::pipe(fds) != 0) return;
     const std::string program = std::string(ZENTROVE_TEST_PROGRAMS_DIR) + "/task_save_child";
@@ -30,7 +31,12 @@ class SavingChild {
       ::dup2(fds[1], STDOUT_FILENO);
       ::close(fds[0]);
       ::close(fds[1]);
-      ::execl(program.c_str(), program.c_str(), taskFile.c_str(), static_cast<char*>(nullptr));
+      if (share.empty()) {
+        ::execl(program.c_str(), program.c_str(), taskFile.c_str(), static_cast<char*>(nullptr));
+      } else {
+        ::execl(program.c_str(), program.c_str(), taskFile.c_str(), share.c_str(),
+                static_cast<char*>(nullptr));
+      }
       ::_exit(127);
     }
     ::close(fds[1]);
@@ -44,9 +50,9 @@ class SavingChild {
   SavingChild& operator=(const SavingChild&) = delete;
 
   bool Started() const { return pid_ > 0 && out_ >= 0; }
-  // Blocks until the child has acknowledged its first save; false when it ended before.
-  bool WaitForFirstSave() {
-    while (pending_.find('\n') == std::string::npos) {
+  // Blocks until the child has acknowledged `count` saves; false when it ended before.
+  bool WaitForSaves(std::size_t count = 1) {
+    while (static_cast<std::size_t>(std::count(pending_.begin(), pending_.end(), '\n')) < count) {
       if (!ReadSome()) return false;
     }
     return true;
@@ -88,14 +94,25 @@ long GenerationOf(const TArhRecord& task) {
   return task.Description.rfind("gen ", 0) == 0 ? std::atol(task.Description.c_str() + 4) : -1;
 }
 
-class SaveKillTest : public TaskFileTest {};
+// Raises each task's acknowledged generation by the child's lines.
+void Acknowledge(SavingChild& child, std::vector<long>& acknowledged) {
+  for (const std::string& line : child.Lines()) {
+    std::istringstream fields(line);
+    std::string which;
+    long generation = 0;
+    fields >> which >> generation;
+    for (std::size_t i = 0; i < acknowledged.size(); ++i) {
+      if (which == "all" || which == std::to_string(i))
+        acknowledged[i] = std::max(acknowledged[i], generation);
+    }
+  }
+}
 
-// Killing a process at any moment of a save must never cost a task or a save that had returned.
-TEST_F(SaveKillTest, KillingTheWriterNeverDamagesTheTaskFile) {
-  const std::string sources = std::string(20000, 's') + "\xC3\xA4";
-  {
+class SaveKillTest : public TaskFileTest {
+ protected:
+  void WriteTasks(int count, const std::string& sources) {
     TArhList list(TaskFile());
-    for (int i = 0; i < kTasks; ++i) {
+    for (int i = 0; i < count; ++i) {
       auto task = NewTaskRecord();
       task->TaskNumber = 1001 + i;
       task->Description = "gen 0";
@@ -104,6 +121,12 @@ TEST_F(SaveKillTest, KillingTheWriterNeverDamagesTheTaskFile) {
     }
     ASSERT_TRUE(list.SaveTaskFile());
   }
+};
+
+// Killing a process at any moment of a save must never cost a task or a save that had returned.
+TEST_F(SaveKillTest, KillingTheWriterNeverDamagesTheTaskFile) {
+  const std::string sources = std::string(20000, 's') + "\xC3\xA4";
+  WriteTasks(kTasks, sources);
 
   std::vector<long> acknowledged(kTasks, 0);
   std::mt19937 random(20080101);
@@ -111,7 +134,7 @@ TEST_F(SaveKillTest, KillingTheWriterNeverDamagesTheTaskFile) {
   for (int round = 0; round < 60; ++round) {
     SavingChild child(TaskFile());
     ASSERT_TRUE(child.Started());
-    ASSERT_TRUE(child.WaitForFirstSave()) << "the child ended in round " << round;
+    ASSERT_TRUE(child.WaitForSaves()) << "the child ended in round " << round;
     ::usleep(static_cast<useconds_t>(delayMicroseconds(random)));
     child.Kill();
     for (const std::string& line : child.Lines()) {
@@ -140,6 +163,31 @@ TEST_F(SaveKillTest, KillingTheWriterNeverDamagesTheTaskFile) {
     }
   }
   EXPECT_GT(acknowledged[0], 0);
+}
+
+// Two processes that save their own tasks into one file at the same time lose none of each other's
+// saves: each re-reads the file under a lock before it replaces it.
+TEST_F(SaveKillTest, TwoWritersKeepEachOthersTasks) {
+  constexpr int kShared = 6;
+  WriteTasks(kShared, "/data/*.*");
+  SavingChild even(TaskFile(), "even");
+  SavingChild odd(TaskFile(), "odd");
+  ASSERT_TRUE(even.Started() && odd.Started());
+  ASSERT_TRUE(even.WaitForSaves(60));
+  ASSERT_TRUE(odd.WaitForSaves(60));
+  even.Kill();
+  odd.Kill();
+  std::vector<long> acknowledged(kShared, 0);
+  Acknowledge(even, acknowledged);
+  Acknowledge(odd, acknowledged);
+
+  TArhList loaded(TaskFile());
+  ASSERT_TRUE(loaded.LoadTaskFile(NewTaskDefaults{}));
+  ASSERT_EQ(loaded.Count(), kShared);
+  for (int i = 0; i < kShared; ++i) {
+    EXPECT_GT(acknowledged[i], 0) << i;
+    EXPECT_GE(GenerationOf(*loaded.Get(i)), acknowledged[i]) << "task " << loaded.Get(i)->TaskNumber;
+  }
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 // returned, it writes one line to standard output: "<task index> <generation>" for a single task, or
 // "all <generation>" for the whole file. The generation is the number in each task's description
 // ("gen N"), so whoever kills it can tell which saves must have reached the disk.
+//
+// With a second argument "even" or "odd" it saves only the tasks at even or odd positions, one at a
+// time, so that two copies can share the file the way a service and a desktop copy do.
 
 #include <unistd.h>
 
@@ -25,10 +28,11 @@ void Acknowledge(const std::string& line) {
 
 int main(int argc, char** argv) {
   using namespace zentrove;
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: task_save_child TASKFILE\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: task_save_child TASKFILE [even|odd]\n");
     return 2;
   }
+  const std::string share = argc == 3 ? argv[2] : "";
   const std::string path = argv[1];
   log::SetLogFolder(path.substr(0, path.rfind('/') + 1));
 
@@ -43,13 +47,18 @@ int main(int argc, char** argv) {
 
   for (;;) {
     ++generation;
-    if (generation % 7 == 0) {
+    if (share.empty() && generation % 7 == 0) {
       for (int i = 0; i < list.Count(); ++i)
         list.Get(i)->Description = "gen " + std::to_string(generation);
       if (!list.SaveTaskFile()) return 1;
       Acknowledge("all " + std::to_string(generation));
     } else {
-      const int index = static_cast<int>(generation % list.Count());
+      int index = static_cast<int>(generation % list.Count());
+      if (!share.empty()) {
+        const int parity = share == "odd" ? 1 : 0;
+        const int mine = (list.Count() + 1 - parity) / 2;
+        index = static_cast<int>(generation % mine) * 2 + parity;
+      }
       core::TArhRecord& task = *list.Get(index);
       task.Description = "gen " + std::to_string(generation);
       task.LastArh = static_cast<double>(generation);
