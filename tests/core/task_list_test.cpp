@@ -182,6 +182,20 @@ TEST_F(TaskListTest, ASectionThatIsNoNumberMakesTheFileCorrupt) {
   EXPECT_EQ(ReadFile(TaskFile()), content);
 }
 
+TEST_F(TaskListTest, OldSectionsAreReadInTheRegionalDateOrder) {
+  WriteFile("config/ArhTasks.bpd",
+            "[1001]\r\nNextArh=03/05/2012 9:05:00\r\nLastArh=12.25.2011 13:05:00\r\n"
+            "[1002]\r\nIsNewDS2008=1\r\nNextArh=03/05/2012 9:05:00\r\n");
+  RegionalFormats american = CLocaleRegionalFormats();
+  american.dateOrder = "MDY";
+  SetRegionalFormats(american);
+  TArhList list(TaskFile());
+  ASSERT_TRUE(list.LoadTaskFile(NewTaskDefaults{}));
+  EXPECT_EQ(list.Get(0)->NextArh, EncodeDate(2012, 3, 5) + EncodeTime(9, 5, 0));
+  EXPECT_EQ(list.Get(0)->LastArh, EncodeDate(2011, 12, 25) + EncodeTime(13, 5, 0));
+  EXPECT_EQ(list.Get(1)->NextArh, EncodeDate(2012, 5, 3) + EncodeTime(9, 5, 0));
+}
+
 TEST_F(TaskListTest, OldFormPasswordsAreClearedWithAMessageNamingTheTask) {
   WriteFile("config/ArhTasks.bpd",
             "[1003]\r\nUserName=" + ToLetters(ChainScramble("admin")) +
