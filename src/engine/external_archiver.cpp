@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <any>
 #include <array>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -95,8 +94,9 @@ const std::string& ActionCommand(const TExtArhInfo& config, ZipAction action) {
 
 enum class Quoting { None, Single, Double };
 
-bool IsPlainWordByte(unsigned char c) {
-  return c >= 0x80 || std::isalnum(c) != 0 || std::strchr("-_./,:=+@%^", c) != nullptr;
+// The splitter expands nothing, so only blanks, quotation marks and backslashes need care.
+bool IsPlainWordByte(char c) {
+  return std::strchr(" \t\n'\"\\", c) == nullptr;
 }
 
 // The value written so that the shell-rule splitter reads it back unchanged as part of the word it
@@ -111,12 +111,12 @@ std::string Quoted(std::string_view value, Quoting quoting) {
           // A backslash before a newline would remove it.
           out += "'\n'";
         } else {
-          if (!IsPlainWordByte(static_cast<unsigned char>(c))) out += '\\';
+          if (!IsPlainWordByte(c)) out += '\\';
           out += c;
         }
         break;
       case Quoting::Double:
-        if (c == '"' || c == '\\' || c == '$' || c == '`') out += '\\';
+        if (c == '"' || c == '\\') out += '\\';
         out += c;
         break;
       case Quoting::Single:

@@ -1,0 +1,313 @@
+#include "engine/external_archiver.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "engine/run_fixture.h"
+#include "platform/process.h"
+
+namespace zentrove::engine {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsSupersetOf;
+using ::testing::Not;
+using zentrove::testing::ReadFile;
+using zentrove::testing::RunCommand;
+using zentrove::testing::ShellQuote;
+
+const std::string kShippedConfigs = std::string(ZENTROVE_SOURCE_DIR) + "/share/archivers/";
+const std::string kStartingTemplate =
+    "[ArhCommand] [RecurseSw] [CompressLevel] [TmpDirSW] [AddWithArchiveAttr] [ClearArchiveAttr] [Priority] "
+    "[PasswordSw] [SaveNTFSRights] [ExcludeSw] [ArchiveName] [IncludeSW] [DeleteOriginalFile] ";
+
+TExtArhInfo SwitchConfig() {
+  TExtArhInfo config;
+  config.ParamStr = kStartingTemplate;
+  config.UpdateCommand = "u";
+  config.ReplaceCommand = "a";
+  config.FreshCommand = "f";
+  config.RecurseSw = "-r";
+  config.CompressNormal = "-mx5";
+  config.CompressStore = "-mx0";
+  config.SetTmpDir = "-w[TmpDir]";
+  config.PasswordSw = "-p[Password]";
+  config.ClearArchiveAttr = "-ac";
+  config.AddWithArchiveAttr = "-ao";
+  config.PriorityLowest = "-ri1";
+  config.ExcludeSw = "-x@[ExcludeFilesList]";
+  config.IncludeSw = "@[IncludeFilesList]";
+  config.DeleteOriginalFile = "-df";
+  return config;
+}
+
+std::vector<std::string> Words(const std::string& line) {
+  auto words = platform::SplitCommandLine(line);
+  EXPECT_TRUE(words.Ok()) << line;
+  return words.Ok() ? *words : std::vector<std::string>{};
+}
+
+TEST(ArchiverConfig, ParsesEveryKeyWithQuotesRemoved) {
+  const TExtArhInfo config = ParseArchiverConfig(
+      "[Options]\r\nExt=\"rar\"\r\nCommand=\"/opt/rar/rar\"\r\nParamStr=\"[ArhCommand] [ArchiveName] \"\r\n"
+      "PriorityHigest=\"-ri15\"\r\nListCodePage=\"1\"\r\nComment=\"made by hand\"\r\n");
+  EXPECT_EQ(config.Ext, "rar");
+  EXPECT_EQ(config.Command, "/opt/rar/rar");
+  EXPECT_EQ(config.ParamStr, "[ArhCommand] [ArchiveName] ");
+  EXPECT_EQ(config.PriorityHigest, "-ri15");
+  EXPECT_EQ(config.ListCodePage, 1);
+  EXPECT_EQ(config.Comment, "made by hand");
+  EXPECT_EQ(config.UpdateCommand, "");
+  EXPECT_EQ(ParseArchiverConfig("[Options]\nListCodePage=7\n").ListCodePage, 0);
+  EXPECT_EQ(ParseArchiverConfig("no profile at all"), TExtArhInfo{});
+}
+
+TEST(ArchiverConfig, ShippedConfigurationsAreComplete) {
+  for (const char* name : {"7z", "zip"}) {
+    const TExtArhInfo config = ParseArchiverConfig(ReadFile(kShippedConfigs + name + ".EMC"));
+    EXPECT_EQ(config.Ext, name);
+    EXPECT_FALSE(config.Command.empty()) << name;
+    EXPECT_THAT(config.ParamStr, HasSubstr("[ArchiveName]")) << name;
+    EXPECT_THAT(config.IncludeSw, HasSubstr("[IncludeFilesList]")) << name;
+    EXPECT_THAT(config.ExcludeSw, HasSubstr("[ExcludeFilesList]")) << name;
+  }
+}
+
+TEST(ArchiverTemplate, SwitchesThatDoNotApplyLeaveTheirBlanks) {
+  ArchiverTemplateValues values;
+  values.zipName = "/b/Work.7z";
+  values.zipPriority = 3;
+  const ArchiverParameters parameters = FillArchiverTemplate(SwitchConfig(), values);
+  EXPECT_EQ(parameters.text, "u -r -mx5        /b/Work.7z   ");
+  EXPECT_THAT(Words("7z " + parameters.text), ElementsAre("7z", "u", "-r", "-mx5", "/b/Work.7z"));
+}
+
+TEST(ArchiverTemplate, EveryMacroIsReplacedFromTheTask) {
+  ArchiverTemplateValues values;
+  values.action = ZipAction::Freshen;
+  values.processSubfolders = false;
+  values.compressMetod = 0;
+  values.tempPath = "/var/tmp";
+  values.password = "pw";
+  values.resetArchiveBit = true;
+  values.onlyArchiveMarked = true;
+  values.deleteAfterArchiving = true;
+  values.zipName = "/b/Work.7z";
+  values.zipPriority = 1;
+  values.includeListPath = "/b/Work.IFM";
+  values.excludeListPath = "/b/Work.EFM";
+  TExtArhInfo config = SwitchConfig();
+  config.ParamStr = "[arhcommand] " + config.ParamStr;
+  const ArchiverParameters parameters = FillArchiverTemplate(config, values);
+  EXPECT_EQ(parameters.text,
+            "f f  -mx0 -w/var/tmp -ao -ac -ri1 -ppw  -x@/b/Work.EFM /b/Work.7z @/b/Work.IFM -df ");
+  EXPECT_EQ(parameters.shown,
+            "f f  -mx0 -w/var/tmp -ao -ac -ri1 -p*****  -x@/b/Work.EFM /b/Work.7z @/b/Work.IFM -df ");
+
+  // Without a password the switch vanishes even though the configuration has one.
+  values.password.clear();
+  EXPECT_THAT(FillArchiverTemplate(config, values).text, Not(HasSubstr("-p")));
+}
+
+TEST(ArchiverTemplate, PathsAndPasswordsStayOneWordWhateverTheyHold) {
+  ArchiverTemplateValues values;
+  values.zipName = "/my backups/it's \"new\" $HOME.7z";
+  values.password = "a b'c\"d\\e";
+  values.tempPath = "/tmp/with space";
+  TExtArhInfo config = SwitchConfig();
+  config.ParamStr = "[PasswordSW] \"[ArchiveName]\" '[ArchiveName]' x[TmpDirSW] [ArchiveName]";
+  const ArchiverParameters parameters = FillArchiverTemplate(config, values);
+  EXPECT_THAT(Words(parameters.text), ElementsAre("-p" + values.password, values.zipName, values.zipName,
+                                                  "x-w" + values.tempPath, values.zipName));
+  // A value is never read again as a macro.
+  values.password = "[ArchiveName]";
+  EXPECT_THAT(Words(FillArchiverTemplate(config, values).text).front(), "-p[ArchiveName]");
+}
+
+TEST(ArchiverListFiles, OneLinePerItemWithAllFilesAsStar) {
+  EXPECT_EQ(ListFileText({"/data/*.*", "", "*.tmp", "/data/cache/"}, 0),
+            "/data/*\r\n*.tmp\r\n/data/cache/\r\n");
+  EXPECT_EQ(ListFilePath("/b/Work20240305.7z", kIncludeListExtension), "/b/Work20240305.IFM");
+  EXPECT_EQ(ListFilePath("/b/Work20240305.", kExcludeListExtension), "/b/Work20240305.EFM");
+  EXPECT_EQ(ListFilePath("/b.d/Work", kIncludeListExtension), "/b.d/Work.IFM");
+}
+
+TEST(ArchiverListFiles, OemCodePageListHoldsTheOemBytes) {
+  const char* saved = std::getenv("LC_ALL");
+  const std::string previous = saved == nullptr ? "" : saved;
+  setenv("LC_ALL", "ru_RU.UTF-8", 1);
+  const std::string text = ListFileText({"/Документы/*.*"}, 1);
+  const std::string utf8 = ListFileText({"/Документы/*.*"}, 0);
+  if (saved == nullptr) {
+    unsetenv("LC_ALL");
+  } else {
+    setenv("LC_ALL", previous.c_str(), 1);
+  }
+  // "Д" is 0x84 in CP866.
+  EXPECT_EQ(text, "/\x84\xae\xaa\xe3\xac\xa5\xad\xe2\xeb/*\r\n");
+  EXPECT_EQ(utf8, "/Документы/*\r\n");
+}
+
+class ExternalArchiverTest : public zentrove::testing::RunFixture {
+ protected:
+  void SetUp() override {
+    RunFixture::SetUp();
+    RegisterExternalArchiverStep();
+  }
+
+  core::TArhRecord& AddArchiverTask(const std::string& configuration) {
+    core::TArhRecord& task = AddTask();
+    task.UseInnerZip = false;
+    task.UseExtArh = configuration;
+    task.IfArhiveExistDeleteOld = false;
+    return task;
+  }
+  void InstallShipped(const std::string& name) {
+    std::filesystem::copy_file(kShippedConfigs + name + ".EMC", ConfigDir() / (name + ".EMC"));
+  }
+  void WriteSources() {
+    WriteFile("src/a.txt", "alpha");
+    WriteFile("src/sub/b.txt", std::string(5000, 'b'));
+    WriteFile("src/sub/skip.tmp", "excluded");
+  }
+  std::set<std::string> TargetNames(const std::string& folder = "target") const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(Sandbox() / folder))
+      names.insert(entry.path().filename().string());
+    return names;
+  }
+  // The sources without the excluded file, to compare an extracted tree with.
+  std::string ExpectedTree() {
+    const auto expected = MakeDir("expected");
+    std::filesystem::copy(Sandbox() / "src", expected, std::filesystem::copy_options::recursive);
+    std::filesystem::remove(expected / "sub" / "skip.tmp");
+    return expected.string();
+  }
+};
+
+TEST_F(ExternalArchiverTest, SevenZipConfigurationPacksTheSourcesIntoAFolderWithBlanks) {
+  InstallShipped("7z");
+  auto& task = AddArchiverTask("7z");
+  task.Target = (Sandbox() / "my backups").string();
+  task.FileSourceExcludeMask = "*.tmp";
+  task.Password = "pass with blanks";
+  WriteSources();
+
+  const RunOutcome outcome = Run(task);
+
+  EXPECT_FALSE(outcome.failed);
+  const std::string archive = task.Target + "/Work20240305.7z";
+  EXPECT_EQ(TargetNames("my backups"), std::set<std::string>{"Work20240305.7z"});
+  const auto lines = Lines();
+  EXPECT_THAT(lines,
+              IsSupersetOf({Line('I', "The archive file was not found before the beginning of archiving"),
+                            Line('I', "External archiver return code :0")}));
+  // The blank in the folder's name is escaped, so the archive path stays one word.
+  const std::string folder = Sandbox().string() + "/my\\ backups/";
+  EXPECT_THAT(lines, Contains(Line('I',
+                                   "Executing external archiver: 7z u -y -bd -bso0 -bsp0 -r -mx=5     "
+                                   "-p***** -mhe=on  -xr@" +
+                                       folder + "Work20240305.EFM " + folder + "Work20240305.7z @" + folder +
+                                       "Work20240305.IFM  ")));
+  EXPECT_THAT(lines.back(),
+              HasSubstr("The Task executed using the external archiver 7z [Return code=0], the archive "
+                        "file was created (" +
+                        archive + " "));
+
+  const std::string out = MakeDir("out").string();
+  const auto extracted = RunCommand("7z x -y -p" + ShellQuote(task.Password) + " -o" + ShellQuote(out) + " " +
+                                    ShellQuote(archive));
+  ASSERT_EQ(extracted.status, 0) << extracted.output;
+  const auto compared = RunCommand("diff -r " + ShellQuote(ExpectedTree()) + " " + ShellQuote(out));
+  EXPECT_EQ(compared.status, 0) << compared.output;
+}
+
+TEST_F(ExternalArchiverTest, InfoZipConfigurationPacksAndUpdatesTheArchive) {
+  InstallShipped("zip");
+  auto& task = AddArchiverTask("zip");
+  task.FileSourceExcludeMask = "*.tmp";
+  WriteSources();
+  const std::string archive = (Sandbox() / "target" / "Work20240305.zip").string();
+
+  ASSERT_FALSE(Run(task).failed) << ::testing::PrintToString(Lines());
+  WriteFile("src/sub/c.txt", "gamma");
+  ClearLines();
+  EXPECT_FALSE(Run(task).failed) << ::testing::PrintToString(Lines());
+
+  EXPECT_THAT(
+      Lines(),
+      Contains(Line('W', "The archive file has been found before execution with an external archive")));
+  EXPECT_EQ(TargetNames(), std::set<std::string>{"Work20240305.zip"});
+  const auto tested = RunCommand("unzip -t " + ShellQuote(archive));
+  EXPECT_EQ(tested.status, 0) << tested.output;
+  const std::string out = MakeDir("out").string();
+  ASSERT_EQ(RunCommand("unzip -q " + ShellQuote(archive) + " -d " + ShellQuote(out)).status, 0);
+  const auto compared = RunCommand("diff -r " + ShellQuote(ExpectedTree()) + " " +
+                                   ShellQuote(out + (Sandbox() / "src").string()));
+  EXPECT_EQ(compared.status, 0) << compared.output;
+}
+
+TEST_F(ExternalArchiverTest, ArchiverThatCannotBeStartedFailsTheRun) {
+  WriteFile("config/broken.EMC",
+            "[Options]\r\nExt=\"arc\"\r\nCommand=\"/nonexistent/arc\"\r\nParamStr=\"a [ArchiveName]\"\r\n");
+  auto& task = AddArchiverTask("broken");
+  WriteFile("src/a.txt", "alpha");
+
+  EXPECT_TRUE(Run(task).failed);
+
+  const std::string zipName = (Sandbox() / "target" / "Work20240305.arc").string();
+  EXPECT_THAT(Lines(), Contains(Line('E',
+                                     "Error occured while attempting to execute the external archiver "
+                                     "/nonexistent/arc a " +
+                                         zipName + ". Please specify the correct path to the EXE file")));
+  EXPECT_THAT(Lines().back(), HasSubstr("Unexpected error. Either source or archive folders are invalid"));
+  EXPECT_THAT(TargetNames(), Not(Contains("Work20240305.IFM")));
+}
+
+TEST_F(ExternalArchiverTest, MissingConfigurationIsReportedAndFailsTheRun) {
+  auto& task = AddArchiverTask("nowhere");
+  WriteFile("src/a.txt", "alpha");
+
+  EXPECT_TRUE(Run(task).failed);
+
+  EXPECT_THAT(Lines(), Contains(Line('E', "Error reading the archiver configuration filenowhere.EMC")));
+}
+
+TEST_F(ExternalArchiverTest, ErrorCodeDoesNotDecideWhenTheArchiveWasWritten) {
+  WriteFile("config/grumpy.EMC",
+            "[Options]\r\nExt=\"out\"\r\nCommand=\"/bin/sh\"\r\nParamStr=\"-c 'echo data > \"$0\"; exit 3' "
+            "[ArchiveName]\"\r\n");
+  auto& task = AddArchiverTask("grumpy");
+  WriteFile("src/a.txt", "alpha");
+
+  EXPECT_FALSE(Run(task).failed);
+
+  EXPECT_THAT(Lines(), Contains(Line('E', "Attention! The external archiver returned the error code:3")));
+  EXPECT_THAT(Lines().back(),
+              HasSubstr("external archiver grumpy [Return code=3], the archive file was created"));
+}
+
+TEST_F(ExternalArchiverTest, ClosingTheProgramDuringTheWaitLeavesTheListFile) {
+  WriteFile("config/slow.EMC",
+            "[Options]\r\nExt=\"out\"\r\nCommand=\"/bin/sh\"\r\nParamStr=\"-c 'sleep 2' [IncludeSW]\"\r\n"
+            "IncludeSw=\"[IncludeFilesList]\"\r\n");
+  auto& task = AddArchiverTask("slow");
+  WriteFile("src/a.txt", "alpha");
+  const auto includeList = Sandbox() / "target" / "Work20240305.IFM";
+  RunHooks hooks;
+  hooks.ProgramClosing = [includeList] { return std::filesystem::exists(includeList); };
+  SetRunHooks(hooks);
+
+  Run(task);
+
+  EXPECT_EQ(ReadFile(includeList), (Sandbox() / "src").string() + "/*\r\n");
+  EXPECT_THAT(Lines(), Not(Contains(HasSubstr("External archiver return code"))));
+}
+
+}  // namespace
+}  // namespace zentrove::engine
