@@ -701,10 +701,11 @@ std::vector<std::pair<std::string_view, std::string>> FormatTaskSection(const TA
   return values;
 }
 
-void WriteTaskSection(IniFile& file, const TArhRecord& task, const SectionStamp& stamp) {
-  const std::string section = std::to_string(task.TaskNumber);
+void WriteTaskSection(IniFile& file, const TArhRecord& task, const SectionStamp& stamp,
+                      std::string_view section) {
+  const std::string name = section.empty() ? std::to_string(task.TaskNumber) : std::string(section);
   for (const auto& [key, value] : FormatTaskSection(task, stamp))
-    file.WriteString(section, key, value);
+    file.WriteString(name, key, value);
 }
 
 // ---- One field, strictly ----

@@ -105,8 +105,9 @@ struct SectionStamp {
   TDateTime writeTime = 0;
 };
 // Writes every key of the task (its passwords scrambled, the task itself unchanged) into the
-// section named by its number, header keys first.
-void WriteTaskSection(IniFile& file, const TArhRecord& task, const SectionStamp& stamp);
+// section named by its number (or `section` when given), header keys first.
+void WriteTaskSection(IniFile& file, const TArhRecord& task, const SectionStamp& stamp,
+                      std::string_view section = {});
 
 // The text form of every key of a task, in writing order, as WriteTaskSection would store it.
 std::vector<std::pair<std::string_view, std::string>> FormatTaskSection(const TArhRecord& task,

@@ -116,6 +116,7 @@ void TArhList::ScheduleNext(TArhRecord& task) const {
 bool TArhList::LoadTaskFile(const NewTaskDefaults& options, std::string* error) {
   StartupPassScope startup;
   counter_ = kFirstTaskCounter;
+  sectionNames_.clear();
   log::AddLogLine(log::LogLevel::Information, 0, "Loading tasks list");
 
   std::string reason;
@@ -137,6 +138,7 @@ bool TArhList::LoadTaskFile(const NewTaskDefaults& options, std::string* error) 
       }
       SectionReadResult read = ReadTaskSection(file_, section, options, regionalOrder);
       read.task->TaskNumber = *number;
+      if (section != std::to_string(*number)) sectionNames_[*number] = section;
       if (read.passwordsCleared) ShowOldPasswordFormatMessage(*number);
       RaiseCounter(*number);
       ScheduleNext(*ListAppend(std::move(read.task)));
@@ -168,7 +170,7 @@ bool TArhList::FlushFile(std::string* error, std::string* reason) {
 }
 
 bool TArhList::SaveTask(const TArhRecord& task, std::string* error) {
-  WriteTaskSection(file_, task, StampNow());
+  WriteTaskSection(file_, task, StampNow(), SectionOf(task));
   std::string failure;
   std::string reason;
   if (FlushFile(&failure, &reason)) return true;
@@ -180,6 +182,7 @@ bool TArhList::SaveTask(const TArhRecord& task, std::string* error) {
 
 bool TArhList::SaveTaskFile(std::string* error) {
   file_.Clear();
+  sectionNames_.clear();
   const SectionStamp stamp = StampNow();
   for (const auto& task : items_)
     WriteTaskSection(file_, *task, stamp);
@@ -191,7 +194,16 @@ bool TArhList::SaveTaskFile(std::string* error) {
 
 bool TArhList::EraseTaskSection(const TArhRecord& task, std::string* error) {
   file_.EraseSection(std::to_string(task.TaskNumber));
+  if (const auto it = sectionNames_.find(task.TaskNumber); it != sectionNames_.end()) {
+    file_.EraseSection(it->second);
+    sectionNames_.erase(it);
+  }
   return FlushFile(error, nullptr);
+}
+
+std::string TArhList::SectionOf(const TArhRecord& task) const {
+  const auto it = sectionNames_.find(task.TaskNumber);
+  return it != sectionNames_.end() ? it->second : std::to_string(task.TaskNumber);
 }
 
 void TArhList::SortTaskList(int column, bool reverse, const CompareRowsFunction& compareRows) {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/ini_file.h"
@@ -109,6 +110,8 @@ class TArhList {
 
  private:
   [[nodiscard]] bool FlushFile(std::string* error, std::string* reason);
+  // The section a task was read from; its number in decimal unless the file spelled it otherwise.
+  std::string SectionOf(const TArhRecord& task) const;
 
   IniFile file_;
   std::vector<std::unique_ptr<TArhRecord>> items_;
@@ -116,6 +119,9 @@ class TArhList {
   mutable std::mutex viewMutex_;
   TaskListView view_;
   std::function<void(TArhRecord&)> scheduleNext_;
+  // Sections whose name is not the plain decimal number ("01001", "0x3E9"), by task number, so that
+  // saving such a task rewrites the section it came from instead of adding a second one.
+  std::unordered_map<int, std::string> sectionNames_;
 };
 
 }  // namespace zentrove::core

@@ -167,6 +167,21 @@ TEST_F(TaskListTest, SectionsLoadInFileOrderAndTheCounterFollowsTheLargest) {
   EXPECT_TRUE(Logged("The tasks list file holds this task twice"));
 }
 
+TEST_F(TaskListTest, ATaskIsSavedIntoTheSectionItWasReadFrom) {
+  WriteFile("config/ArhTasks.bpd", "[01001]\r\nDescription=padded\r\n[0x3EA]\r\nDescription=hex\r\n");
+  TArhList list(TaskFile());
+  ASSERT_TRUE(list.LoadTaskFile(NewTaskDefaults{}));
+  ASSERT_EQ(list.Count(), 2);
+  EXPECT_EQ(list.Get(1)->TaskNumber, 1002);
+  list.Get(0)->Description = "changed";
+  ASSERT_TRUE(list.SaveTask(*list.Get(0)));
+  ASSERT_TRUE(list.EraseTaskSection(*list.Get(1)));
+  IniFile file(TaskFile());
+  ASSERT_TRUE(file.Load());
+  EXPECT_EQ(file.SectionNames(), std::vector<std::string>{"01001"});
+  EXPECT_EQ(file.Find("01001", "Description"), "changed");
+}
+
 TEST_F(TaskListTest, ASectionThatIsNoNumberMakesTheFileCorrupt) {
   const std::string content = "[1001]\r\nDescription=kept\r\n[abc]\r\nDescription=x\r\n";
   WriteFile("config/ArhTasks.bpd", content);
