@@ -190,8 +190,11 @@ class Walker {
       if (StopRequested()) return false;
       if (selection_.IsFolderExcluded(include.baseFolder)) continue;
       const int fd = open(include.baseFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (fd < 0) continue;
       path_ = include.baseFolder;
+      if (fd < 0) {
+        ReportUnreadable(errno);
+        continue;
+      }
       if (!WalkFolder(fd)) return false;
     }
     return true;
@@ -213,10 +216,16 @@ class Walker {
 
   bool PollStop() { return ++sincePoll_ % kStopPollInterval == 0 && StopRequested(); }
 
+  // path_ holds the folder.
+  void ReportUnreadable(int errorCode) {
+    if (control_.onUnreadableFolder) control_.onUnreadableFolder(path_, errorCode);
+  }
+
   // Walks the folder open on `fd` (which it closes), whose path with a trailing "/" is path_.
   bool WalkFolder(int fd) {
     DIR* dir = fdopendir(fd);
     if (dir == nullptr) {
+      ReportUnreadable(errno);
       close(fd);
       return true;
     }
@@ -231,7 +240,14 @@ class Walker {
     const int fd = dirfd(dir);
     std::string names;
     std::vector<Name> entries;
-    while (const dirent* entry = readdir(dir)) {
+    for (;;) {
+      errno = 0;
+      const dirent* entry = readdir(dir);
+      if (entry == nullptr) {
+        // The entries read so far are still walked; the folder counts as not seen whole.
+        if (errno != 0) ReportUnreadable(errno);
+        break;
+      }
       const std::string_view name(entry->d_name);
       if (name == "." || name == "..") continue;
       entries.push_back({names.size(), name.size(), entry->d_type});
@@ -278,6 +294,8 @@ class Walker {
         if (child >= 0) {
           if (folderVisitor_) ReportFolder(child);
           keepGoing = WalkFolder(child);
+        } else if (errno != ELOOP && errno != ENOTDIR) {
+          ReportUnreadable(errno);
         }
       }
       path_.resize(folderLength);

@@ -96,6 +96,10 @@ struct WalkControl {
   std::function<bool()> stopRequested;
   // Called with every folder the walk enters (with a trailing "/"), before its files are reported.
   std::function<void(const std::string& folder)> onFolder;
+  // Called with every folder the walk should have entered but could not open or list completely (a
+  // base folder that is missing or unreadable included), with the errno; the walk goes on without
+  // it. A synchronising copy keeps the copies of what it could not see.
+  std::function<void(const std::string& folder, int errorCode)> onUnreadableFolder;
 };
 
 enum class Duplicates {

@@ -1,0 +1,497 @@
+#include "engine/copy_mode.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <stdexcept>
+
+#include "core/text.h"
+#include "engine/destinations.h"
+#include "engine/engine_ops.h"
+#include "engine/locked_file.h"
+#include "engine/run_control.h"
+#include "log/log.h"
+#include "platform/files.h"
+
+namespace zentrove::engine {
+namespace {
+
+using log::AddLogLine;
+using log::LogLevel;
+
+constexpr const char* kAborted = "The task has been aborted";
+constexpr const char* kCopyError = "Copy error";
+
+std::string WithoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string WithTrailingSlash(std::string path) {
+  if (path.empty() || path.back() != '/') path.push_back('/');
+  return path;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// The folder above a folder path that ends with "/": "/b/x/y/" -> "/b/x/".
+std::string ParentFolder(const std::string& folder) {
+  if (folder.size() < 2) return {};
+  const std::size_t slash = folder.rfind('/', folder.size() - 2);
+  return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
+
+std::int64_t MtimeNs(const struct stat& st) {
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// The attribute value that the error texts show, in the Windows form: read-only 1, hidden 2,
+// archive 32, or 128 (normal) when none of them.
+std::uint32_t AttributeValue(const std::string& path, const struct stat& info) {
+  std::uint32_t value = 0;
+  if ((info.st_mode & S_IWUSR) == 0) value |= 1;
+  if (platform::IsHiddenName(path)) value |= 2;
+  if (platform::IsArchiveAttributeSet(path)) value |= 32;
+  return value == 0 ? 128 : value;
+}
+
+platform::FileInfo StateOf(const struct stat& st) {
+  platform::FileInfo info;
+  info.exists = true;
+  info.size = static_cast<std::uint64_t>(st.st_size);
+  info.mtimeNs = MtimeNs(st);
+  return info;
+}
+
+// Closes and removes a scratch file that did not become a copy; keeps errno.
+void Abandon(int fd, const std::string& scratch) {
+  const int failure = errno;
+  if (fd >= 0) close(fd);
+  (void)unlink(scratch.c_str());
+  errno = failure;
+}
+
+}  // namespace
+
+std::string CopyDestinationFolder(const std::string& backupFolder, const std::string& folder,
+                                  const std::string& baseFolder, const core::TArhRecord& task) {
+  std::string destination = WithTrailingSlash(WithoutTrailingSlash(backupFolder));
+  if (!task.SavePath) return destination;
+  std::string_view rest = folder;
+  if (!task.StoreFullPathOnCopy && core::StartsWith(rest, baseFolder)) {
+    rest.remove_prefix(baseFolder.size());
+  } else if (rest.size() > 2 && rest[0] == '/' && rest[1] == '/' && rest[2] != '/') {
+    rest.remove_prefix(2);  // "//server/share/dir/" keeps server and share
+  }
+  std::size_t start = 0;
+  while (start < rest.size()) {
+    std::size_t next = rest.find('/', start);
+    if (next == std::string_view::npos) next = rest.size();
+    const std::string_view part = rest.substr(start, next - start);
+    if (!part.empty() && part != "." && part != "..") destination.append(part).push_back('/');
+    start = next + 1;
+  }
+  return destination;
+}
+
+TCopyProcess::TCopyProcess(RunContext& run)
+    : run_(run),
+      task_(run.Task),
+      sync_(run.Task.IfArhiveExistSync),
+      backup_(WithTrailingSlash(WithoutTrailingSlash(run.ZipName))),
+      selection_(SourceSelection::FromTask(run.Task)) {}
+
+void TCopyProcess::Mark(const std::string& text, const char* marker) {
+  marker_.assign(text).append(marker);
+  task_.NextFileText = marker_;
+}
+
+int TCopyProcess::Execute() {
+  // The total for the progress and the files to copy come from one walk of the sources.
+  PrepareWalk();
+  run_.TotalBytes = selected_.totalBytes;
+  run_.BytesDone = 0;
+
+  const std::string backupFolder = WithoutTrailingSlash(backup_);
+  if (!IsExistingFolder(backupFolder)) (void)EnsureFolder(backupFolder);
+  knownFolders_.insert(backup_);
+  if (sync_) AddToSyncList(backup_, true);
+
+  bool succeeded = true;
+  if (!selected_.stopped) {
+    for (std::size_t item = 0; item < selection_.Includes().size() && succeeded && !task_.StopTask; ++item) {
+      succeeded = CopyProcess(item);
+    }
+  }
+
+  if (sync_ && !task_.StopTask) {
+    AddLogLine(LogLevel::Warning, task_.TaskNumber, "SYNC: Start to delete old files from archive: " + backupFolder);
+    SyncDeleteMissing(backupFolder);
+    AddLogLine(LogLevel::Information, task_.TaskNumber, "SYNC: Deleteing old files from archive complete");
+  }
+  task_.NextFileText = task_.NextFileText.get() + "Final [1]";
+  keptFiles_.clear();
+  keptFolders_.clear();
+  task_.NextFileText = task_.NextFileText.get() + "Final [2]";
+  task_.NextFileText = task_.NextFileText.get() + "Final [3]";
+  if (task_.StopTask || selected_.stopped) throw std::runtime_error(kAborted);
+  if (!succeeded) throw std::runtime_error(kCopyError);
+  task_.NextFileText = task_.NextFileText.get() + "Final [4]";
+  return copied_;
+}
+
+void TCopyProcess::PrepareWalk() {
+  struct Unreadable {
+    std::string folder;
+    int errorCode;
+  };
+  std::vector<Unreadable> unreadable;
+  WalkControl control;
+  control.stopRequested = [this] { return static_cast<bool>(task_.StopTask); };
+  control.onFolder = [this](const std::string& folder) { walkedFolders_.push_back(folder); };
+  control.onUnreadableFolder = [&unreadable](const std::string& folder, int errorCode) {
+    unreadable.push_back({folder, errorCode});
+  };
+  SelectOptions options;
+  options.duplicates = Duplicates::Keep;
+  selected_ = selection_.Select(control, options);
+  for (const Unreadable& folder : unreadable) KeepTreeOf(folder.folder, folder.errorCode);
+}
+
+// A source folder that could not be read contributes no files; with a synchronising copy its
+// copy would then look deleted and be removed. Its whole destination tree is kept instead.
+void TCopyProcess::KeepTreeOf(const std::string& folder, int errorCode) {
+  AddLogLine(LogLevel::Warning, task_.TaskNumber,
+             "The source folder cannot be read: " + folder + " " + ErrorCodeSuffix(errorCode));
+  if (!sync_) return;
+  for (const IncludeItem& item : selection_.Includes()) {
+    if (!core::StartsWith(folder, item.baseFolder)) continue;
+    const std::string destination = CopyDestinationFolder(backup_, folder, item.baseFolder, task_);
+    if (std::find(keptTrees_.begin(), keptTrees_.end(), destination) != keptTrees_.end()) continue;
+    keptTrees_.push_back(destination);
+    AddToSyncList(destination, true);
+    AddLogLine(LogLevel::Warning, task_.TaskNumber,
+               "SYNC: The source folder cannot be read, its copy stays in the archive: " + destination);
+  }
+}
+
+void TCopyProcess::AddToSyncList(const std::string& path, bool folder) {
+  run_.SyncList.push_back(path);
+  std::string parent = path;
+  if (!folder) {
+    keptFiles_.insert(path);
+    parent = std::string(FolderPart(path));
+  }
+  // Every folder above a kept entry stays too.
+  while (parent.size() >= backup_.size() && keptFolders_.insert(parent).second) parent = ParentFolder(parent);
+}
+
+bool TCopyProcess::CopyProcess(std::size_t item) {
+  const IncludeItem& include = selection_.Includes()[item];
+  const std::string& base = include.baseFolder;
+
+  std::unordered_set<std::string> seen;
+  for (const std::string& folder : walkedFolders_) {
+    if (task_.StopTask) return true;
+    if (!core::StartsWith(folder, base) || (!selection_.ProcessSubfolders() && folder != base)) continue;
+    if (!seen.insert(folder).second) continue;
+    Mark(folder, "CopyProcess [1]");
+    Mark(folder, "CopyProcess [2]");
+    const std::string destination = CopyDestinationFolder(backup_, folder, base, task_);
+    if (task_.SavePath) Mark(folder, "CopyProcess [3]");
+    if (task_.SavePath && task_.StoreEmptyFolders) (void)EnsureDestinationFolder(folder, destination, base, true);
+    if (sync_) AddToSyncList(destination, true);
+    Mark(folder, "CopyProcess [4]");
+  }
+
+  bool result = true;
+  std::string sourceFolder;
+  std::string destinationFolder;
+  for (const SourceEntry& file : selected_.files) {
+    if (file.item != item) continue;
+    if (task_.StopTask || !result) break;
+    const std::string_view name = NamePart(file.path);
+    const std::string_view folder = std::string_view(file.path).substr(0, file.path.size() - name.size());
+    const bool first = folder != sourceFolder;
+    if (first) {
+      sourceFolder.assign(folder);
+      destinationFolder = CopyDestinationFolder(backup_, sourceFolder, base, task_);
+    } else {
+      Mark(file.path, "CopyProcess [9]");
+    }
+    Mark(file.path, first ? "CopyProcess [5]" : "CopyProcess [10]");
+    Mark(file.path, first ? "CopyProcess [6]" : "CopyProcess [11]");
+    currentBase_ = base;
+    result = DoCopyFile(file, destinationFolder);
+    if (!first) Mark(file.path, "CopyProcess [12]");
+    if (sync_) AddToSyncList(destinationFolder + std::string(name), false);
+  }
+  return result;
+}
+
+bool TCopyProcess::DoCopyFile(const SourceEntry& source, const std::string& destinationFolder) {
+  Mark(destinationFolder, "DoCopyFile [1]");
+  const std::string destination = destinationFolder + std::string(NamePart(source.path));
+  const std::string sourceFolder(FolderPart(source.path));
+  struct stat existing {};
+  const bool exists = lstat(destination.c_str(), &existing) == 0;
+  bool result = true;
+  switch (run_.Action) {
+    case ZipAction::Update:
+      Mark(destinationFolder, "DoCopyFile [2]");
+      if (exists) {
+        Mark(destinationFolder, "DoCopyFile [7]");
+        bool same = false;
+        if (source.kind == EntryKind::LinkToFile) {
+          same = S_ISLNK(existing.st_mode) && LinkTarget(destination) == LinkTarget(source.path);
+        } else {
+          same = S_ISREG(existing.st_mode) && static_cast<std::uint64_t>(existing.st_size) == source.size &&
+                 MtimeNs(existing) == source.mtimeNs;
+        }
+        if (!same) {
+          Mark(destinationFolder, "DoCopyFile [8]");
+          result = CopyFileBody(source, destination);
+          Mark(destinationFolder, "DoCopyFile [9]");
+        }
+      } else {
+        Mark(destinationFolder, "DoCopyFile [3]");
+        if (!knownFolders_.contains(destinationFolder)) {
+          Mark(destinationFolder, "DoCopyFile [4]");
+          (void)EnsureDestinationFolder(sourceFolder, destinationFolder, currentBase_, false);
+        }
+        Mark(destinationFolder, "DoCopyFile [5]");
+        result = CopyFileBody(source, destination);
+        Mark(destinationFolder, "DoCopyFile [6]");
+      }
+      break;
+    case ZipAction::Replace:
+      if (!exists) (void)EnsureDestinationFolder(sourceFolder, destinationFolder, currentBase_, false);
+      result = CopyFileBody(source, destination);
+      break;
+    case ZipAction::Freshen:
+      if (exists) result = CopyFileBody(source, destination);
+      break;
+  }
+  Mark(destinationFolder, "DoCopyFile [10]");
+  Mark(destinationFolder, "DoCopyFile [11]");
+  return result;
+}
+
+bool TCopyProcess::EnsureDestinationFolder(const std::string& sourceFolder, const std::string& destinationFolder,
+                                           const std::string& base, bool inCopyProcess) {
+  if (knownFolders_.contains(destinationFolder)) return true;
+  if (IsExistingFolder(destinationFolder)) {
+    knownFolders_.insert(destinationFolder);
+    return true;
+  }
+  const std::string lead = inCopyProcess ? "." : "";
+  task_.NextFileText = lead + "Creating folder: " + destinationFolder;
+
+  // The missing folders from the top down; those that stand for a folder of the item's tree get
+  // that folder's access rights.
+  struct Level {
+    std::string destination;
+    std::string source;
+  };
+  std::vector<Level> missing;
+  std::string destination = destinationFolder;
+  std::string source = sourceFolder;
+  while (destination.size() > backup_.size() && !knownFolders_.contains(destination) &&
+         !IsExistingFolder(destination)) {
+    missing.push_back({destination, core::StartsWith(source, base) ? source : std::string()});
+    destination = ParentFolder(destination);
+    source = ParentFolder(source);
+  }
+  for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
+    const std::string path = WithoutTrailingSlash(level->destination);
+    if (mkdir(path.c_str(), 0777) == 0) {
+      if (!level->source.empty()) CopyAccessRightsOf(WithoutTrailingSlash(level->source), path, task_);
+    } else if (errno != EEXIST) {
+      break;
+    }
+  }
+  if (!IsExistingFolder(destinationFolder)) {
+    AddLogLine(LogLevel::Warning, task_.TaskNumber, "Can not create destination folder: " + destinationFolder);
+    return false;
+  }
+  knownFolders_.insert(destinationFolder);
+  task_.LastFileText = lead + "Creating folder is completed: " + destinationFolder;
+  return true;
+}
+
+bool TCopyProcess::SkipOrRaise(const std::string& destination, int errorCode, std::uint32_t attributes) {
+  const std::string remainder =
+      ErrorCodeSuffix(errorCode) + Quoted(destination) + " Attr:[" + std::to_string(attributes) + "]";
+  if (PathExists(destination)) throw std::runtime_error("Can not override destination file: " + remainder);
+  // Only a name the file system calls too long may be skipped; any other failure would leave a
+  // file out of the backup silently.
+  if (SystemErrorCode(errorCode) == 206 && task_.ContinueAfterLongFile) {
+    AddLogLine(LogLevel::Warning, task_.TaskNumber, "Can not create destination file: " + remainder);
+    return true;
+  }
+  throw std::runtime_error("Can not create destination file: " + remainder);
+}
+
+bool TCopyProcess::CopyFileBody(const SourceEntry& source, const std::string& destination) {
+  task_.NextFileText = source.path;
+  if (source.kind == EntryKind::LinkToFile) return CopyLinkBody(source, destination);
+  const SourceFile in = OpenSourceFile(run_, source.path);
+  if (!in.IsOpen()) return true;
+  const struct stat& info = in.Info();
+
+  const std::string folder(FolderPart(destination));
+  const std::string name(NamePart(destination));
+  std::string scratch;
+  int out = -1;
+  for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
+    scratch = folder + ScratchFileName(name, scratchCounter_++);
+    // The copy is never readable by more people than the source while it is being written.
+    out = open(scratch.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, info.st_mode & 0777);
+    if (out < 0 && errno != EEXIST) break;
+  }
+  if (out < 0) {
+    const int failure = errno;
+    return SkipOrRaise(destination, failure, AttributeValue(source.path, info));
+  }
+
+  const auto raiseWriteFailure = [&](std::uint64_t written) {
+    Abandon(out, scratch);
+    const std::string text = ErrorCodeSuffix() + Quoted(destination) + " NWD=[" + std::to_string(written) + "]";
+    if (destination.size() <= kLongDestinationPath) throw std::runtime_error("Not enough room to write archive_: " + text);
+    throw std::runtime_error("Destination file name too long: " + text);
+  };
+
+  const std::size_t chunk = std::clamp<std::size_t>(static_cast<std::size_t>(info.st_size), 1, kCopyChunk);
+  if (buffer_.size() < chunk) buffer_.resize(kCopyChunk);
+  for (;;) {
+    const ssize_t n = read(in.Fd(), buffer_.data(), chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      Abandon(out, scratch);
+      throw std::runtime_error("Cannot read the source file: " + ErrorCodeSuffix() + Quoted(source.path));
+    }
+    if (n == 0) break;
+    std::size_t written = 0;
+    while (written < static_cast<std::size_t>(n)) {
+      const ssize_t w = write(out, buffer_.data() + written, static_cast<std::size_t>(n) - written);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        if (w == 0) errno = ENOSPC;
+        raiseWriteFailure(written);
+      }
+      written += static_cast<std::size_t>(w);
+    }
+    run_.BytesDone += static_cast<std::uint64_t>(n);
+    if (run_.TotalBytes != 0) ThrottleAfterPercent(run_, static_cast<int>(run_.BytesDone * 100 / run_.TotalBytes));
+  }
+
+  FinishCopiedFile(out, scratch, source.path, info, task_);
+  struct stat old {};
+  const bool replacing = lstat(destination.c_str(), &old) == 0;
+  // The old copy is given up only for one that is on the disk, and so is the source itself.
+  if ((replacing || task_.DeleteFileAfterZip) && fsync(out) != 0) raiseWriteFailure(0);
+  if (close(out) != 0) {
+    out = -1;
+    raiseWriteFailure(0);
+  }
+  out = -1;
+  if (rename(scratch.c_str(), destination.c_str()) != 0) {
+    Abandon(-1, scratch);
+    throw std::runtime_error("Can not override destination file: " + ErrorCodeSuffix() + Quoted(destination) +
+                             " Attr:[" + std::to_string(AttributeValue(source.path, info)) + "]");
+  }
+  if (task_.DeleteFileAfterZip) FlushFolder(folder);
+  AfterCopy(source, info);
+  return true;
+}
+
+bool TCopyProcess::CopyLinkBody(const SourceEntry& source, const std::string& destination) {
+  struct stat info {};
+  if (lstat(source.path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+    AddLogLine(LogLevel::Warning, task_.TaskNumber,
+               "The file " + source.path + " no longer exists. The file is skipped");
+    return true;
+  }
+  if (!CopySymlink(source.path, destination)) {
+    const int failure = errno;
+    return SkipOrRaise(destination, failure, AttributeValue(source.path, info));
+  }
+  AfterCopy(source, info);
+  return true;
+}
+
+void TCopyProcess::AfterCopy(const SourceEntry& source, const struct stat& stateWhenRead) {
+  ++copied_;
+  // A link is copied as a link: what it points to has not been backed up by this copy.
+  if (task_.ResetArchiveBitOnZip && source.kind == EntryKind::File) {
+    (void)platform::ClearArchiveAttribute(source.path, StateOf(stateWhenRead));
+  }
+  OnEndZip(run_, source.path);
+  if (task_.DeleteFileAfterZip) {
+    struct stat now {};
+    const bool unchanged = lstat(source.path.c_str(), &now) == 0 && now.st_size == stateWhenRead.st_size &&
+                           MtimeNs(now) == MtimeNs(stateWhenRead) &&
+                           S_ISLNK(now.st_mode) == S_ISLNK(stateWhenRead.st_mode);
+    if (unchanged) {
+      (void)DiscardPath(source.path);
+    } else {
+      AddLogLine(LogLevel::Warning, task_.TaskNumber,
+                 "The file " + source.path + " changed while it was copied and is not deleted");
+    }
+  }
+  task_.LastFileText = source.path;
+}
+
+bool TCopyProcess::Kept(const std::string& path, bool folder) const {
+  return folder ? keptFolders_.contains(path) : keptFiles_.contains(path);
+}
+
+void TCopyProcess::SyncDeleteMissing(const std::string& backupFolder) {
+  SyncFolder(WithTrailingSlash(WithoutTrailingSlash(backupFolder)));
+}
+
+void TCopyProcess::SyncFolder(const std::string& folder) {
+  for (const std::string& tree : keptTrees_) {
+    if (core::StartsWith(folder, tree)) return;
+  }
+  const auto removed = [this](const std::string& path) {
+    AddLogLine(LogLevel::Warning, task_.TaskNumber, "SYNC: File is not found in sources and removed from archive: " + path);
+  };
+  if (!Kept(folder, true)) {
+    if (DeleteFileOrTree(folder)) removed(folder);
+    return;
+  }
+  auto entries = platform::ListFolder(WithoutTrailingSlash(folder));
+  if (!entries) {
+    AddLogLine(LogLevel::Error, 0,
+               "The file cannot be deleted : " + folder + " [" + std::to_string(SystemErrorCode(entries.Code())) + "]");
+    return;
+  }
+  for (const platform::FolderEntry& entry : *entries) {
+    const std::string path = folder + entry.name;
+    if (entry.kind == platform::FileKind::Folder) {
+      SyncFolder(path + "/");
+      continue;
+    }
+    if (entry.kind == platform::FileKind::File) (void)platform::LoseAllAttributes(path);
+    if (Kept(path, false)) continue;
+    if (DeleteFileOrTree(path)) removed(path);
+  }
+}
+
+StepResult CopyModeStep(RunContext& run) {
+  TCopyProcess process(run);
+  const int copied = process.Execute();
+  return StepResult{true, copied};
+}
+
+void RegisterCopyAndDestinationSteps() {
+  RegisterBackupStep(BackupStepKind::Copy, CopyModeStep);
+  RegisterDistributionStep(DistributionStepKind::ExtraFolders, CopyToExtraFolders);
+  RegisterDistributionStep(DistributionStepKind::MainRotation, RotateMainFolder);
+}
+
+}  // namespace zentrove::engine

@@ -1,0 +1,456 @@
+#include "engine/destinations.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <vector>
+
+#include "core/clock.h"
+#include "core/options.h"
+#include "core/regional_format.h"
+#include "core/text.h"
+#include "engine/archive_naming.h"
+#include "engine/engine_ops.h"
+#include "engine/locked_file.h"
+#include "engine/run_control.h"
+#include "engine/source_selection.h"
+#include "log/log.h"
+#include "platform/files.h"
+
+namespace zentrove::engine {
+namespace {
+
+using log::AddLogLine;
+using log::LogLevel;
+
+constexpr std::size_t kExtraCopyChunk = 61440;
+constexpr std::size_t kNameMax = 255;
+
+std::string WithoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+std::atomic<unsigned> g_scratchCounter{0};
+
+// The sum of the sizes of all files in a tree; links count with nothing, as they are copied as links.
+std::uint64_t TreeSize(const std::string& folder) {
+  std::uint64_t total = 0;
+  auto entries = platform::ListFolder(folder);
+  if (!entries) return 0;
+  for (const platform::FolderEntry& entry : *entries) {
+    const std::string path = folder + "/" + entry.name;
+    if (entry.kind == platform::FileKind::Folder) {
+      total += TreeSize(path);
+    } else if (entry.kind == platform::FileKind::File) {
+      total += platform::Stat(path).size;
+    }
+  }
+  return total;
+}
+
+// Writes everything or fails with errno set.
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Puts the finished scratch copy of a folder in place. The old copy is moved aside first and
+// deleted only when the new one stands under its name, so at no moment is neither complete.
+bool ReplaceFolder(const std::string& scratch, const std::string& destination) {
+  if (!PathExists(destination)) return rename(scratch.c_str(), destination.c_str()) == 0;
+  const std::string aside = destination + ".~old";
+  if (PathExists(aside) && !DeleteFileOrTree(aside)) return false;
+  if (rename(destination.c_str(), aside.c_str()) != 0) return false;
+  if (rename(scratch.c_str(), destination.c_str()) != 0) {
+    const int failure = errno;
+    (void)rename(aside.c_str(), destination.c_str());
+    errno = failure;
+    return false;
+  }
+  (void)DeleteFileOrTree(aside);
+  return true;
+}
+
+// Flushes the scratch copy to disk before it replaces anything: a single file by itself, a tree by
+// flushing its whole file system.
+bool FlushCopy(const std::string& path, bool folder) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
+  if (fd < 0) return false;
+  const bool flushed = (folder ? syncfs(fd) : fsync(fd)) == 0;
+  close(fd);
+  return flushed;
+}
+
+std::string ConnectionErrorText(const std::string& folder) {
+  return "Failed to connect to " + ShareOfPath(folder) + " . Please make sure that user name and password are correct";
+}
+
+struct ExtraFolder {
+  const std::string& folder;
+  const std::string& prefix;
+  const std::string& dateFormat;
+  int unit;
+  int depth;
+  bool dontOverwrite;
+  Destination destination;
+};
+
+void CopyToExtraFolder(RunContext& run, const ExtraFolder& extra, StepResult& result) {
+  core::TArhRecord& task = run.Task;
+  const int number = task.TaskNumber;
+  const std::string folder = WithoutTrailingSlash(extra.folder);
+  const auto fail = [&] {
+    const std::string text = "Cannot copy archive to " + Quoted(extra.folder);
+    AddLogLine(LogLevel::Error, number, text);
+    run.ErrorText = text;
+    result = StepResult{false, 0};
+  };
+  try {
+    const std::string destination =
+        WithoutTrailingSlash(ArchiveName(task, extra.destination, run.Extension, core::NowLocal()));
+    if (!IsExistingFolder(folder) && !EnsureFolder(folder) &&
+        !ConnectShare(folder, task.UserName, task.UserPassword)) {
+      AddLogLine(LogLevel::Error, number, ConnectionErrorText(folder));
+    }
+    if (extra.dontOverwrite && PathExists(destination)) {
+      AddLogLine(LogLevel::Warning, number,
+                 "Copying to additional folder was canceled according to setting - archive already exists: " +
+                     Quoted(destination));
+      return;
+    }
+    const auto rotate = [&] {
+      RotateOldBackups(folder, extra.prefix, run.Extension, extra.dateFormat, destination, number, extra.unit,
+                       extra.depth);
+    };
+    if (task.ApplyDeepBefore) rotate();
+    if (!CopyArchiveTo(WithoutTrailingSlash(run.ZipName), destination, run)) {
+      fail();
+      return;
+    }
+    AddLogLine(LogLevel::Information, number, "Archive was copied to folder " + Quoted(extra.folder));
+    if (!task.ApplyDeepBefore) rotate();
+  } catch (...) {
+    fail();
+  }
+}
+
+std::string ChangeExtension(const std::string& path, std::string_view extension) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + std::string(extension);
+  return path.substr(0, dot) + std::string(extension);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Shared pieces
+
+std::string ScratchFileName(const std::string& name, unsigned counter) {
+  const std::string suffix = "." + std::to_string(counter) + ".~tm";
+  std::size_t keep = std::min(name.size(), kNameMax - 1 - suffix.size());
+  // Cut at a character boundary, so a leftover scratch file still has a readable name.
+  while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+  return "." + name.substr(0, keep) + suffix;
+}
+
+void FlushFolder(const std::string& folder) {
+  const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)fsync(fd);
+  close(fd);
+}
+
+void FinishCopiedFile(int fd, const std::string& path, const std::string& source, const struct stat& sourceInfo,
+                      const core::TArhRecord& task) {
+  if (task.CopyAccessRights) {
+    CopyAccessRightsOf(source, path, task);
+  } else if ((sourceInfo.st_mode & S_IWUSR) == 0) {
+    struct stat own {};
+    if (fstat(fd, &own) == 0) (void)fchmod(fd, own.st_mode & 07555);
+  }
+  const timespec times[2] = {{0, UTIME_OMIT}, sourceInfo.st_mtim};
+  (void)futimens(fd, times);
+}
+
+std::string LinkTarget(const std::string& path) {
+  std::string target(PATH_MAX, '\0');
+  const ssize_t n = readlink(path.c_str(), target.data(), target.size());
+  if (n <= 0) return {};
+  target.resize(static_cast<std::size_t>(n));
+  return target;
+}
+
+bool CopySymlink(const std::string& source, const std::string& destination) {
+  struct stat info {};
+  if (lstat(source.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return false;
+  const std::string target = LinkTarget(source);
+  if (target.empty()) return false;
+  const std::string folder = FolderPart(destination);
+  const std::string scratch = folder + ScratchFileName(std::string(NamePart(destination)), g_scratchCounter++);
+  (void)unlink(scratch.c_str());
+  if (symlink(target.c_str(), scratch.c_str()) != 0) return false;
+  const timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
+  (void)utimensat(AT_FDCWD, scratch.c_str(), times, AT_SYMLINK_NOFOLLOW);
+  if (rename(scratch.c_str(), destination.c_str()) != 0) {
+    const int failure = errno;
+    (void)unlink(scratch.c_str());
+    errno = failure;
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Copies to extra folders
+
+std::string ScratchNameOf(const std::string& destination) {
+  return ChangeExtension(WithoutTrailingSlash(destination), ".~tm");
+}
+
+bool CopyFileData(RunContext& run, const std::string& source, const std::string& destination) {
+  core::TArhRecord& task = run.Task;
+  task.NextFileText = source;
+  struct stat linkInfo {};
+  if (lstat(source.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
+    const bool copied = CopySymlink(source, destination);
+    if (copied) task.LastFileText = source;
+    return copied;
+  }
+  const SourceFile in = OpenSourceFile(run, source);
+  if (!in.IsOpen()) return true;
+
+  struct stat existing {};
+  if (lstat(destination.c_str(), &existing) == 0) {
+    if (S_ISREG(existing.st_mode)) (void)platform::LoseAllAttributes(destination);
+    if (unlink(destination.c_str()) != 0) return false;
+  }
+  const int out = open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
+                       in.Info().st_mode & 0777);
+  if (out < 0) return false;
+  std::vector<char> buffer(std::clamp<std::size_t>(static_cast<std::size_t>(in.Info().st_size), 1, kExtraCopyChunk));
+  bool copied = true;
+  for (;;) {
+    const ssize_t n = read(in.Fd(), buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      copied = n == 0;
+      break;
+    }
+    if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(n))) {
+      copied = false;
+      break;
+    }
+    run.BytesDone += static_cast<std::uint64_t>(n);
+    if (run.TotalBytes != 0) ThrottleAfterPercent(run, static_cast<int>(run.BytesDone * 100 / run.TotalBytes));
+  }
+  if (copied) FinishCopiedFile(out, destination, source, in.Info(), task);
+  if (close(out) != 0) copied = false;
+  if (!copied) {
+    (void)unlink(destination.c_str());
+    return false;
+  }
+  task.LastFileText = source;
+  return PathExists(destination);
+}
+
+bool CopyTree(RunContext& run, const std::string& sourceFolder, const std::string& destinationFolder) {
+  const std::string destination = WithoutTrailingSlash(destinationFolder);
+  if (!IsExistingFolder(destination)) {
+    if (!EnsureFolder(destination)) return false;
+    CopyAccessRightsOf(WithoutTrailingSlash(sourceFolder), destination, run.Task);
+  }
+  auto entries = platform::ListFolder(WithoutTrailingSlash(sourceFolder));
+  if (!entries) return false;
+  for (const platform::FolderEntry& entry : *entries) {
+    const std::string from = sourceFolder + entry.name;
+    const std::string to = destination + "/" + entry.name;
+    bool copied = true;
+    switch (entry.kind) {
+      case platform::FileKind::Folder:
+        copied = CopyTree(run, from + "/", to + "/");
+        break;
+      case platform::FileKind::File:
+      case platform::FileKind::Symlink:
+        copied = CopyFileData(run, from, to);
+        break;
+      default:
+        break;
+    }
+    if (!copied) return false;
+  }
+  return true;
+}
+
+bool CopyArchiveTo(const std::string& source, const std::string& destination, RunContext& run) {
+  const std::string from = WithoutTrailingSlash(source);
+  const std::string to = WithoutTrailingSlash(destination);
+  AddLogLine(LogLevel::Information, run.Task.TaskNumber, "Starting copy process to directory:  " + Quoted(to));
+  const std::string scratch = ScratchNameOf(to);
+  try {
+    run.Task.PercentDone = 0;
+    run.BytesDone = 0;
+    const std::string folder = FolderPart(to);
+    if (!folder.empty() && !IsExistingFolder(folder)) (void)EnsureFolder(folder);
+    // A leftover of an interrupted copy.
+    if (PathExists(scratch) && !DeleteFileOrTree(scratch)) return false;
+
+    const bool isFolder = IsExistingFolder(from);
+    bool copied = false;
+    if (isFolder) {
+      run.TotalBytes = TreeSize(from);
+      copied = CopyTree(run, from + "/", scratch + "/");
+    } else {
+      run.TotalBytes = platform::StatFollow(from).size;
+      copied = CopyFileData(run, from, scratch);
+    }
+    copied = copied && PathExists(scratch) && FlushCopy(scratch, isFolder);
+    if (copied) copied = isFolder ? ReplaceFolder(scratch, to) : rename(scratch.c_str(), to.c_str()) == 0;
+    if (!copied) {
+      if (PathExists(scratch)) (void)DeleteFileOrTree(scratch);
+      return false;
+    }
+    FlushFolder(folder);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+StepResult CopyToExtraFolders(RunContext& run, StepResult current) {
+  const core::TArhRecord& task = run.Task;
+  const ExtraFolder extras[] = {
+      {task.Target2, task.FileMsk2_Prefix, task.FileMsk2_ArhDateFormat, task.WhatDeep2, task.Deep2,
+       task.DontOverwriteIfExists2, Destination::Extra2},
+      {task.Target3, task.FileMsk3_Prefix, task.FileMsk3_ArhDateFormat, task.WhatDeep3, task.Deep3,
+       task.DontOverwriteIfExists3, Destination::Extra3},
+      {task.Target4, task.FileMsk4_Prefix, task.FileMsk4_ArhDateFormat, task.WhatDeep4, task.Deep4,
+       task.DontOverwriteIfExists4, Destination::Extra4},
+  };
+  for (const ExtraFolder& extra : extras) {
+    if (!extra.folder.empty()) CopyToExtraFolder(run, extra, current);
+  }
+  return current;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rotation
+
+RotationPattern RotationPatternOf(const std::string& folder, const std::string& prefix, const std::string& extension,
+                                  const std::string& dateFormat, const std::string& newestPath) {
+  RotationPattern pattern;
+  pattern.extension = extension;
+  const bool dated = prefix.find_first_of("\\/") != std::string::npos || dateFormat.find('\\') != std::string::npos;
+  if (!dated) {
+    pattern.searchFolder = WithoutTrailingSlash(folder);
+    pattern.stem = prefix;
+    return pattern;
+  }
+  const std::string newest = WithoutTrailingSlash(newestPath);
+  pattern.searchFolder = WithoutTrailingSlash(FolderPart(newest));
+  std::string unexpanded = prefix + dateFormat + extension;
+  std::replace(unexpanded.begin(), unexpanded.begin() + static_cast<std::ptrdiff_t>(prefix.size()), '/', '\\');
+  const std::size_t separator = unexpanded.rfind('\\');
+  const std::string lastPart = separator == std::string::npos ? unexpanded : unexpanded.substr(separator + 1);
+  const std::string_view name = NamePart(newest);
+  std::size_t common = 0;
+  while (common < lastPart.size() && common < name.size() && lastPart[common] == name[common] &&
+         lastPart[common] != '.') {
+    ++common;
+  }
+  pattern.stem = lastPart.substr(0, common);
+  return pattern;
+}
+
+bool MatchesRotationPattern(const RotationPattern& pattern, const std::string& name) {
+  const std::string_view text = name;
+  return text.size() >= pattern.stem.size() + pattern.extension.size() &&
+         core::EqualsNoCase(text.substr(0, pattern.stem.size()), pattern.stem) &&
+         core::EqualsNoCase(text.substr(text.size() - pattern.extension.size()), pattern.extension);
+}
+
+core::TDateTime RotationLimit(core::TDateTime now, int unit, int depth) {
+  if (unit == static_cast<int>(DepthUnit::Days)) return now - depth;
+  if (unit != static_cast<int>(DepthUnit::Months)) return 0;
+  const core::DateParts date = core::DecodeDate(now);
+  const int months = date.year * 12 + (date.month - 1) - depth;
+  const int year = months >= 0 ? months / 12 : -((-months + 11) / 12);
+  const int month = months - year * 12 + 1;
+  const int day = std::min(date.day, core::DaysInMonth(year, month));
+  return core::EncodeDate(year, month, day) + core::TimeOf(now);
+}
+
+void RotateOldBackups(const std::string& folder, const std::string& prefix, const std::string& extension,
+                      const std::string& dateFormat, const std::string& newestPath, int taskNumber, int unit,
+                      int depth) {
+  if (depth <= 0) return;
+  try {
+    const RotationPattern pattern = RotationPatternOf(folder, prefix, extension, dateFormat, newestPath);
+    const std::string newest = WithoutTrailingSlash(newestPath);
+    if (core::StartsWith(pattern.searchFolder + "/", newest + "/")) {
+      AddLogLine(LogLevel::Warning, taskNumber,
+                 "Old backups are not deleted: the backup " + newest +
+                     " is the folder they are searched in, so its own files would be taken for old backups");
+      return;
+    }
+    auto entries = platform::ListFolder(pattern.searchFolder);
+    if (!entries) return;
+    std::vector<ListRec> candidates;
+    for (const platform::FolderEntry& entry : *entries) {
+      if (!MatchesRotationPattern(pattern, entry.name)) continue;
+      const platform::FileInfo info = platform::Stat(pattern.searchFolder + "/" + entry.name);
+      if (!info.exists) continue;
+      candidates.push_back({entry.name, FileTimeToLocal(info.mtimeNs)});
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const ListRec& a, const ListRec& b) { return a.time > b.time; });
+
+    const core::TDateTime limit = RotationLimit(core::NowLocal(), unit, depth);
+    const bool toTrash = core::CurrentOptions()->DeleteinRecucledBin;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+      const ListRec& candidate = candidates[i];
+      const bool tooMany = unit == static_cast<int>(DepthUnit::Archives) && i >= static_cast<std::size_t>(depth);
+      const bool tooOld = limit != 0 && candidate.time < limit;
+      const std::string path = pattern.searchFolder + "/" + candidate.name;
+      if ((!tooMany && !tooOld) || path == newest) continue;
+      const std::string remainder =
+          path + "(" + core::FormatDateTime(candidate.time) + ")" + (toTrash ? "[in Recycled Bin]" : "");
+      if (DiscardPath(path)) {
+        AddLogLine(LogLevel::Warning, taskNumber, "File was deleted " + remainder);
+      } else {
+        AddLogLine(LogLevel::Error, taskNumber, "The file cannot be deleted " + remainder);
+      }
+    }
+  } catch (...) {
+  }
+}
+
+StepResult RotateMainFolder(RunContext& run, StepResult current) {
+  const core::TArhRecord& task = run.Task;
+  RotateOldBackups(WithoutTrailingSlash(task.Target), task.FileMsk_Prefix, run.Extension, task.FileMsk_ArhDateFormat,
+                   run.ZipName, task.TaskNumber, task.WhatDeep1, task.DeleteWhenArhivMoreThan);
+  return current;
+}
+
+}  // namespace zentrove::engine

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/datetime.h"
+#include "engine/backup_steps.h"
+#include "engine/run_context.h"
+
+namespace zentrove::engine {
+
+// ---------------------------------------------------------------------------------------------
+// Copies to extra folders
+
+// The scratch name a copy to an extra folder is written under before it replaces `destination`:
+// the destination with its extension changed to ".~tm" (Work20240305.zip -> Work20240305.~tm,
+// Docs20240305 -> Docs20240305.~tm).
+std::string ScratchNameOf(const std::string& destination);
+
+// Copies the finished archive (a file) or, in copy mode, the finished backup folder to
+// `destination`. The copy is always written under ScratchNameOf(destination), flushed to disk and
+// only then put in place, so an existing copy of the same name is replaced only by a complete one
+// and a failed or interrupted copy never leaves a damaged archive under the final name. Logs
+// "Starting copy process to directory: ". True when the destination holds the new copy.
+bool CopyArchiveTo(const std::string& source, const std::string& destination, RunContext& run);
+
+// Copies one file's bytes in chunks of at most 61440 bytes, with the locked-file handling of the
+// source and the run's progress after every chunk; the copy takes the source's times, attributes
+// and, with CopyAccessRights, its access rights. A symbolic link is copied as a link. A source
+// skipped at the locked-file prompt counts as copied. True when the destination exists afterwards.
+bool CopyFileData(RunContext& run, const std::string& source, const std::string& destination);
+// Copies a folder tree with CopyFileData; symbolic links are copied as links and never followed.
+// Both paths end with "/". The first failure ends the copy; true when everything was copied.
+bool CopyTree(RunContext& run, const std::string& sourceFolder, const std::string& destinationFolder);
+
+// The extra folders Target2, Target3 and Target4 with their rotation (the distribution step).
+StepResult CopyToExtraFolders(RunContext& run, StepResult current);
+
+// ---------------------------------------------------------------------------------------------
+// Rotation
+
+enum class DepthUnit : int { Archives = 0, Days = 1, Months = 2 };
+
+// One rotation candidate: its name in the searched folder and its last-write time (local, at the
+// two-second resolution of FAT dates).
+struct ListRec {
+  std::string name;
+  core::TDateTime time = 0;
+};
+
+// The folder and the name pattern that a rotation searches: names that start with `stem` and end
+// with `extension`, ASCII letter case ignored. With dated subfolders (a "\" or "/" in the prefix, a
+// "\" in the date format) the folder is the one that holds the newest backup.
+struct RotationPattern {
+  std::string searchFolder;  // without a trailing "/"
+  std::string stem;
+  std::string extension;
+};
+RotationPattern RotationPatternOf(const std::string& folder, const std::string& prefix, const std::string& extension,
+                                  const std::string& dateFormat, const std::string& newestPath);
+bool MatchesRotationPattern(const RotationPattern& pattern, const std::string& name);
+
+// The moment before which a backup is too old for a depth in days or months: `now` minus `depth`
+// days, or the same moment `depth` calendar months earlier with the day cut back to the end of a
+// shorter month. 0 (none) for depth in archives and unknown units.
+core::TDateTime RotationLimit(core::TDateTime now, int unit, int depth);
+
+// Deletes the backups beyond the depth: in archives, all but the `depth` newest; in days or months,
+// those older than RotationLimit. Deleting goes through DiscardPath (the trash when the option
+// DeleteinRecucledBin is on); whole backup folders of the copy mode go with everything in them. The
+// newest backup itself is never deleted, and nothing is when the newest backup is the searched
+// folder or holds it (a copy-mode backup folder that is its target folder: its own files would be
+// taken for old backups). A depth of 0 or less keeps everything.
+void RotateOldBackups(const std::string& folder, const std::string& prefix, const std::string& extension,
+                      const std::string& dateFormat, const std::string& newestPath, int taskNumber, int unit,
+                      int depth);
+
+// The rotation of the main folder after the extra folders and the upload (the distribution step).
+StepResult RotateMainFolder(RunContext& run, StepResult current);
+
+// ---------------------------------------------------------------------------------------------
+// Shared by the copies of the copy mode and of the extra folders
+
+// Gives a freshly written copy (open on `fd`, at `path`) its source's access rights when the task's
+// CopyAccessRights is on (otherwise only the read-only attribute: no write permission when the
+// source has none for its owner), then the source's modification time.
+void FinishCopiedFile(int fd, const std::string& path, const std::string& source, const struct stat& sourceInfo,
+                      const core::TArhRecord& task);
+
+// Makes `destination` a symbolic link with the same target as the link `source`, replacing what is
+// there in one rename, with the link's own modification time. False with errno set on failure.
+bool CopySymlink(const std::string& source, const std::string& destination);
+// The target text of a link; empty when it cannot be read.
+std::string LinkTarget(const std::string& path);
+
+// A name that is unique in its folder for a file being written in place of `name`: "." + name (cut
+// so the whole stays within the file system's name limit) + ".~tm" + a counter of this process.
+std::string ScratchFileName(const std::string& name, unsigned counter);
+
+// Flushes a folder's entries to disk, after a rename into it.
+void FlushFolder(const std::string& folder);
+
+}  // namespace zentrove::engine
