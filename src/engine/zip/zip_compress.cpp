@@ -63,8 +63,9 @@ struct ChunkCompressor::Worker {
   }
 };
 
-ChunkCompressor::ChunkCompressor(unsigned threads, int level, const std::atomic<bool>& cancel)
-    : level_(level), cancel_(cancel) {
+ChunkCompressor::ChunkCompressor(unsigned threads, int level, const std::atomic<bool>& cancel,
+                                 const std::atomic<bool>* stop)
+    : level_(level), cancel_(cancel), stop_(stop) {
   for (unsigned i = 0; i < std::max(threads, 1u); ++i)
     threads_.emplace_back([this] { Run(); });
 }
@@ -122,8 +123,10 @@ void ChunkCompressor::Run() {
 }
 
 void ChunkCompressor::Process(Worker& worker, Chunk& chunk) {
-  if (cancel_.load(std::memory_order_relaxed) || chunk.Source->Abandoned.load(std::memory_order_relaxed))
+  if (Stopped() || chunk.Source->Abandoned.load(std::memory_order_relaxed)) {
+    chunk.Skipped = true;
     return;
+  }
   const bool single = chunk.Source->SingleChunk;
   std::size_t dictionary =
       level_ > 0 ? static_cast<std::size_t>(std::min<uint64_t>(kDictionarySize, chunk.Offset)) : 0;
@@ -171,7 +174,10 @@ void ChunkCompressor::Process(Worker& worker, Chunk& chunk) {
     const int lastFlush = chunk.Last || chunk.ShortRead ? Z_FINISH : Z_SYNC_FLUSH;
     std::size_t fed = 0;
     for (;;) {
-      if (cancel_.load(std::memory_order_relaxed)) return;
+      if (Stopped()) {
+        chunk.Skipped = true;
+        return;
+      }
       const std::size_t slice = std::min(kSlice, size - fed);
       const bool final = fed + slice == size;
       const int flush = final ? lastFlush : Z_NO_FLUSH;

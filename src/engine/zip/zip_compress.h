@@ -56,7 +56,8 @@ struct Chunk {
   bool ShortRead = false;  // the file ended early; this chunk then ends the stream
   bool Stored = false;     // a single chunk kept as it was because deflate did not make it smaller
   int ReadError = 0;
-  std::string Fatal;  // a failure that ends the whole archive
+  std::string Fatal;     // a failure that ends the whole archive
+  bool Skipped = false;  // not done: the write is stopping or the entry was given up
   std::atomic<bool> Done{false};
 };
 
@@ -66,7 +67,9 @@ using ChunkBatch = std::vector<std::shared_ptr<Chunk>>;
 class ChunkCompressor {
  public:
   // level 0 stores; 1..9 deflate.
-  ChunkCompressor(unsigned threads, int level, const std::atomic<bool>& cancel);
+  // Work stops when either flag is set; the second may be null.
+  ChunkCompressor(unsigned threads, int level, const std::atomic<bool>& cancel,
+                  const std::atomic<bool>* stop);
   ~ChunkCompressor();
   ChunkCompressor(const ChunkCompressor&) = delete;
   ChunkCompressor& operator=(const ChunkCompressor&) = delete;
@@ -82,7 +85,13 @@ class ChunkCompressor {
   void Process(Worker& worker, Chunk& chunk);
 
   const int level_;
+  bool Stopped() const {
+    return cancel_.load(std::memory_order_relaxed) ||
+           (stop_ != nullptr && stop_->load(std::memory_order_relaxed));
+  }
+
   const std::atomic<bool>& cancel_;
+  const std::atomic<bool>* stop_;
   std::mutex mutex_;
   std::condition_variable work_;
   std::condition_variable progress_;

@@ -1,7 +1,13 @@
+// The low-level SHA-1 calls are deprecated in OpenSSL 3 but still the fast way to run PBKDF2: the
+// EVP route copies a context, with an allocation, for each of its thousand iterations, which makes
+// a key derivation several times slower, and AES archives of small files pay one per entry.
+#define OPENSSL_SUPPRESS_DEPRECATED
+
 #include "engine/zip/zip_crypto.h"
 
 #include <openssl/core_names.h>
 #include <openssl/rand.h>
+#include <openssl/sha.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -38,6 +44,64 @@ const EVP_CIPHER* EcbCipher(int strength) {
 
 }  // namespace
 
+void Pbkdf2HmacSha1(std::string_view password, const unsigned char* salt, std::size_t saltSize,
+                    int iterations, unsigned char* out, std::size_t size) {
+  unsigned char key[SHA_CBLOCK] = {};
+  if (password.size() > sizeof(key)) {
+    SHA1(reinterpret_cast<const unsigned char*>(password.data()), password.size(), key);
+  } else {
+    std::memcpy(key, password.data(), password.size());
+  }
+  // HMAC's inner and outer hashes start from the padded key; those states are taken once.
+  unsigned char pad[SHA_CBLOCK];
+  SHA_CTX inner;
+  SHA_CTX outer;
+  for (std::size_t i = 0; i < sizeof(pad); ++i)
+    pad[i] = key[i] ^ 0x36;
+  SHA1_Init(&inner);
+  SHA1_Update(&inner, pad, sizeof(pad));
+  for (std::size_t i = 0; i < sizeof(pad); ++i)
+    pad[i] = key[i] ^ 0x5C;
+  SHA1_Init(&outer);
+  SHA1_Update(&outer, pad, sizeof(pad));
+  OPENSSL_cleanse(key, sizeof(key));
+  OPENSSL_cleanse(pad, sizeof(pad));
+
+  for (uint32_t block = 1; size > 0; ++block) {
+    const unsigned char index[4] = {
+        static_cast<unsigned char>(block >> 24), static_cast<unsigned char>(block >> 16),
+        static_cast<unsigned char>(block >> 8), static_cast<unsigned char>(block)};
+    unsigned char u[SHA_DIGEST_LENGTH];
+    unsigned char t[SHA_DIGEST_LENGTH];
+    SHA_CTX context = inner;
+    SHA1_Update(&context, salt, saltSize);
+    SHA1_Update(&context, index, sizeof(index));
+    SHA1_Final(u, &context);
+    context = outer;
+    SHA1_Update(&context, u, sizeof(u));
+    SHA1_Final(u, &context);
+    std::memcpy(t, u, sizeof(t));
+    for (int round = 1; round < iterations; ++round) {
+      context = inner;
+      SHA1_Update(&context, u, sizeof(u));
+      SHA1_Final(u, &context);
+      context = outer;
+      SHA1_Update(&context, u, sizeof(u));
+      SHA1_Final(u, &context);
+      for (std::size_t k = 0; k < sizeof(t); ++k)
+        t[k] ^= u[k];
+    }
+    const std::size_t n = std::min(size, sizeof(t));
+    std::memcpy(out, t, n);
+    out += n;
+    size -= n;
+    OPENSSL_cleanse(t, sizeof(t));
+    OPENSSL_cleanse(u, sizeof(u));
+  }
+  OPENSSL_cleanse(&inner, sizeof(inner));
+  OPENSSL_cleanse(&outer, sizeof(outer));
+}
+
 bool RandomBytes(void* out, std::size_t size) {
   return RAND_bytes(static_cast<unsigned char*>(out), static_cast<int>(size)) == 1;
 }
@@ -54,7 +118,7 @@ void PkwareCipher::UpdateKeys(unsigned char plain) {
 }
 
 unsigned char PkwareCipher::KeyStreamByte() const {
-  const uint16_t temp = static_cast<uint16_t>(key2_ | 2);
+  const uint32_t temp = (key2_ | 2) & 0xFFFF;
   return static_cast<unsigned char>((temp * (temp ^ 1)) >> 8);
 }
 
@@ -99,11 +163,7 @@ std::unique_ptr<AesCipher> AesCipher::Create(int strength, std::string_view pass
     ~Derived() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
   } key{std::vector<unsigned char>(2 * keySize + kAesVerifierSize)};
   std::vector<unsigned char>& derived = key.bytes;
-  if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt,
-                        static_cast<int>(AesSaltSize(strength)), 1000, EVP_sha1(),
-                        static_cast<int>(derived.size()), derived.data()) != 1) {
-    return nullptr;
-  }
+  Pbkdf2HmacSha1(password, salt, AesSaltSize(strength), 1000, derived.data(), derived.size());
 
   std::unique_ptr<AesCipher> cipher(new AesCipher());
   cipher->direction_ = direction;

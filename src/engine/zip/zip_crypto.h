@@ -38,6 +38,10 @@ class PkwareCipher {
 [[nodiscard]] bool MakePkwareHeader(PkwareCipher& cipher, unsigned char checkByte,
                                     unsigned char (&header)[kPkwareHeaderSize]);
 
+// PBKDF2 with HMAC-SHA1 (RFC 8018), the key derivation of WinZip AES.
+void Pbkdf2HmacSha1(std::string_view password, const unsigned char* salt, std::size_t saltSize,
+                    int iterations, unsigned char* out, std::size_t size);
+
 inline constexpr std::size_t kAesVerifierSize = 2;
 inline constexpr std::size_t kAesMacSize = 10;
 

@@ -718,7 +718,7 @@ bool WriteSession::ProcessHead(bool& progressed) {
     progressed = true;
     if (entry.Closed) continue;
     if (!chunk->Fatal.empty()) return Fail(kMsgZipError, entry.Path + ": " + chunk->Fatal);
-    if (cancel_.load()) return false;
+    if (chunk->Skipped || PollCancel()) return false;
     if (chunk->ReadError != 0) {
       Drop(entry, std::strerror(chunk->ReadError));
       continue;
@@ -932,7 +932,7 @@ ZipResult WriteSession::Run() {
              (error == EBUSY ? "another process is writing this archive" : std::strerror(error)));
     return std::move(result_);
   }
-  compressor_ = std::make_unique<ChunkCompressor>(threads_, level_, cancel_);
+  compressor_ = std::make_unique<ChunkCompressor>(threads_, level_, cancel_, hooks_.CancelFlag);
 
   const bool written = MainLoop();
   compressor_.reset();
