@@ -131,6 +131,11 @@ std::string Quoted(std::string_view value, Quoting quoting) {
   return out;
 }
 
+bool IsMarkerAt(std::string_view text, std::size_t i) {
+  return i + 1 < text.size() && text[i] == kMarker && text[i + 1] >= '0' &&
+         static_cast<std::size_t>(text[i + 1] - '0') < kValueCount;
+}
+
 // Replaces the markers, following the quotation state of the text as the splitter will see it.
 std::string InsertValues(std::string_view text, const std::array<std::string, kValueCount>& values) {
   std::string out;
@@ -138,17 +143,22 @@ std::string InsertValues(std::string_view text, const std::array<std::string, kV
   Quoting quoting = Quoting::None;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
-    if (c == kMarker && i + 1 < text.size() && text[i + 1] >= '0' &&
-        static_cast<std::size_t>(text[i + 1] - '0') < values.size()) {
+    if (IsMarkerAt(text, i)) {
       out += Quoted(values[static_cast<std::size_t>(text[i + 1] - '0')], quoting);
       ++i;
       continue;
     }
-    out += c;
     const bool hasNext = i + 1 < text.size();
+    if (c == '\\' && IsMarkerAt(text, i + 1) && quoting != Quoting::Single) {
+      // The splitter would pair this backslash with the value's first character; it stays a
+      // backslash of its own instead.
+      out += "\\\\";
+      continue;
+    }
+    out += c;
     switch (quoting) {
       case Quoting::None:
-        if (c == '\\' && hasNext && text[i + 1] != kMarker) {
+        if (c == '\\' && hasNext) {
           out += text[++i];
         } else if (c == '\'') {
           quoting = Quoting::Single;

@@ -124,8 +124,13 @@ TEST(ArchiverTemplate, PathsAndPasswordsStayOneWordWhateverTheyHold) {
   const ArchiverParameters parameters = FillArchiverTemplate(config, values);
   EXPECT_THAT(Words(parameters.text), ElementsAre("-p" + values.password, values.zipName, values.zipName,
                                                   "x-w" + values.tempPath, values.zipName));
+  // A backslash in front of a value stays a backslash of its own.
+  config.ParamStr = "\\[ArchiveName] \"\\[ArchiveName]\"";
+  EXPECT_THAT(Words(FillArchiverTemplate(config, values).text),
+              ElementsAre("\\" + values.zipName, "\\" + values.zipName));
   // A value is never read again as a macro.
   values.password = "[ArchiveName]";
+  config.ParamStr = "[PasswordSW]";
   EXPECT_THAT(Words(FillArchiverTemplate(config, values).text).front(), "-p[ArchiveName]");
 }
 
