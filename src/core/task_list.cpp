@@ -61,14 +61,7 @@ TArhRecord* TArhList::FindByNumber(int taskNumber) const {
 TArhRecord* TArhList::ListAppend(std::unique_ptr<TArhRecord> task) {
   const bool wasEmpty = items_.empty();
   items_.push_back(std::move(task));
-  if (!wasEmpty) {
-    std::function<void()> rowAdded;
-    {
-      std::lock_guard lock(viewMutex_);
-      rowAdded = view_.RowAdded;
-    }
-    if (rowAdded) rowAdded();
-  }
+  if (!wasEmpty) CallViewHook(&TaskListView::RowAdded);
   return items_.back().get();
 }
 
@@ -76,14 +69,7 @@ std::unique_ptr<TArhRecord> TArhList::ListRemoveAt(int index) {
   if (index < 0 || index >= Count()) return nullptr;
   std::unique_ptr<TArhRecord> task = std::move(items_[static_cast<std::size_t>(index)]);
   items_.erase(items_.begin() + index);
-  if (!items_.empty()) {
-    std::function<void()> rowRemoved;
-    {
-      std::lock_guard lock(viewMutex_);
-      rowRemoved = view_.RowRemoved;
-    }
-    if (rowRemoved) rowRemoved();
-  }
+  if (!items_.empty()) CallViewHook(&TaskListView::RowRemoved);
   return task;
 }
 
@@ -94,6 +80,15 @@ void TArhList::RaiseCounter(int taskNumber) {
 void TArhList::SetView(TaskListView view) {
   std::lock_guard lock(viewMutex_);
   view_ = std::move(view);
+}
+
+void TArhList::CallViewHook(std::function<void()> TaskListView::*hook) const {
+  std::function<void()> call;
+  {
+    std::lock_guard lock(viewMutex_);
+    call = view_.*hook;
+  }
+  if (call) call();
 }
 
 void TArhList::RefreshRow(const TArhRecord& task) const {
@@ -130,7 +125,8 @@ bool TArhList::LoadTaskFile(const NewTaskDefaults& options, std::string* error) 
         ok = false;
         break;
       }
-      // Only the first section of a name can be read or written, so a second one is no task.
+      // A number stands for one task only: a later section with the same number (the same name
+      // again, or the number spelled otherwise) is left alone in the file.
       if (FindByNumber(*number) != nullptr) {
         log::AddLogLine(log::LogLevel::Warning, *number,
                         "The tasks list file holds this task twice; the second section is ignored");
@@ -152,12 +148,7 @@ bool TArhList::LoadTaskFile(const NewTaskDefaults& options, std::string* error) 
     return false;
   }
   log::AddLogLine(log::LogLevel::Information, 0, "Tasks list successfully loaded");
-  std::function<void()> repaint;
-  {
-    std::lock_guard lock(viewMutex_);
-    repaint = view_.RepaintAll;
-  }
-  if (repaint) repaint();
+  CallViewHook(&TaskListView::RepaintAll);
   return true;
 }
 

@@ -112,6 +112,7 @@ class TArhList {
   [[nodiscard]] bool FlushFile(std::string* error, std::string* reason);
   // The section a task was read from; its number in decimal unless the file spelled it otherwise.
   std::string SectionOf(const TArhRecord& task) const;
+  void CallViewHook(std::function<void()> TaskListView::*hook) const;
 
   IniFile file_;
   std::vector<std::unique_ptr<TArhRecord>> items_;
