@@ -1,5 +1,6 @@
 #include "engine/register_steps.h"
 
+#include "engine/copy_mode.h"
 #include "engine/external_archiver.h"
 #include "engine/zip_step.h"
 
@@ -8,6 +9,7 @@ namespace zentrove::engine {
 void RegisterAllSteps() {
   RegisterZipStep();
   RegisterExternalArchiverStep();
+  RegisterCopyAndDestinationSteps();
 }
 
 }  // namespace zentrove::engine
