@@ -14,7 +14,8 @@ namespace {
 
 std::string SingleQuoted(const std::string& word) {
   std::string quoted = "'";
-  for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  for (const char c : word)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
 }
 
@@ -27,15 +28,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto words = SplitCommandLine(input);
   if (words.Ok()) {
     std::string joined;
-    for (const auto& word : *words) joined += SingleQuoted(word) + " ";
+    for (const auto& word : *words)
+      joined += SingleQuoted(word) + " ";
     const auto again = SplitCommandLine(joined);
     if (!again.Ok() || *again != *words) std::abort();
   }
 
-  const std::string expanded = ExpandEnvironment(input, [](const std::string& name) -> std::optional<std::string> {
-    if (name.size() <= 2) return std::string("<" + name + ">");
-    return std::nullopt;
-  });
+  const std::string expanded =
+      ExpandEnvironment(input, [](const std::string& name) -> std::optional<std::string> {
+        if (name.size() <= 2) return std::string("<" + name + ">");
+        return std::nullopt;
+      });
   if (input.find_first_of("%$") == std::string_view::npos && expanded != input) std::abort();
   return 0;
 }

@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const core::TDateTime moments[] = {core::EncodeDate(2024, 3, 5) + core::EncodeTime(14, 7, 9, 123),
                                      core::EncodeDate(2021, 1, 1), core::EncodeDate(1, 1, 1),
                                      core::EncodeDate(9999, 12, 31) + core::EncodeTime(23, 59, 59, 999)};
-  for (const core::TDateTime moment : moments) (void)engine::FormatArchiveDate(input, moment, formats);
+  for (const core::TDateTime moment : moments)
+    (void)engine::FormatArchiveDate(input, moment, formats);
   (void)engine::ArchivePath("/backup", input, input, ".zip");
   engine::MacroValues values;
   values.zipName = "/backup/[Num].zip";

@@ -15,10 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const std::size_t split = input.find('\0');
   const std::string_view mask = input.substr(0, split);
-  const std::string_view text = split == std::string_view::npos ? std::string_view() : input.substr(split + 1);
+  const std::string_view text =
+      split == std::string_view::npos ? std::string_view() : input.substr(split + 1);
 
   const bool matched = MatchesMask(mask, text);
-  if (mask.find_first_of("*?[") == std::string_view::npos && matched != zentrove::core::EqualsNoCase(mask, text)) {
+  if (mask.find_first_of("*?[") == std::string_view::npos &&
+      matched != zentrove::core::EqualsNoCase(mask, text)) {
     std::abort();
   }
   if (!MatchesMask("*", text)) std::abort();
@@ -35,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto rule : {StoredPathRule::RelativeToSources, StoredPathRule::FullPathWithoutRoot}) {
     const std::string stored = StoredFolder(text, sources, rule);
     if (!stored.empty() && (stored.front() == '/' || stored.back() != '/')) std::abort();
-    if (stored == "../" || stored.find("/../") != std::string::npos || stored.rfind("../", 0) == 0) std::abort();
+    if (stored == "../" || stored.find("/../") != std::string::npos || stored.rfind("../", 0) == 0)
+      std::abort();
   }
   return 0;
 }

@@ -10,15 +10,20 @@ std::atomic<const Clock*> g_clock{nullptr};
 
 }  // namespace
 
-TDateTime SystemClock::Now() const { return FromTimePoint(std::chrono::system_clock::now()); }
+TDateTime SystemClock::Now() const {
+  return FromTimePoint(std::chrono::system_clock::now());
+}
 
-std::chrono::steady_clock::time_point SystemClock::Steady() const { return std::chrono::steady_clock::now(); }
+std::chrono::steady_clock::time_point SystemClock::Steady() const {
+  return std::chrono::steady_clock::now();
+}
 
 void SystemClock::SleepFor(std::chrono::milliseconds duration) const {
   if (duration.count() > 0) std::this_thread::sleep_for(duration);
 }
 
-FakeClock::FakeClock(TDateTime now) : now_(now), steady_(std::chrono::steady_clock::time_point{} + std::chrono::hours(1)) {}
+FakeClock::FakeClock(TDateTime now)
+    : now_(now), steady_(std::chrono::steady_clock::time_point{} + std::chrono::hours(1)) {}
 
 TDateTime FakeClock::Now() const {
   std::lock_guard lock(mutex_);
@@ -60,8 +65,12 @@ const Clock& CurrentClock() {
   return clock != nullptr ? *clock : system;
 }
 
-void SetCurrentClock(const Clock* clock) { g_clock.store(clock); }
+void SetCurrentClock(const Clock* clock) {
+  g_clock.store(clock);
+}
 
-TDateTime NowLocal() { return CurrentClock().Now(); }
+TDateTime NowLocal() {
+  return CurrentClock().Now();
+}
 
 }  // namespace zentrove::core

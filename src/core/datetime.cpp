@@ -33,7 +33,9 @@ DateParts CivilFromDays(std::int64_t z) {
 
 }  // namespace
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int DaysInMonth(int year, int month) {
   static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -69,7 +71,9 @@ TDateTime EncodeTime(int hour, int minute, int second, int millisecond) {
   return TryEncodeTime(hour, minute, second, millisecond, result) ? result : 0;
 }
 
-TDateTime RoundToMillisecond(TDateTime value) { return std::round(value * 86400000.0) / 86400000.0; }
+TDateTime RoundToMillisecond(TDateTime value) {
+  return std::round(value * 86400000.0) / 86400000.0;
+}
 
 DateParts DecodeDate(TDateTime value) {
   const auto day = static_cast<std::int64_t>(std::floor(RoundToMillisecond(value)));
@@ -88,7 +92,9 @@ TimeParts DecodeTime(TDateTime value) {
   return parts;
 }
 
-TDateTime DateOf(TDateTime value) { return std::floor(RoundToMillisecond(value)); }
+TDateTime DateOf(TDateTime value) {
+  return std::floor(RoundToMillisecond(value));
+}
 
 TDateTime TimeOf(TDateTime value) {
   const double rounded = RoundToMillisecond(value);

@@ -104,9 +104,15 @@ class HeadlessMainThread final : public MainThread {
 
 }  // namespace
 
-MainThread* CurrentMainThread() { return g_mainThread.load(); }
-void SetCurrentMainThread(MainThread* mainThread) { g_mainThread.store(mainThread); }
+MainThread* CurrentMainThread() {
+  return g_mainThread.load();
+}
+void SetCurrentMainThread(MainThread* mainThread) {
+  g_mainThread.store(mainThread);
+}
 
-std::unique_ptr<MainThread> MakeHeadlessMainThread() { return std::make_unique<HeadlessMainThread>(); }
+std::unique_ptr<MainThread> MakeHeadlessMainThread() {
+  return std::make_unique<HeadlessMainThread>();
+}
 
 }  // namespace zentrove::core

@@ -14,12 +14,15 @@ namespace {
 std::mutex g_mutex;
 std::shared_ptr<const RegionalFormats> g_formats;
 
-constexpr std::array<const char*, 12> kMonths = {"January", "February", "March",     "April",   "May",      "June",
-                                                 "July",    "August",   "September", "October", "November", "December"};
+constexpr std::array<const char*, 12> kMonths = {"January",   "February", "March",    "April",
+                                                 "May",       "June",     "July",     "August",
+                                                 "September", "October",  "November", "December"};
 constexpr std::array<const char*, 7> kDays = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                               "Thursday", "Friday", "Saturday"};
 
-bool IsFlag(char c) { return c == '-' || c == '_' || c == '0' || c == '^' || c == '#'; }
+bool IsFlag(char c) {
+  return c == '-' || c == '_' || c == '0' || c == '^' || c == '#';
+}
 
 // One conversion of a pattern: "%", an optional flag, an optional E or O modifier and the letter.
 struct Conversion {
@@ -33,7 +36,8 @@ bool ReadConversion(std::string_view pattern, std::size_t at, Conversion& conver
   std::size_t i = at + 1;
   conversion = {};
   if (i < pattern.size() && IsFlag(pattern[i])) conversion.flag = pattern[i++];
-  while (i < pattern.size() && pattern[i] >= '1' && pattern[i] <= '9') ++i;
+  while (i < pattern.size() && pattern[i] >= '1' && pattern[i] <= '9')
+    ++i;
   if (i < pattern.size() && (pattern[i] == 'E' || pattern[i] == 'O')) ++i;
   if (i >= pattern.size()) return false;
   conversion.letter = pattern[i];
@@ -77,12 +81,24 @@ std::string Simplify(std::string_view pattern, std::string_view twelveHour) {
     }
     const std::string flag = c.flag != 0 ? std::string(1, c.flag) : std::string();
     switch (c.letter) {
-      case 'D': result += "%m/%d/%y"; break;
-      case 'F': result += "%Y-%m-%d"; break;
-      case 'T': result += "%H:%M:%S"; break;
-      case 'R': result += "%H:%M"; break;
-      case 'r': result += Simplify(twelveHour.empty() ? "%I:%M:%S %p" : twelveHour, "%I:%M:%S %p"); break;
-      default: result += "%" + flag + c.letter; break;
+      case 'D':
+        result += "%m/%d/%y";
+        break;
+      case 'F':
+        result += "%Y-%m-%d";
+        break;
+      case 'T':
+        result += "%H:%M:%S";
+        break;
+      case 'R':
+        result += "%H:%M";
+        break;
+      case 'r':
+        result += Simplify(twelveHour.empty() ? "%I:%M:%S %p" : twelveHour, "%I:%M:%S %p");
+        break;
+      default:
+        result += "%" + flag + c.letter;
+        break;
     }
     i += c.length;
   }
@@ -92,7 +108,8 @@ std::string Simplify(std::string_view pattern, std::string_view twelveHour) {
 std::string ToUtf8(const char* text, const char* codeset) {
   std::string input = text != nullptr ? text : "";
   bool ascii = true;
-  for (const unsigned char c : input) ascii = ascii && c < 0x80;
+  for (const unsigned char c : input)
+    ascii = ascii && c < 0x80;
   if (ascii || codeset == nullptr || std::strcmp(codeset, "UTF-8") == 0) return input;
   iconv_t converter = iconv_open("UTF-8", codeset);
   if (converter == reinterpret_cast<iconv_t>(-1)) return input;
@@ -129,7 +146,8 @@ std::string TimeSeparatorOf(std::string_view pattern) {
     i += c.length;
     if (c.letter == 'H' || c.letter == 'I' || c.letter == 'k' || c.letter == 'l') {
       std::string separator;
-      while (i < pattern.size() && pattern[i] != '%') separator += pattern[i++];
+      while (i < pattern.size() && pattern[i] != '%')
+        separator += pattern[i++];
       if (!separator.empty()) return separator;
     }
   }
@@ -148,15 +166,31 @@ bool ShortDateFromLocalePattern(std::string_view dFmt, std::string& order, std::
       ++i;
       continue;
     }
-    const std::string flag = c.flag != 0 && c.flag != '^' && c.flag != '#' ? std::string(1, c.flag) : std::string();
+    const std::string flag =
+        c.flag != 0 && c.flag != '^' && c.flag != '#' ? std::string(1, c.flag) : std::string();
     char kind = 0;
     std::string field;
     switch (c.letter) {
-      case 'd': case 'e': kind = 'D'; field = "%" + flag + c.letter; break;
-      case 'm': case 'b': case 'h': case 'B': kind = 'M'; field = "%" + flag + c.letter; break;
+      case 'd':
+      case 'e':
+        kind = 'D';
+        field = "%" + flag + c.letter;
+        break;
+      case 'm':
+      case 'b':
+      case 'h':
+      case 'B':
+        kind = 'M';
+        field = "%" + flag + c.letter;
+        break;
       // A two-digit year is widened: a backup log and its archives span decades.
-      case 'y': case 'Y': kind = 'Y'; field = "%" + flag + "Y"; break;
-      default: break;
+      case 'y':
+      case 'Y':
+        kind = 'Y';
+        field = "%" + flag + "Y";
+        break;
+      default:
+        break;
     }
     i += c.length;
     if (kind == 0) continue;
@@ -199,8 +233,9 @@ RegionalFormats RegionalFormatsFromLocale() {
   static constexpr nl_item kShortMonths[12] = {ABMON_1, ABMON_2, ABMON_3, ABMON_4,  ABMON_5,  ABMON_6,
                                                ABMON_7, ABMON_8, ABMON_9, ABMON_10, ABMON_11, ABMON_12};
 #ifdef ALTMON_1
-  static constexpr nl_item kStandaloneMonths[12] = {ALTMON_1, ALTMON_2, ALTMON_3, ALTMON_4,  ALTMON_5,  ALTMON_6,
-                                                    ALTMON_7, ALTMON_8, ALTMON_9, ALTMON_10, ALTMON_11, ALTMON_12};
+  static constexpr nl_item kStandaloneMonths[12] = {ALTMON_1, ALTMON_2,  ALTMON_3,  ALTMON_4,
+                                                    ALTMON_5, ALTMON_6,  ALTMON_7,  ALTMON_8,
+                                                    ALTMON_9, ALTMON_10, ALTMON_11, ALTMON_12};
   static constexpr nl_item kStandaloneShortMonths[12] = {
       _NL_ABALTMON_1, _NL_ABALTMON_2, _NL_ABALTMON_3, _NL_ABALTMON_4,  _NL_ABALTMON_5,  _NL_ABALTMON_6,
       _NL_ABALTMON_7, _NL_ABALTMON_8, _NL_ABALTMON_9, _NL_ABALTMON_10, _NL_ABALTMON_11, _NL_ABALTMON_12};
@@ -211,7 +246,8 @@ RegionalFormats RegionalFormatsFromLocale() {
   static constexpr nl_item kLongDays[7] = {DAY_1, DAY_2, DAY_3, DAY_4, DAY_5, DAY_6, DAY_7};
   static constexpr nl_item kShortDays[7] = {ABDAY_1, ABDAY_2, ABDAY_3, ABDAY_4, ABDAY_5, ABDAY_6, ABDAY_7};
   for (std::size_t i = 0; i < 12; ++i) {
-    if (auto name = MonthName(kStandaloneMonths[i], kLongMonths[i]); !name.empty()) formats.longMonthNames[i] = name;
+    if (auto name = MonthName(kStandaloneMonths[i], kLongMonths[i]); !name.empty())
+      formats.longMonthNames[i] = name;
     if (auto name = MonthName(kStandaloneShortMonths[i], kShortMonths[i]); !name.empty()) {
       formats.shortMonthNames[i] = name;
     }
@@ -238,7 +274,9 @@ void SetRegionalFormats(RegionalFormats formats) {
   g_formats = std::move(shared);
 }
 
-void LoadRegionalFormatsFromLocale() { SetRegionalFormats(RegionalFormatsFromLocale()); }
+void LoadRegionalFormatsFromLocale() {
+  SetRegionalFormats(RegionalFormatsFromLocale());
+}
 
 std::string FormatPattern(std::string_view pattern, TDateTime value, const RegionalFormats& formats) {
   const TDateTime rounded = RoundToMillisecond(value);
@@ -259,34 +297,80 @@ std::string FormatPattern(std::string_view pattern, TDateTime value, const Regio
     }
     std::string text;
     switch (c.letter) {
-      case 'd': text = Number(date.day, 2, c.flag); break;
-      case 'e': text = Number(date.day, 2, c.flag, ' '); break;
-      case 'm': text = Number(date.month, 2, c.flag); break;
-      case 'y': text = Number(date.year % 100, 2, c.flag); break;
-      case 'Y': text = Number(date.year, 4, c.flag == 0 ? '-' : c.flag); break;
-      case 'C': text = Number(date.year / 100, 2, c.flag); break;
+      case 'd':
+        text = Number(date.day, 2, c.flag);
+        break;
+      case 'e':
+        text = Number(date.day, 2, c.flag, ' ');
+        break;
+      case 'm':
+        text = Number(date.month, 2, c.flag);
+        break;
+      case 'y':
+        text = Number(date.year % 100, 2, c.flag);
+        break;
+      case 'Y':
+        text = Number(date.year, 4, c.flag == 0 ? '-' : c.flag);
+        break;
+      case 'C':
+        text = Number(date.year / 100, 2, c.flag);
+        break;
       case 'j': {
         TDateTime first = 0;
-        const int dayOfYear = TryEncodeDate(date.year, 1, 1, first) ? static_cast<int>(DateOf(rounded) - first) + 1 : 0;
+        const int dayOfYear =
+            TryEncodeDate(date.year, 1, 1, first) ? static_cast<int>(DateOf(rounded) - first) + 1 : 0;
         text = Number(dayOfYear, 3, c.flag);
         break;
       }
-      case 'b': case 'h': text = formats.shortMonthNames[month]; break;
-      case 'B': text = formats.longMonthNames[month]; break;
-      case 'a': text = formats.shortDayNames[weekday]; break;
-      case 'A': text = formats.longDayNames[weekday]; break;
-      case 'H': text = Number(time.hour, 2, c.flag); break;
-      case 'k': text = Number(time.hour, 2, c.flag, ' '); break;
-      case 'I': text = Number(hour12, 2, c.flag); break;
-      case 'l': text = Number(hour12, 2, c.flag, ' '); break;
-      case 'M': text = Number(time.minute, 2, c.flag); break;
-      case 'S': text = Number(time.second, 2, c.flag); break;
-      case 'p': text = halfDay; break;
-      case 'P': text = Lower(halfDay); break;
-      case 'n': text = "\n"; break;
-      case 't': text = "\t"; break;
-      case '%': text = "%"; break;
-      default: text = simple.substr(i, c.length); break;
+      case 'b':
+      case 'h':
+        text = formats.shortMonthNames[month];
+        break;
+      case 'B':
+        text = formats.longMonthNames[month];
+        break;
+      case 'a':
+        text = formats.shortDayNames[weekday];
+        break;
+      case 'A':
+        text = formats.longDayNames[weekday];
+        break;
+      case 'H':
+        text = Number(time.hour, 2, c.flag);
+        break;
+      case 'k':
+        text = Number(time.hour, 2, c.flag, ' ');
+        break;
+      case 'I':
+        text = Number(hour12, 2, c.flag);
+        break;
+      case 'l':
+        text = Number(hour12, 2, c.flag, ' ');
+        break;
+      case 'M':
+        text = Number(time.minute, 2, c.flag);
+        break;
+      case 'S':
+        text = Number(time.second, 2, c.flag);
+        break;
+      case 'p':
+        text = halfDay;
+        break;
+      case 'P':
+        text = Lower(halfDay);
+        break;
+      case 'n':
+        text = "\n";
+        break;
+      case 't':
+        text = "\t";
+        break;
+      case '%':
+        text = "%";
+        break;
+      default:
+        text = simple.substr(i, c.length);
+        break;
     }
     if (c.flag == '^') text = Upper(std::move(text));
     result += text;
@@ -312,10 +396,16 @@ std::string FormatDateTime(TDateTime value, const RegionalFormats& formats) {
   return text;
 }
 
-std::string FormatShortDate(TDateTime value) { return FormatShortDate(value, *CurrentRegionalFormats()); }
+std::string FormatShortDate(TDateTime value) {
+  return FormatShortDate(value, *CurrentRegionalFormats());
+}
 
-std::string FormatLongTime(TDateTime value) { return FormatLongTime(value, *CurrentRegionalFormats()); }
+std::string FormatLongTime(TDateTime value) {
+  return FormatLongTime(value, *CurrentRegionalFormats());
+}
 
-std::string FormatDateTime(TDateTime value) { return FormatDateTime(value, *CurrentRegionalFormats()); }
+std::string FormatDateTime(TDateTime value) {
+  return FormatDateTime(value, *CurrentRegionalFormats());
+}
 
 }  // namespace zentrove::core

@@ -21,9 +21,9 @@ struct RegionalFormats {
   // The long time, e.g. "%H:%M:%S" or "%I:%M:%S %p".
   std::string longTimePattern = "%H:%M:%S";
   std::string timeSeparator = ":";
-  std::array<std::string, 12> longMonthNames;   // January first
+  std::array<std::string, 12> longMonthNames;  // January first
   std::array<std::string, 12> shortMonthNames;
-  std::array<std::string, 7> longDayNames;      // Sunday first
+  std::array<std::string, 7> longDayNames;  // Sunday first
   std::array<std::string, 7> shortDayNames;
   std::string amText = "AM";
   std::string pmText = "PM";

@@ -19,20 +19,45 @@ std::unique_ptr<TArhRecord> NewTaskRecord(const NewTaskDefaults& defaults) {
 
 void CutTaskTexts(TArhRecord& t) {
   using namespace limits;
-  for (std::string* text : {&t.SourceOld, &t.Target, &t.FileMsk_Prefix, &t.FileMsk_ArhDateFormat, &t.Target2,
-                            &t.Target3, &t.Target4, &t.FileMsk2_Prefix, &t.FileMsk2_ArhDateFormat, &t.FileMsk3_Prefix,
-                            &t.FileMsk3_ArhDateFormat, &t.FileMsk4_Prefix, &t.FileMsk4_ArhDateFormat, &t.RunIfExists,
-                            &t.RunIfNotExists, &t.BeforePromt, &t.RunIfExistsErrorPromt, &t.RunIfNotExistsErrorPromt,
-                            &t.FileMsk5_Prefix, &t.FileMsk5_ArhDateFormat, &t.PortTxt, &t.HostTxt, &t.UserTxt,
-                            &t.PassTxt, &t.ProxyServer, &t.ProxyPort, &t.DirTxt, &t.RASDial, &t.SendAddress,
-                            &t.SendSubj, &t.SaveFullLogFolder}) {
+  for (std::string* text : {&t.SourceOld,
+                            &t.Target,
+                            &t.FileMsk_Prefix,
+                            &t.FileMsk_ArhDateFormat,
+                            &t.Target2,
+                            &t.Target3,
+                            &t.Target4,
+                            &t.FileMsk2_Prefix,
+                            &t.FileMsk2_ArhDateFormat,
+                            &t.FileMsk3_Prefix,
+                            &t.FileMsk3_ArhDateFormat,
+                            &t.FileMsk4_Prefix,
+                            &t.FileMsk4_ArhDateFormat,
+                            &t.RunIfExists,
+                            &t.RunIfNotExists,
+                            &t.BeforePromt,
+                            &t.RunIfExistsErrorPromt,
+                            &t.RunIfNotExistsErrorPromt,
+                            &t.FileMsk5_Prefix,
+                            &t.FileMsk5_ArhDateFormat,
+                            &t.PortTxt,
+                            &t.HostTxt,
+                            &t.UserTxt,
+                            &t.PassTxt,
+                            &t.ProxyServer,
+                            &t.ProxyPort,
+                            &t.DirTxt,
+                            &t.RASDial,
+                            &t.SendAddress,
+                            &t.SendSubj,
+                            &t.SaveFullLogFolder}) {
     CutToChars(*text, kText255);
   }
-  for (std::string* text : {&t.BeforeRun, &t.AfterRun, &t.BeforeRunDir, &t.AfterRunDir, &t.BeforeRunParam,
-                            &t.AfterRunParam}) {
+  for (std::string* text :
+       {&t.BeforeRun, &t.AfterRun, &t.BeforeRunDir, &t.AfterRunDir, &t.BeforeRunParam, &t.AfterRunParam}) {
     CutToChars(*text, kText250);
   }
-  for (std::string* text : {&t.Description, &t.UseExtArh, &t.Password}) CutToChars(*text, kText100);
+  for (std::string* text : {&t.Description, &t.UseExtArh, &t.Password})
+    CutToChars(*text, kText100);
   CutToChars(t.UserName, kText40);
   CutToChars(t.UserPassword, kText40);
 }

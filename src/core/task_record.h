@@ -229,7 +229,9 @@ void CopyTaskRecord(const TArhRecord& source, TArhRecord& destination);
 // Cuts every limited text field of the task to its limit.
 void CutTaskTexts(TArhRecord& task);
 // Tasks are owned by unique_ptr; releasing one is DisposeTaskRecord.
-inline void DisposeTaskRecord(std::unique_ptr<TArhRecord>& task) { task.reset(); }
+inline void DisposeTaskRecord(std::unique_ptr<TArhRecord>& task) {
+  task.reset();
+}
 
 // What the grid's progress column shows for a running task.
 std::string ProgressText(const TArhRecord& task);

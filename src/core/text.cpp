@@ -34,20 +34,24 @@ std::size_t SequenceLength(std::string_view text, std::size_t pos) {
   return length;
 }
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 }  // namespace
 
 std::size_t CharCount(std::string_view text) {
   std::size_t count = 0;
-  for (std::size_t pos = 0; pos < text.size(); pos += SequenceLength(text, pos)) ++count;
+  for (std::size_t pos = 0; pos < text.size(); pos += SequenceLength(text, pos))
+    ++count;
   return count;
 }
 
 void CutToChars(std::string& text, std::size_t limit) {
   if (limit == 0 || text.size() <= limit) return;
   std::size_t pos = 0;
-  for (std::size_t count = 0; pos < text.size() && count < limit; ++count) pos += SequenceLength(text, pos);
+  for (std::size_t count = 0; pos < text.size() && count < limit; ++count)
+    pos += SequenceLength(text, pos);
   text.resize(pos);
 }
 
@@ -81,8 +85,8 @@ std::string ToUpperAscii(std::string_view text) {
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
 }
 
 std::size_t FindNoCase(std::string_view haystack, std::string_view needle, std::size_t from) {
@@ -95,8 +99,10 @@ std::size_t FindNoCase(std::string_view haystack, std::string_view needle, std::
 
 std::string_view TrimBlanks(std::string_view text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  while (!text.empty() && blank(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && blank(text.back()))
+    text.remove_suffix(1);
   return text;
 }
 
@@ -105,14 +111,17 @@ std::vector<std::string> Split(std::string_view text, char separator) {
   std::size_t start = 0;
   while (true) {
     const std::size_t end = text.find(separator, start);
-    parts.emplace_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+    parts.emplace_back(
+        text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
     if (end == std::string_view::npos) break;
     start = end + 1;
   }
   return parts;
 }
 
-bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
 
 bool EndsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;

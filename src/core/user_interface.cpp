@@ -35,13 +35,17 @@ std::atomic<UserInterface*> g_current{nullptr};
 
 }  // namespace
 
-std::unique_ptr<UserInterface> MakeHeadlessUserInterface() { return std::make_unique<HeadlessUserInterface>(); }
+std::unique_ptr<UserInterface> MakeHeadlessUserInterface() {
+  return std::make_unique<HeadlessUserInterface>();
+}
 
 UserInterface& CurrentUserInterface() {
   UserInterface* ui = g_current.load();
   return ui != nullptr ? *ui : g_headless;
 }
 
-void SetCurrentUserInterface(UserInterface* ui) { g_current.store(ui); }
+void SetCurrentUserInterface(UserInterface* ui) {
+  g_current.store(ui);
+}
 
 }  // namespace zentrove::core

@@ -8,9 +8,13 @@
 namespace zentrove::engine {
 namespace {
 
-char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char FoldAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsAsciiLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 // True when the text at `pos` starts with `token`, letter case ignored.
 bool TokenAt(std::string_view text, std::size_t pos, std::string_view token) {
@@ -20,7 +24,8 @@ bool TokenAt(std::string_view text, std::size_t pos, std::string_view token) {
 // How many times the letter at `pos` repeats, letter case ignored.
 std::size_t RunLength(std::string_view text, std::size_t pos) {
   std::size_t end = pos + 1;
-  while (end < text.size() && FoldAscii(text[end]) == FoldAscii(text[pos])) ++end;
+  while (end < text.size() && FoldAscii(text[end]) == FoldAscii(text[pos]))
+    ++end;
   return end - pos;
 }
 
@@ -51,7 +56,9 @@ core::TDateTime ThursdayOfWeek(core::TDateTime moment) {
   return core::DateOf(moment) - (IsoDayOfWeek(moment) - 1) + 3;
 }
 
-core::TDateTime FirstOfYear(int year) { return core::EncodeDate(year, 1, 1); }
+core::TDateTime FirstOfYear(int year) {
+  return core::EncodeDate(year, 1, 1);
+}
 
 // Names the given formats leave empty come from the C locale, so a name part is never lost.
 const core::RegionalFormats& FallbackFormats() {

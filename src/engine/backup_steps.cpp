@@ -18,8 +18,12 @@ Registry& TheRegistry() {
   return registry;
 }
 
-std::size_t IndexOf(BackupStepKind kind) { return static_cast<std::size_t>(kind); }
-std::size_t IndexOf(DistributionStepKind kind) { return static_cast<std::size_t>(kind); }
+std::size_t IndexOf(BackupStepKind kind) {
+  return static_cast<std::size_t>(kind);
+}
+std::size_t IndexOf(DistributionStepKind kind) {
+  return static_cast<std::size_t>(kind);
+}
 
 }  // namespace
 

@@ -26,7 +26,8 @@ constexpr const char* kAborted = "The task has been aborted";
 constexpr const char* kCopyError = "Copy error";
 
 std::string WithoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
   return path;
 }
 
@@ -35,7 +36,9 @@ std::string WithTrailingSlash(std::string path) {
   return path;
 }
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+std::string Quoted(const std::string& text) {
+  return "\"" + text + "\"";
+}
 
 // The folder above a folder path that ends with "/": "/b/x/y/" -> "/b/x/".
 std::string ParentFolder(const std::string& folder) {
@@ -128,7 +131,8 @@ int TCopyProcess::Execute() {
   }
 
   if (sync_ && !task_.StopTask) {
-    AddLogLine(LogLevel::Warning, task_.TaskNumber, "SYNC: Start to delete old files from archive: " + backupFolder);
+    AddLogLine(LogLevel::Warning, task_.TaskNumber,
+               "SYNC: Start to delete old files from archive: " + backupFolder);
     SyncDeleteMissing(backupFolder);
     AddLogLine(LogLevel::Information, task_.TaskNumber, "SYNC: Deleteing old files from archive complete");
   }
@@ -158,7 +162,8 @@ void TCopyProcess::PrepareWalk() {
   SelectOptions options;
   options.duplicates = Duplicates::Keep;
   selected_ = selection_.Select(control, options);
-  for (const Unreadable& folder : unreadable) KeepTreeOf(folder.folder, folder.errorCode);
+  for (const Unreadable& folder : unreadable)
+    KeepTreeOf(folder.folder, folder.errorCode);
 }
 
 // A source folder that could not be read contributes no files; with a synchronising copy its
@@ -186,7 +191,8 @@ void TCopyProcess::AddToSyncList(const std::string& path, bool folder) {
     parent = std::string(FolderPart(path));
   }
   // Every folder above a kept entry stays too.
-  while (parent.size() >= backup_.size() && keptFolders_.insert(parent).second) parent = ParentFolder(parent);
+  while (parent.size() >= backup_.size() && keptFolders_.insert(parent).second)
+    parent = ParentFolder(parent);
 }
 
 bool TCopyProcess::CopyProcess(std::size_t item) {
@@ -202,7 +208,8 @@ bool TCopyProcess::CopyProcess(std::size_t item) {
     Mark(folder, "CopyProcess [2]");
     const std::string destination = CopyDestinationFolder(backup_, folder, base, task_);
     if (task_.SavePath) Mark(folder, "CopyProcess [3]");
-    if (task_.SavePath && task_.StoreEmptyFolders) (void)EnsureDestinationFolder(folder, destination, base, true);
+    if (task_.SavePath && task_.StoreEmptyFolders)
+      (void)EnsureDestinationFolder(folder, destination, base, true);
     if (sync_) AddToSyncList(destination, true);
     Mark(folder, "CopyProcess [4]");
   }
@@ -280,8 +287,9 @@ bool TCopyProcess::DoCopyFile(const SourceEntry& source, const std::string& dest
   return result;
 }
 
-bool TCopyProcess::EnsureDestinationFolder(const std::string& sourceFolder, const std::string& destinationFolder,
-                                           const std::string& base, bool inCopyProcess) {
+bool TCopyProcess::EnsureDestinationFolder(const std::string& sourceFolder,
+                                           const std::string& destinationFolder, const std::string& base,
+                                           bool inCopyProcess) {
   if (knownFolders_.contains(destinationFolder)) return true;
   if (IsExistingFolder(destinationFolder)) {
     knownFolders_.insert(destinationFolder);
@@ -314,7 +322,8 @@ bool TCopyProcess::EnsureDestinationFolder(const std::string& sourceFolder, cons
     }
   }
   if (!IsExistingFolder(destinationFolder)) {
-    AddLogLine(LogLevel::Warning, task_.TaskNumber, "Can not create destination folder: " + destinationFolder);
+    AddLogLine(LogLevel::Warning, task_.TaskNumber,
+               "Can not create destination folder: " + destinationFolder);
     return false;
   }
   knownFolders_.insert(destinationFolder);
@@ -359,8 +368,10 @@ bool TCopyProcess::CopyFileBody(const SourceEntry& source, const std::string& de
 
   const auto raiseWriteFailure = [&](std::uint64_t written) {
     Abandon(out, scratch);
-    const std::string text = ErrorCodeSuffix() + Quoted(destination) + " NWD=[" + std::to_string(written) + "]";
-    if (destination.size() <= kLongDestinationPath) throw std::runtime_error("Not enough room to write archive_: " + text);
+    const std::string text =
+        ErrorCodeSuffix() + Quoted(destination) + " NWD=[" + std::to_string(written) + "]";
+    if (destination.size() <= kLongDestinationPath)
+      throw std::runtime_error("Not enough room to write archive_: " + text);
     throw std::runtime_error("Destination file name too long: " + text);
   };
 
@@ -385,7 +396,8 @@ bool TCopyProcess::CopyFileBody(const SourceEntry& source, const std::string& de
       written += static_cast<std::size_t>(w);
     }
     run_.BytesDone += static_cast<std::uint64_t>(n);
-    if (run_.TotalBytes != 0) ThrottleAfterPercent(run_, static_cast<int>(run_.BytesDone * 100 / run_.TotalBytes));
+    if (run_.TotalBytes != 0)
+      ThrottleAfterPercent(run_, static_cast<int>(run_.BytesDone * 100 / run_.TotalBytes));
   }
 
   FinishCopiedFile(out, scratch, source.path, info, task_);
@@ -458,7 +470,8 @@ void TCopyProcess::SyncFolder(const std::string& folder) {
     if (core::StartsWith(folder, tree)) return;
   }
   const auto removed = [this](const std::string& path) {
-    AddLogLine(LogLevel::Warning, task_.TaskNumber, "SYNC: File is not found in sources and removed from archive: " + path);
+    AddLogLine(LogLevel::Warning, task_.TaskNumber,
+               "SYNC: File is not found in sources and removed from archive: " + path);
   };
   if (!Kept(folder, true)) {
     if (DeleteFileOrTree(folder)) removed(folder);
@@ -467,7 +480,8 @@ void TCopyProcess::SyncFolder(const std::string& folder) {
   auto entries = platform::ListFolder(WithoutTrailingSlash(folder));
   if (!entries) {
     AddLogLine(LogLevel::Error, 0,
-               "The file cannot be deleted : " + folder + " [" + std::to_string(SystemErrorCode(entries.Code())) + "]");
+               "The file cannot be deleted : " + folder + " [" +
+                   std::to_string(SystemErrorCode(entries.Code())) + "]");
     return;
   }
   for (const platform::FolderEntry& entry : *entries) {

@@ -33,11 +33,14 @@ constexpr std::size_t kExtraCopyChunk = 61440;
 constexpr std::size_t kNameMax = 255;
 
 std::string WithoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
   return path;
 }
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+std::string Quoted(const std::string& text) {
+  return "\"" + text + "\"";
+}
 
 std::atomic<unsigned> g_scratchCounter{0};
 
@@ -103,7 +106,8 @@ bool FlushCopy(const std::string& path, bool folder) {
 }
 
 std::string ConnectionErrorText(const std::string& folder) {
-  return "Failed to connect to " + ShareOfPath(folder) + " . Please make sure that user name and password are correct";
+  return "Failed to connect to " + ShareOfPath(folder) +
+         " . Please make sure that user name and password are correct";
 }
 
 struct ExtraFolder {
@@ -158,7 +162,8 @@ void CopyToExtraFolder(RunContext& run, const ExtraFolder& extra, StepResult& re
 std::string ChangeExtension(const std::string& path, std::string_view extension) {
   const std::size_t slash = path.rfind('/');
   const std::size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + std::string(extension);
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+    return path + std::string(extension);
   return path.substr(0, dot) + std::string(extension);
 }
 
@@ -171,7 +176,8 @@ std::string ScratchFileName(const std::string& name, unsigned counter) {
   const std::string suffix = "." + std::to_string(counter) + ".~tm";
   std::size_t keep = std::min(name.size(), kNameMax - 1 - suffix.size());
   // Cut at a character boundary, so a leftover scratch file still has a readable name.
-  while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+  while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+    --keep;
   return "." + name.substr(0, keep) + suffix;
 }
 
@@ -182,8 +188,8 @@ void FlushFolder(const std::string& folder) {
   close(fd);
 }
 
-void FinishCopiedFile(int fd, const std::string& path, const std::string& source, const struct stat& sourceInfo,
-                      const core::TArhRecord& task) {
+void FinishCopiedFile(int fd, const std::string& path, const std::string& source,
+                      const struct stat& sourceInfo, const core::TArhRecord& task) {
   if (task.CopyAccessRights) {
     CopyAccessRightsOf(source, path, task);
   } else if ((sourceInfo.st_mode & S_IWUSR) == 0) {
@@ -208,7 +214,8 @@ bool CopySymlink(const std::string& source, const std::string& destination) {
   const std::string target = LinkTarget(source);
   if (target.empty()) return false;
   const std::string folder = FolderPart(destination);
-  const std::string scratch = folder + ScratchFileName(std::string(NamePart(destination)), g_scratchCounter++);
+  const std::string scratch =
+      folder + ScratchFileName(std::string(NamePart(destination)), g_scratchCounter++);
   (void)unlink(scratch.c_str());
   if (symlink(target.c_str(), scratch.c_str()) != 0) return false;
   const timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
@@ -249,7 +256,8 @@ bool CopyFileData(RunContext& run, const std::string& source, const std::string&
   const int out = open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
                        in.Info().st_mode & 0777);
   if (out < 0) return false;
-  std::vector<char> buffer(std::clamp<std::size_t>(static_cast<std::size_t>(in.Info().st_size), 1, kExtraCopyChunk));
+  std::vector<char> buffer(
+      std::clamp<std::size_t>(static_cast<std::size_t>(in.Info().st_size), 1, kExtraCopyChunk));
   bool copied = true;
   for (;;) {
     const ssize_t n = read(in.Fd(), buffer.data(), buffer.size());
@@ -263,7 +271,8 @@ bool CopyFileData(RunContext& run, const std::string& source, const std::string&
       break;
     }
     run.BytesDone += static_cast<std::uint64_t>(n);
-    if (run.TotalBytes != 0) ThrottleAfterPercent(run, static_cast<int>(run.BytesDone * 100 / run.TotalBytes));
+    if (run.TotalBytes != 0)
+      ThrottleAfterPercent(run, static_cast<int>(run.BytesDone * 100 / run.TotalBytes));
   }
   if (copied) FinishCopiedFile(out, destination, source, in.Info(), task);
   if (close(out) != 0) copied = false;
@@ -306,7 +315,8 @@ bool CopyTree(RunContext& run, const std::string& sourceFolder, const std::strin
 bool CopyArchiveTo(const std::string& source, const std::string& destination, RunContext& run) {
   const std::string from = WithoutTrailingSlash(source);
   const std::string to = WithoutTrailingSlash(destination);
-  AddLogLine(LogLevel::Information, run.Task.TaskNumber, "Starting copy process to directory:  " + Quoted(to));
+  AddLogLine(LogLevel::Information, run.Task.TaskNumber,
+             "Starting copy process to directory:  " + Quoted(to));
   const std::string scratch = ScratchNameOf(to);
   try {
     run.Task.PercentDone = 0;
@@ -357,11 +367,13 @@ StepResult CopyToExtraFolders(RunContext& run, StepResult current) {
 // ---------------------------------------------------------------------------------------------
 // Rotation
 
-RotationPattern RotationPatternOf(const std::string& folder, const std::string& prefix, const std::string& extension,
-                                  const std::string& dateFormat, const std::string& newestPath) {
+RotationPattern RotationPatternOf(const std::string& folder, const std::string& prefix,
+                                  const std::string& extension, const std::string& dateFormat,
+                                  const std::string& newestPath) {
   RotationPattern pattern;
   pattern.extension = extension;
-  const bool dated = prefix.find_first_of("\\/") != std::string::npos || dateFormat.find('\\') != std::string::npos;
+  const bool dated =
+      prefix.find_first_of("\\/") != std::string::npos || dateFormat.find('\\') != std::string::npos;
   if (!dated) {
     pattern.searchFolder = WithoutTrailingSlash(folder);
     pattern.stem = prefix;
@@ -370,7 +382,8 @@ RotationPattern RotationPatternOf(const std::string& folder, const std::string& 
   const std::string newest = WithoutTrailingSlash(newestPath);
   pattern.searchFolder = WithoutTrailingSlash(FolderPart(newest));
   std::string unexpanded = prefix + dateFormat + extension;
-  std::replace(unexpanded.begin(), unexpanded.begin() + static_cast<std::ptrdiff_t>(prefix.size()), '/', '\\');
+  std::replace(unexpanded.begin(), unexpanded.begin() + static_cast<std::ptrdiff_t>(prefix.size()), '/',
+               '\\');
   const std::size_t separator = unexpanded.rfind('\\');
   const std::string lastPart = separator == std::string::npos ? unexpanded : unexpanded.substr(separator + 1);
   const std::string_view name = NamePart(newest);
@@ -430,7 +443,8 @@ void RotateOldBackups(const std::string& folder, const std::string& prefix, cons
     const bool toTrash = core::CurrentOptions()->DeleteinRecucledBin;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
       const ListRec& candidate = candidates[i];
-      const bool tooMany = unit == static_cast<int>(DepthUnit::Archives) && i >= static_cast<std::size_t>(depth);
+      const bool tooMany =
+          unit == static_cast<int>(DepthUnit::Archives) && i >= static_cast<std::size_t>(depth);
       const bool tooOld = limit != 0 && candidate.time < limit;
       const std::string path = pattern.searchFolder + "/" + candidate.name;
       if ((!tooMany && !tooOld) || path == newest) continue;
@@ -448,8 +462,9 @@ void RotateOldBackups(const std::string& folder, const std::string& prefix, cons
 
 StepResult RotateMainFolder(RunContext& run, StepResult current) {
   const core::TArhRecord& task = run.Task;
-  RotateOldBackups(WithoutTrailingSlash(task.Target), task.FileMsk_Prefix, run.Extension, task.FileMsk_ArhDateFormat,
-                   run.ZipName, task.TaskNumber, task.WhatDeep1, task.DeleteWhenArhivMoreThan);
+  RotateOldBackups(WithoutTrailingSlash(task.Target), task.FileMsk_Prefix, run.Extension,
+                   task.FileMsk_ArhDateFormat, run.ZipName, task.TaskNumber, task.WhatDeep1,
+                   task.DeleteWhenArhivMoreThan);
   return current;
 }
 

@@ -59,8 +59,9 @@ struct RotationPattern {
   std::string stem;
   std::string extension;
 };
-RotationPattern RotationPatternOf(const std::string& folder, const std::string& prefix, const std::string& extension,
-                                  const std::string& dateFormat, const std::string& newestPath);
+RotationPattern RotationPatternOf(const std::string& folder, const std::string& prefix,
+                                  const std::string& extension, const std::string& dateFormat,
+                                  const std::string& newestPath);
 bool MatchesRotationPattern(const RotationPattern& pattern, const std::string& name);
 
 // The moment before which a backup is too old for a depth in days or months: `now` minus `depth`
@@ -87,8 +88,8 @@ StepResult RotateMainFolder(RunContext& run, StepResult current);
 // Gives a freshly written copy (open on `fd`, at `path`) its source's access rights when the task's
 // CopyAccessRights is on (otherwise only the read-only attribute: no write permission when the
 // source has none for its owner), then the source's modification time.
-void FinishCopiedFile(int fd, const std::string& path, const std::string& source, const struct stat& sourceInfo,
-                      const core::TArhRecord& task);
+void FinishCopiedFile(int fd, const std::string& path, const std::string& source,
+                      const struct stat& sourceInfo, const core::TArhRecord& task);
 
 // Makes `destination` a symbolic link with the same target as the link `source`, replacing what is
 // there in one rename, with the link's own modification time. False with errno set on failure.

@@ -24,11 +24,14 @@ using log::LogLevel;
 std::mutex g_connectorMutex;
 ShareConnector g_connector;
 
-bool IsNetworkPath(const std::string& path) { return path.size() > 2 && path[0] == '/' && path[1] == '/'; }
+bool IsNetworkPath(const std::string& path) {
+  return path.size() > 2 && path[0] == '/' && path[1] == '/';
+}
 
 // A trailing "/" would make the last part look empty; the root keeps its only "/".
 std::string WithoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
   return path;
 }
 
@@ -111,7 +114,9 @@ bool EnsureFolder(const std::string& path) {
   return IsExistingFolder(path);
 }
 
-bool PathExists(const std::string& path) { return !path.empty() && platform::Stat(path).exists; }
+bool PathExists(const std::string& path) {
+  return !path.empty() && platform::Stat(path).exists;
+}
 
 bool IsExistingFile(const std::string& path) {
   return !path.empty() && platform::StatFollow(path).kind == platform::FileKind::File;
@@ -166,7 +171,9 @@ int SystemErrorCode(int errnoValue) {
   }
 }
 
-std::string ErrorCodeSuffix() { return ErrorCodeSuffix(errno); }
+std::string ErrorCodeSuffix() {
+  return ErrorCodeSuffix(errno);
+}
 
 std::string ErrorCodeSuffix(int errnoValue) {
   const int code = SystemErrorCode(errnoValue);
@@ -196,7 +203,8 @@ std::string ErrorCodeSuffix(int errnoValue) {
   return "[EID:" + std::to_string(code) + ":" + text + "]";
 }
 
-void CopyAccessRightsOf(const std::string& source, const std::string& destination, const core::TArhRecord& task) {
+void CopyAccessRightsOf(const std::string& source, const std::string& destination,
+                        const core::TArhRecord& task) {
   if (!task.CopyAccessRights) return;
   try {
     const platform::Status status = platform::CopyAcl(source, destination);

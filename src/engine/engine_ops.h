@@ -16,8 +16,8 @@ namespace zentrove::engine {
 // on Linux, so without a connector this answers true; a connector can be installed for platforms
 // that connect shares themselves (and for tests).
 bool ConnectShare(const std::string& path, const std::string& user, const std::string& password);
-using ShareConnector = std::function<bool(const std::string& share, const std::string& user,
-                                          const std::string& password)>;
+using ShareConnector =
+    std::function<bool(const std::string& share, const std::string& user, const std::string& password)>;
 // Called only for network paths ("//server/share/..."), with the share part of the path.
 void SetShareConnector(ShareConnector connector);
 // The share a path lies on ("//server/share" for "//server/share/dir/file"); for any other path

@@ -47,14 +47,18 @@ bool IsFtpMode(const core::TArhRecord& task) {
   return task.ArchiveOrCopy == static_cast<int>(core::BackupMode::Ftp);
 }
 
-std::string QuotedHost(const core::TArhRecord& task) { return " \"" + task.HostTxt + "\""; }
+std::string QuotedHost(const core::TArhRecord& task) {
+  return " \"" + task.HostTxt + "\"";
+}
 
 std::string ConnectionErrorText(const std::string& path) {
-  return "Failed to connect to " + ShareOfPath(path) + " . Please make sure that user name and password are correct";
+  return "Failed to connect to " + ShareOfPath(path) +
+         " . Please make sure that user name and password are correct";
 }
 
 std::string WithoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
   return path;
 }
 
@@ -352,7 +356,8 @@ void OpenFullBackupLog(TArhVCLZip& zip) {
 
 // Runs an FTP transfer step with the start, success and failure lines around it. On failure the
 // error text is the failure line, s = false and r = 0.
-StepResult FtpTransfer(TArhVCLZip& zip, const std::function<StepResult()>& transfer, const std::string& missing) {
+StepResult FtpTransfer(TArhVCLZip& zip, const std::function<StepResult()>& transfer,
+                       const std::string& missing) {
   const core::TArhRecord& task = zip.Task;
   AddLogLine(LogLevel::Information, task.TaskNumber, "Copying has started to FTP: " + QuotedHost(task));
   const std::string earlierError = zip.ErrorText;
@@ -372,7 +377,8 @@ StepResult FtpTransfer(TArhVCLZip& zip, const std::function<StepResult()>& trans
   }
   if (result.s) {
     zip.ErrorText = earlierError;
-    AddLogLine(LogLevel::Information, task.TaskNumber, "File was successfully copied to: " + QuotedHost(task));
+    AddLogLine(LogLevel::Information, task.TaskNumber,
+               "File was successfully copied to: " + QuotedHost(task));
     return result;
   }
   std::string text = "Unable to copy file to FTP: " + QuotedHost(task) + " [" + reason + "]";
@@ -391,11 +397,13 @@ StepResult TZipThread::BackupPhase(TArhVCLZip& zip) {
   const bool available = FilesAvailable(task, [&task] { return static_cast<bool>(task.StopTask); });
   if (task.StopTask) return StepResult{false, 0};
   if (!available) {
-    AddLogLine(LogLevel::Error, number, "The archiving will not be executed - files for archiving are not available");
+    AddLogLine(LogLevel::Error, number,
+               "The archiving will not be executed - files for archiving are not available");
     if (task.SkipIfArchiveBitNotSet && !task.IncrementalNoFileFoundIsError) return StepResult{true, 0};
     return StepResult{false, 0};
   }
-  AddLogLine(LogLevel::Information, number, "The archiving will be executed - files for archiving are available");
+  AddLogLine(LogLevel::Information, number,
+             "The archiving will be executed - files for archiving are available");
   task.NextFileText = "--";
 
   if (task.SaveFullLog) OpenFullBackupLog(zip);
@@ -594,7 +602,8 @@ RunOutcome FinishRun(ThreadRec& rec) {
 
   bool failed = false;
   std::string finalLine;
-  const bool updateMode = !task.IfArhiveExistDeleteOld && (task.IfArhiveExistAction == 0 || task.IfArhiveExistAction == 2);
+  const bool updateMode =
+      !task.IfArhiveExistDeleteOld && (task.IfArhiveExistAction == 0 || task.IfArhiveExistAction == 2);
   const bool noFilesIsSuccess = task.SkipIfArchiveBitNotSet && !task.IncrementalNoFileFoundIsError;
   if (rec.result == -1) {
     finalLine = AddLogLine(LogLevel::Information, number, "The task finished (without archiving)");
@@ -603,18 +612,20 @@ RunOutcome FinishRun(ThreadRec& rec) {
     task.LastArh = rec.startTime;
     const std::string description = " (" + FileDescription(rec.archiveName) + ")";
     if (task.UseInnerZip) {
-      finalLine = AddLogLine(LogLevel::Information, number,
-                             "The Task finished ( " + std::to_string(rec.result) + " files was added)" + description);
+      finalLine =
+          AddLogLine(LogLevel::Information, number,
+                     "The Task finished ( " + std::to_string(rec.result) + " files was added)" + description);
     } else {
       finalLine = AddLogLine(LogLevel::Information, number,
                              "The Task executed using the external archiver " + task.UseExtArh +
-                                 " [Return code=" + std::to_string(rec.exitCode) + "], the archive file was created" +
-                                 description);
+                                 " [Return code=" + std::to_string(rec.exitCode) +
+                                 "], the archive file was created" + description);
     }
     if (rec.result == 0) {
-      AddLogLine(LogLevel::Warning, number,
-                 "The Task is considered executed, because of UPDATE or SYNC mode. In this case, it is possible "
-                 "that 0 files were added");
+      AddLogLine(
+          LogLevel::Warning, number,
+          "The Task is considered executed, because of UPDATE or SYNC mode. In this case, it is possible "
+          "that 0 files were added");
     }
   } else {
     failed = true;
@@ -622,8 +633,9 @@ RunOutcome FinishRun(ThreadRec& rec) {
     if (rec.success) {
       finalLine = AddLogLine(LogLevel::Error, number, "No files to archive");
     } else if (task.DialOk) {
-      finalLine = AddLogLine(LogLevel::Error, number,
-                             "Unexpected error. Either source or archive folders are invalid[" + rec.errorText + "]");
+      finalLine =
+          AddLogLine(LogLevel::Error, number,
+                     "Unexpected error. Either source or archive folders are invalid[" + rec.errorText + "]");
     } else {
       // The worker has logged the failed connection already.
       finalLine = "Connection failed. The task will be aborted";
@@ -631,7 +643,8 @@ RunOutcome FinishRun(ThreadRec& rec) {
   }
 
   if (hooks.SendNotifications && rec.zip) {
-    hooks.SendNotifications(RunNotification{task, failed, finalLine, rec.errorText, rec.archiveName, *rec.zip});
+    hooks.SendNotifications(
+        RunNotification{task, failed, finalLine, rec.errorText, rec.archiveName, *rec.zip});
   }
   if (task.CheckDial && task.RasHangUp && hooks.HangUpDialUp) hooks.HangUpDialUp(task);
 

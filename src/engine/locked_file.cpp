@@ -11,7 +11,9 @@
 
 namespace zentrove::engine {
 
-SourceFile::SourceFile(SourceFile&& other) noexcept : fd_(other.fd_), info_(other.info_) { other.fd_ = -1; }
+SourceFile::SourceFile(SourceFile&& other) noexcept : fd_(other.fd_), info_(other.info_) {
+  other.fd_ = -1;
+}
 
 SourceFile& SourceFile::operator=(SourceFile&& other) noexcept {
   if (this != &other) {

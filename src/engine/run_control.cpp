@@ -141,7 +141,8 @@ LockedFileDecision HandleLockedFile(RunContext& run, const std::string& file) {
       return LockedFileDecision::Skip;
     }
     if (run.OpenMode == FileOpenMode::ShareDenyNone) {
-      AddLogLine(LogLevel::Error, number, "The access to the file " + file + " is denied . The file is skipped");
+      AddLogLine(LogLevel::Error, number,
+                 "The access to the file " + file + " is denied . The file is skipped");
       return LockedFileDecision::Skip;
     }
     std::optional<int> answer;
@@ -167,7 +168,8 @@ LockedFileDecision HandleLockedFile(RunContext& run, const std::string& file) {
         return LockedFileDecision::Skip;
       case core::LockedFileAnswer::NoToAll:
         run.SkipAll = true;
-        AddLogLine(LogLevel::Warning, number, "File " + file + " is skipped. All locked files will be skipped");
+        AddLogLine(LogLevel::Warning, number,
+                   "File " + file + " is skipped. All locked files will be skipped");
         return LockedFileDecision::Skip;
       case core::LockedFileAnswer::YesToAll:
         run.OpenMode = FileOpenMode::ShareDenyNone;
@@ -200,7 +202,8 @@ void TCpuUsageThread::Refresh() {
   }
 }
 
-int TCpuUsageThread::UsageBetween(const platform::CpuTimesSample& before, const platform::CpuTimesSample& after) {
+int TCpuUsageThread::UsageBetween(const platform::CpuTimesSample& before,
+                                  const platform::CpuTimesSample& after) {
   std::vector<platform::CpuTimes> first = before.perCpu;
   std::vector<platform::CpuTimes> second = after.perCpu;
   if (first.empty() && second.empty()) {
@@ -224,7 +227,9 @@ int TCpuUsageThread::UsageBetween(const platform::CpuTimesSample& before, const 
   return static_cast<int>(std::clamp(average, 0LL, 100LL));
 }
 
-void SetCpuUsageSampler(const TCpuUsageThread* sampler) { g_sampler = sampler; }
+void SetCpuUsageSampler(const TCpuUsageThread* sampler) {
+  g_sampler = sampler;
+}
 
 int CurrentCpuUsage() {
   const TCpuUsageThread* sampler = g_sampler.load();
@@ -248,7 +253,9 @@ void Beep() {
   }
 }
 
-void ApplyWorkerPriority(int zipPriority) { platform::SetCurrentThreadPriority(zipPriority); }
+void ApplyWorkerPriority(int zipPriority) {
+  platform::SetCurrentThreadPriority(zipPriority);
+}
 
 bool ShutdownWanted(const core::TArhRecord& task, bool failed) {
   if (task.Shut_what == 0 || task.StopTask) return false;

@@ -30,11 +30,12 @@ int RunTaskOnce(core::TArhList& list, int taskNumber) {
   outcome.failed = true;
   task->AutoStart = false;
   mainThread->Post([&] {
-    const bool started = StartRun(list, *task, core::NowLocal(), [&outcome, mainThread](const RunOutcome& finished) {
-      outcome = finished;
-      // Quitting from a posted call lets the log lines FinishRun queued reach the file first.
-      mainThread->Post([mainThread] { mainThread->Quit(0); });
-    });
+    const bool started =
+        StartRun(list, *task, core::NowLocal(), [&outcome, mainThread](const RunOutcome& finished) {
+          outcome = finished;
+          // Quitting from a posted call lets the log lines FinishRun queued reach the file first.
+          mainThread->Post([mainThread] { mainThread->Quit(0); });
+        });
     if (!started) mainThread->Quit(0);
   });
   mainThread->Run();

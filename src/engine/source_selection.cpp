@@ -22,9 +22,13 @@ constexpr std::string_view kAllFilesMask = "*.*";
 // take milliseconds per file, so the interval stays small.
 constexpr std::size_t kStopPollInterval = 32;
 
-char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char FoldAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-bool IsWildcard(char c) { return c == '*' || c == '?' || c == '['; }
+bool IsWildcard(char c) {
+  return c == '*' || c == '?' || c == '[';
+}
 
 // One character of a text: a code point for valid UTF-8, otherwise the single byte, kept apart
 // from every code point so that a stray byte never equals a real character.
@@ -59,7 +63,9 @@ Character CharacterAt(std::string_view text, std::size_t pos) {
   return {code, length};
 }
 
-char32_t FoldCode(char32_t c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+char32_t FoldCode(char32_t c) {
+  return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+}
 
 // A "[...]" set starting at mask[pos]. `end` is the position after its "]". False when the "[" opens
 // no set (no "]" follows, or the set would be empty) and so stands for itself.
@@ -73,7 +79,9 @@ bool ParseSet(std::string_view mask, std::size_t pos, std::size_t& end, bool& ne
   return true;
 }
 
-bool InRange(char32_t c, char32_t low, char32_t high) { return c >= low && c <= high; }
+bool InRange(char32_t c, char32_t low, char32_t high) {
+  return c >= low && c <= high;
+}
 
 bool SetContains(std::string_view members, char32_t c) {
   const char32_t folded = FoldCode(c);
@@ -99,7 +107,8 @@ bool SetContains(std::string_view members, char32_t c) {
 // leading "//" (a network path) is kept.
 std::string NormaliseMaskStart(std::string_view mask) {
   std::size_t literalEnd = 0;
-  while (literalEnd < mask.size() && !IsWildcard(mask[literalEnd])) ++literalEnd;
+  while (literalEnd < mask.size() && !IsWildcard(mask[literalEnd]))
+    ++literalEnd;
   const std::size_t cut = mask.rfind('/', literalEnd == 0 ? 0 : literalEnd - 1);
   if (cut == std::string_view::npos) return std::string(mask);
   const std::string_view head = mask.substr(0, cut + 1);
@@ -118,12 +127,15 @@ std::string NormaliseMaskStart(std::string_view mask) {
     start = next + 1;
   }
   std::string result = network ? "/" : "";
-  for (const std::string_view part : parts) result.append("/").append(part);
+  for (const std::string_view part : parts)
+    result.append("/").append(part);
   result.append("/").append(mask.substr(cut + 1));
   return result;
 }
 
-bool HasWildcard(std::string_view text) { return std::any_of(text.begin(), text.end(), IsWildcard); }
+bool HasWildcard(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), IsWildcard);
+}
 
 std::vector<IncludeItem> PrepareIncludes(const std::string& list) {
   std::vector<IncludeItem> items;
@@ -255,7 +267,9 @@ class Walker {
       names.append(name).push_back('\0');
       if (PollStop()) return false;
     }
-    const auto nameOf = [&names](const Name& n) { return std::string_view(names).substr(n.offset, n.length); };
+    const auto nameOf = [&names](const Name& n) {
+      return std::string_view(names).substr(n.offset, n.length);
+    };
     const auto cNameOf = [&names](const Name& n) { return names.c_str() + n.offset; };
     std::sort(entries.begin(), entries.end(),
               [&nameOf](const Name& a, const Name& b) { return nameOf(a) < nameOf(b); });
@@ -271,7 +285,10 @@ class Walker {
       if (entry.type == DT_UNKNOWN) {
         if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         haveStat = true;
-        entry.type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : S_ISLNK(st.st_mode) ? DT_LNK : DT_UNKNOWN;
+        entry.type = S_ISDIR(st.st_mode)   ? DT_DIR
+                     : S_ISREG(st.st_mode) ? DT_REG
+                     : S_ISLNK(st.st_mode) ? DT_LNK
+                                           : DT_UNKNOWN;
       }
       if (entry.type == DT_DIR) {
         if (selection_.ProcessSubfolders()) subfolders.push_back(i);
@@ -369,9 +386,11 @@ int ListItemCount(std::string_view list) {
 std::string ListItem(std::string_view list, int index) {
   if (index < 0 || index >= ListItemCount(list)) return {};
   std::size_t start = 0;
-  for (int i = 0; i < index; ++i) start = list.find(';', start) + 1;
+  for (int i = 0; i < index; ++i)
+    start = list.find(';', start) + 1;
   const std::size_t end = list.find(';', start);
-  return std::string(list.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+  return std::string(
+      list.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
 }
 
 std::vector<std::string> SplitList(std::string_view list) {
@@ -422,7 +441,8 @@ bool MatchesMask(std::string_view mask, std::string_view text) {
     t = starText;
     m = starMask;
   }
-  while (m < mask.size() && mask[m] == '*') ++m;
+  while (m < mask.size() && mask[m] == '*')
+    ++m;
   return m == mask.size();
 }
 
@@ -434,7 +454,8 @@ std::string AllFilesMaskToStar(std::string_view mask) {
 
 std::string MaskBaseFolder(std::string_view item) {
   std::size_t literalEnd = 0;
-  while (literalEnd < item.size() && !IsWildcard(item[literalEnd])) ++literalEnd;
+  while (literalEnd < item.size() && !IsWildcard(item[literalEnd]))
+    ++literalEnd;
   return FolderPart(item.substr(0, literalEnd));
 }
 
@@ -470,7 +491,8 @@ SourceSelection SourceSelection::FromTask(const core::TArhRecord& task) {
 std::vector<std::string> SourceSelection::SourceFolders() const {
   std::vector<std::string> folders;
   folders.reserve(includes_.size());
-  for (const IncludeItem& item : includes_) folders.push_back(item.folder);
+  for (const IncludeItem& item : includes_)
+    folders.push_back(item.folder);
   return folders;
 }
 
@@ -578,10 +600,10 @@ DeleteReport DeleteArchivedSources(const std::vector<SourceEntry>& files) {
       report.failures.push_back({file.path, errno});
       continue;
     }
-    const bool unchanged =
-        file.kind == EntryKind::LinkToFile
-            ? S_ISLNK(st.st_mode)
-            : S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) == file.size && MtimeNs(st) == file.mtimeNs;
+    const bool unchanged = file.kind == EntryKind::LinkToFile
+                               ? S_ISLNK(st.st_mode)
+                               : S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) == file.size &&
+                                     MtimeNs(st) == file.mtimeNs;
     if (!unchanged) {
       report.failures.push_back({file.path, 0});
       continue;

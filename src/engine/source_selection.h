@@ -15,8 +15,8 @@ namespace zentrove::engine {
 // List syntax
 
 // Replaces %NAME% and ${NAME} references in a whole include or exclude list; a list that holds
-// neither "%" nor "${" is returned unchanged. References to unknown variables stay as written, and such an item then
-// names no existing folder and selects nothing. The expansion is not cut to any length: a cut path
+// neither "%" nor "${" is returned unchanged. References to unknown variables stay as written, and such an
+// item then names no existing folder and selects nothing. The expansion is not cut to any length: a cut path
 // would name some other folder.
 std::string ExpandEnvironment(std::string_view list);
 
@@ -57,10 +57,10 @@ std::string_view NamePart(std::string_view path);
 
 // The settings of a task that decide which files a run takes.
 struct SelectionSettings {
-  std::string includeList;          // FileSourceMask
-  std::string excludeList;          // FileSourceExcludeMask
-  bool processSubfolders = true;    // ProcessSubfolders
-  bool onlyArchiveMarked = false;   // SkipIfArchiveBitNotSet
+  std::string includeList;         // FileSourceMask
+  std::string excludeList;         // FileSourceExcludeMask
+  bool processSubfolders = true;   // ProcessSubfolders
+  bool onlyArchiveMarked = false;  // SkipIfArchiveBitNotSet
 };
 SelectionSettings SelectionSettingsOf(const core::TArhRecord& task);
 
@@ -79,11 +79,11 @@ enum class EntryKind {
 };
 
 struct SourceEntry {
-  std::string path;            // full path, raw bytes as the file system holds them
+  std::string path;  // full path, raw bytes as the file system holds them
   EntryKind kind = EntryKind::File;
   std::uint64_t size = 0;
-  std::int64_t mtimeNs = 0;    // nanoseconds since 1 January 1970 UTC
-  std::size_t item = 0;        // index of the include item that selected it
+  std::int64_t mtimeNs = 0;  // nanoseconds since 1 January 1970 UTC
+  std::size_t item = 0;      // index of the include item that selected it
   // The archive mark as the walk saw it: read when the selection takes marked files only or the
   // caller asked for it (SelectOptions::readArchiveMarks); otherwise true, which is always safe
   // (clearing a clear mark rewrites the same mark).

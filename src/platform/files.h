@@ -40,7 +40,7 @@ FileInfo StatFollow(const std::string& path);
 bool IsHiddenName(std::string_view path);
 
 struct FolderEntry {
-  std::string name;  // raw bytes as the file system holds them
+  std::string name;                // raw bytes as the file system holds them
   FileKind kind = FileKind::None;  // of the entry itself; symbolic links are not followed
 };
 

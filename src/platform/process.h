@@ -67,13 +67,13 @@ Result<Process> StartProcess(const std::string& program, const std::vector<std::
 
 // Runs a tool to its end and collects what it writes to standard output and standard error.
 struct CaptureOptions {
-  std::string input;  // written to its standard input, which is then closed
+  std::string input;                      // written to its standard input, which is then closed
   std::chrono::milliseconds timeout{-1};  // negative: no limit
   std::function<bool()> shouldStop;       // polled every 100 ms; true kills the tool
   std::string workingFolder;
 };
 struct CaptureResult {
-  int exitCode = -1;  // as Process::ExitCode
+  int exitCode = -1;   // as Process::ExitCode
   std::string output;  // standard output
   std::string errors;  // standard error
 };

@@ -17,7 +17,9 @@ class [[nodiscard]] Status {
   Status() = default;
 
   static Status Success() { return Status(); }
-  static Status Failure(int code, std::string message) { return Status(code == 0 ? -1 : code, std::move(message)); }
+  static Status Failure(int code, std::string message) {
+    return Status(code == 0 ? -1 : code, std::move(message));
+  }
   // A failure whose message is the context, ": " and the errno text, for example
   // "/data/a.txt: Permission denied".
   static Status FromErrno(int code, std::string_view context);

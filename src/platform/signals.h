@@ -24,6 +24,6 @@ class SessionEndWatch {
 
 // Blocks the signals in the calling thread (see BlockSessionEndSignals) and starts the watcher.
 Result<std::unique_ptr<SessionEndWatch>> WatchSessionEnd(SessionEndWatch::Call onTerminate,
-                                                        SessionEndWatch::Call onHangUp);
+                                                         SessionEndWatch::Call onHangUp);
 
 }  // namespace zentrove::platform

@@ -35,7 +35,8 @@ TEST(ClockTest, FakeClockIsSetAndAdvancedByHand) {
 TEST(ClockTest, FakeSleepReturnsAtOnceAndMovesTime) {
   FakeClock clock(EncodeDate(2024, 1, 1));
   const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 30; ++i) clock.SleepFor(std::chrono::seconds(1));
+  for (int i = 0; i < 30; ++i)
+    clock.SleepFor(std::chrono::seconds(1));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(clock.Slept(), std::chrono::seconds(30));
   EXPECT_DOUBLE_EQ(clock.Now(), EncodeDate(2024, 1, 1) + EncodeTime(0, 0, 30));
@@ -43,7 +44,8 @@ TEST(ClockTest, FakeSleepReturnsAtOnceAndMovesTime) {
 
 TEST(ClockTest, ManyMillisecondStepsDoNotDrift) {
   FakeClock clock(EncodeDate(2024, 1, 1));
-  for (int i = 0; i < 86400; ++i) clock.Advance(std::chrono::milliseconds(1000));
+  for (int i = 0; i < 86400; ++i)
+    clock.Advance(std::chrono::milliseconds(1000));
   EXPECT_DOUBLE_EQ(clock.Now(), EncodeDate(2024, 1, 2));
 }
 
@@ -58,7 +60,8 @@ TEST(ClockTest, FakeClockIsSafeFromManyThreads) {
       }
     });
   }
-  for (auto& thread : threads) thread.join();
+  for (auto& thread : threads)
+    thread.join();
   EXPECT_DOUBLE_EQ(clock.Now(), EncodeDate(2024, 1, 1) + EncodeTime(0, 0, 4));
 }
 

@@ -70,9 +70,15 @@ TEST(RegionalFormatTest, ShortDatePatternsGetDotsAndFourDigitYears) {
     const char* pattern;
   };
   const Case cases[] = {
-      {"%m/%d/%y", "MDY", "%m.%d.%Y"},  {"%d.%m.%Y", "DMY", "%d.%m.%Y"}, {"%Y-%m-%d", "YMD", "%Y.%m.%d"},
-      {"%d/%m/%y", "DMY", "%d.%m.%Y"},  {"%D", "MDY", "%m.%d.%Y"},        {"%F", "YMD", "%Y.%m.%d"},
-      {"%Y年%m月%d日", "YMD", "%Y.%m.%d"}, {"%Y. %m. %d.", "YMD", "%Y.%m.%d"}, {"%-d.%-m.%Ey", "DMY", "%-d.%-m.%Y"},
+      {"%m/%d/%y", "MDY", "%m.%d.%Y"},
+      {"%d.%m.%Y", "DMY", "%d.%m.%Y"},
+      {"%Y-%m-%d", "YMD", "%Y.%m.%d"},
+      {"%d/%m/%y", "DMY", "%d.%m.%Y"},
+      {"%D", "MDY", "%m.%d.%Y"},
+      {"%F", "YMD", "%Y.%m.%d"},
+      {"%Y年%m月%d日", "YMD", "%Y.%m.%d"},
+      {"%Y. %m. %d.", "YMD", "%Y.%m.%d"},
+      {"%-d.%-m.%Ey", "DMY", "%-d.%-m.%Y"},
       {"%e-%b-%Y", "DMY", "%e.%b.%Y"},
   };
   for (const Case& c : cases) {

@@ -57,7 +57,9 @@ TEST(TaskRecord, ProgressShowsStatusTextsThenPercentOrElapsedTime) {
 }
 
 TEST(Text, CutNeverSplitsUtf8AndKeepsStrayBytes) {
-  std::string text = "a\xC3\xA4\xE2\x82\xAC\xFF" "b";
+  std::string text =
+      "a\xC3\xA4\xE2\x82\xAC\xFF"
+      "b";
   EXPECT_EQ(CharCount(text), 5u);
   EXPECT_EQ(CutCopy(text, 3), "a\xC3\xA4\xE2\x82\xAC");
   EXPECT_EQ(CutCopy(text, 4), "a\xC3\xA4\xE2\x82\xAC\xFF");

@@ -80,7 +80,7 @@ TEST(ArchiveDate, IsoWeeksAtYearBoundaries) {
 }
 
 TEST(ArchiveDate, WeeksOfTheMonthBelongToTheMonthOfTheirThursday) {
-  EXPECT_EQ(IsoWeekOfMonth(At(2024, 3, 1)), 5);   // Friday; its Thursday is 29 February
+  EXPECT_EQ(IsoWeekOfMonth(At(2024, 3, 1)), 5);  // Friday; its Thursday is 29 February
   EXPECT_EQ(IsoWeekOfMonth(At(2024, 3, 4)), 1);
   EXPECT_EQ(IsoWeekOfMonth(At(2024, 3, 31)), 4);  // Sunday; Thursday 28 March
   EXPECT_EQ(IsoWeekOfMonth(At(2024, 9, 30)), 1);  // Monday; Thursday 3 October
@@ -96,7 +96,8 @@ TEST(ArchiveNames, FolderPrefixDateAndExtension) {
   EXPECT_EQ(ArchivePath("/backup/", "", "", ""), "/backup");
   EXPECT_EQ(ArchivePath("/", "", "", ""), "/");
   EXPECT_EQ(ArchivePath("/", "a", "", ""), "/a");
-  EXPECT_EQ(ArchivePath("/backup", "W", "2024\\March\\05\\14-07", ".zip"), "/backup/W2024/March/05/14-07.zip");
+  EXPECT_EQ(ArchivePath("/backup", "W", "2024\\March\\05\\14-07", ".zip"),
+            "/backup/W2024/March/05/14-07.zip");
 }
 
 class ArchiveNameTest : public ::testing::Test {

@@ -28,10 +28,10 @@ using ::testing::Not;
 using zentrove::testing::DiffTrees;
 using zentrove::testing::ReadFile;
 using zentrove::testing::ReadTree;
-using zentrove::testing::TreeDifferences;
 using zentrove::testing::ScratchLeftovers;
 using zentrove::testing::SetMtime;
 using zentrove::testing::Tree;
+using zentrove::testing::TreeDifferences;
 
 const core::TDateTime kJan2 = core::EncodeDate(2024, 1, 2) + core::EncodeTime(10, 0, 0);
 const core::TDateTime kFeb9 = core::EncodeDate(2024, 2, 9) + core::EncodeTime(8, 30, 0);
@@ -110,7 +110,8 @@ TEST_F(CopyModeTest, FirstCopyReproducesTheTreeWithTimesModesAndLinks) {
   task_->StoreEmptyFolders = true;
   Source("a.txt", "alpha");
   std::string binary;
-  for (int i = 0; i < 100000; ++i) binary.push_back(static_cast<char>(i * 7 % 256));
+  for (int i = 0; i < 100000; ++i)
+    binary.push_back(static_cast<char>(i * 7 % 256));
   Source("sub/b.bin", binary, kFeb9);
   Source("sub/deep/c.txt", "c");
   Source("Grüße ñ.txt", "umlauts");
@@ -158,8 +159,9 @@ TEST_F(CopyModeTest, UpdateCopiesWhatChangedInTimeOrSizeOnly) {
   // Nothing changed: the run succeeds with 0 files.
   ASSERT_FALSE(RunCopy().failed);
   EXPECT_EQ(Copied(), 0);
-  EXPECT_TRUE(Logged('W', "The Task is considered executed, because of UPDATE or SYNC mode. In this case, it is "
-                          "possible that 0 files were added"));
+  EXPECT_TRUE(Logged('W',
+                     "The Task is considered executed, because of UPDATE or SYNC mode. In this case, it is "
+                     "possible that 0 files were added"));
 }
 
 TEST_F(CopyModeTest, FreshenCopiesOnlyFilesThatAreThereAlready) {
@@ -209,9 +211,12 @@ TEST_F(CopyModeTest, SynchronizeDeletesWhatLeftTheSourcesAndStripsAttributes) {
 
   ASSERT_FALSE(RunCopy().failed);
   EXPECT_TRUE(Logged('W', "SYNC: Start to delete old files from archive: " + Backup().string()));
-  EXPECT_TRUE(Logged('W', "SYNC: File is not found in sources and removed from archive: " + (Backup() / "old.txt").string()));
-  EXPECT_TRUE(Logged('W', "SYNC: File is not found in sources and removed from archive: " + (Backup() / "sub/y.txt").string()));
-  EXPECT_TRUE(Logged('W', "SYNC: File is not found in sources and removed from archive: " + (Backup() / "gone").string() + "/"));
+  EXPECT_TRUE(Logged('W', "SYNC: File is not found in sources and removed from archive: " +
+                              (Backup() / "old.txt").string()));
+  EXPECT_TRUE(Logged('W', "SYNC: File is not found in sources and removed from archive: " +
+                              (Backup() / "sub/y.txt").string()));
+  EXPECT_TRUE(Logged('W', "SYNC: File is not found in sources and removed from archive: " +
+                              (Backup() / "gone").string() + "/"));
   EXPECT_TRUE(Logged('I', "SYNC: Deleteing old files from archive complete"));
   EXPECT_TRUE(platform::IsArchiveAttributeSet(copyOfA));
   EXPECT_FALSE(platform::Stat(copyOfA).readOnly);
@@ -242,8 +247,9 @@ TEST_F(CopyModeTest, SynchronizeKeepsTheCopyOfASourceFolderThatIsMissing) {
   EXPECT_EQ(ReadFile(mirror / "d.txt"), "on the disk");
   EXPECT_EQ(ReadFile(mirror / "sub/e.txt"), "deeper");
   EXPECT_FALSE(fs::exists(Backup() / Src().relative_path() / "b.txt"));
-  EXPECT_TRUE(Logged('W', "The source folder cannot be read: " + second.string() +
-                              "/ [EID:3:Path not found. If it is network drive try to use \\\\SERVER\\PATH.]"));
+  EXPECT_TRUE(
+      Logged('W', "The source folder cannot be read: " + second.string() +
+                      "/ [EID:3:Path not found. If it is network drive try to use \\\\SERVER\\PATH.]"));
   EXPECT_TRUE(Logged('W', "SYNC: The source folder cannot be read, its copy stays in the archive: " +
                               mirror.string() + "/"));
 
@@ -288,7 +294,8 @@ TEST_F(CopyModeTest, DestinationFoldersFollowThePathOptions) {
 }
 
 TEST_F(CopyModeTest, TwoSourcesMeetInOneFolderWithoutFullPathsAndStayApartWithThem) {
-  task_->FileSourceMask = (Sandbox() / "one/Data").string() + "/*.*;" + (Sandbox() / "two/Data").string() + "/*.*";
+  task_->FileSourceMask =
+      (Sandbox() / "one/Data").string() + "/*.*;" + (Sandbox() / "two/Data").string() + "/*.*";
   WriteFile("one/Data/a.txt", "a");
   WriteFile("two/Data/b.txt", "b");
   WriteFile("two/Data/Sub/c.txt", "c");
@@ -318,11 +325,13 @@ class LongNameTest : public CopyModeTest {
     CopyModeTest::SetUp();
     task_->StoreFullPathOnCopy = true;
     std::string deep = "src";
-    for (int i = 0; i < 13; ++i) deep += "/" + std::string(250, static_cast<char>('a' + i));
+    for (int i = 0; i < 13; ++i)
+      deep += "/" + std::string(250, static_cast<char>('a' + i));
     longSource_ = Source(deep.substr(4) + "/long.txt", "far down").string();
     Source("ok.txt", "fine");
     std::string target = "target";
-    for (int i = 0; i < 4; ++i) target += "/" + std::string(250, 'T');
+    for (int i = 0; i < 4; ++i)
+      target += "/" + std::string(250, 'T');
     task_->Target = (Sandbox() / target).string();
     longCopy_ = task_->Target + "/Docs" + longSource_;
   }
@@ -334,15 +343,18 @@ TEST_F(LongNameTest, ANameTooLongIsSkippedWithAWarningWhenAsked) {
   task_->ContinueAfterLongFile = true;
   EXPECT_FALSE(RunCopy().failed);
   EXPECT_EQ(Copied(), 1);
-  EXPECT_TRUE(Logged('W', "Can not create destination file: [EID:206:The filename or extension is too long.]\"" +
-                              longCopy_ + "\" Attr:[32]"));
+  EXPECT_TRUE(
+      Logged('W', "Can not create destination file: [EID:206:The filename or extension is too long.]\"" +
+                      longCopy_ + "\" Attr:[32]"));
   EXPECT_EQ(ReadFile(task_->Target + "/Docs" + Src().string() + "/ok.txt"), "fine");
 }
 
 TEST_F(LongNameTest, ANameTooLongFailsTheRunOtherwise) {
   EXPECT_TRUE(RunCopy().failed);
-  EXPECT_THAT(ErrorLine(), HasSubstr("[Can not create destination file: [EID:206:The filename or extension is too "
-                                     "long.]\"" + longCopy_ + "\" Attr:[32] (Last processed file: "));
+  EXPECT_THAT(ErrorLine(),
+              HasSubstr("[Can not create destination file: [EID:206:The filename or extension is too "
+                        "long.]\"" +
+                        longCopy_ + "\" Attr:[32] (Last processed file: "));
   EXPECT_THAT(ErrorLine(), HasSubstr("Next file to process: \"" + longSource_ + "\")]"));
 }
 
@@ -399,7 +411,8 @@ TEST_F(CopyModeTest, ALockedSourceIsSkippedAndItsOldCopyStays) {
   EXPECT_EQ(Copied(), 1);
   EXPECT_EQ(ReadFile(Backup() / "a.txt"), "alpha");
   EXPECT_EQ(ReadFile(Backup() / "b.txt"), "bravo, changed");
-  EXPECT_TRUE(Logged('W', "File " + (Src() / "a.txt").string() + " is skipped. All locked files will be skipped"));
+  EXPECT_TRUE(
+      Logged('W', "File " + (Src() / "a.txt").string() + " is skipped. All locked files will be skipped"));
 }
 
 TEST_F(CopyModeTest, AbortAtTheLockedFilePromptStopsTheCopyAndTheDeletionPass) {
@@ -437,7 +450,7 @@ TEST(CopyChild, DISABLED_Run) {
   if (const char* limit = std::getenv("ZENTROVE_COPY_FILE_SIZE_LIMIT")) {
     signal(SIGXFSZ, SIG_IGN);
     const rlim_t bytes = std::strtoull(limit, nullptr, 10);
-    const struct rlimit rl {bytes, bytes};
+    const struct rlimit rl { bytes, bytes };
     setrlimit(RLIMIT_FSIZE, &rl);
   }
   core::ProgramOptions options;
@@ -482,7 +495,8 @@ class TwoVersionTree {
     std::string text;
     text.reserve(size + 64);
     const std::string line = name + " version " + std::to_string(version) + "\n";
-    while (text.size() < size + static_cast<std::size_t>(version) * 17) text += line;
+    while (text.size() < size + static_cast<std::size_t>(version) * 17)
+      text += line;
     return text;
   }
   void Write(int version) const {
@@ -534,7 +548,8 @@ TEST_F(CopyInterruptionTest, AFailedWriteLeavesTheOldCopyWhole) {
   EXPECT_THAT(tree.Damaged(Backup()), IsEmpty());
   EXPECT_THAT(ScratchLeftovers(Backup()), IsEmpty());
   std::size_t unchanged = 0;
-  for (const auto& [name, node] : before) unchanged += after.at(name) == node;
+  for (const auto& [name, node] : before)
+    unchanged += after.at(name) == node;
   EXPECT_GT(unchanged, 0u);
 }
 
@@ -543,7 +558,8 @@ TEST_F(CopyInterruptionTest, KillingACopyNeverDamagesAFileThatWasComplete) {
   tree.Write(0);
   const auto started = std::chrono::steady_clock::now();
   ASSERT_FALSE(RunCopy().failed);
-  const auto full = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+  const auto full =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
 
   std::mt19937 random(7);
   for (int round = 1; round <= 12; ++round) {
@@ -579,7 +595,8 @@ TEST_F(CopyInterruptionTest, KillingACopyToAnExtraFolderNeverDamagesTheArchiveTh
     kill(child, SIGKILL);
     (void)zentrove::testing::WaitForChild(child);
     const std::string there = ReadFile(extra);
-    ASSERT_TRUE(there == oldArchive || there == newArchive) << "round " << round << ": " << there.size() << " bytes";
+    ASSERT_TRUE(there == oldArchive || there == newArchive)
+        << "round " << round << ": " << there.size() << " bytes";
     if (there == newArchive) WriteFile("extra/Work20240305.zip", oldArchive);
   }
 }

@@ -90,12 +90,15 @@ inline std::vector<std::string> ScratchLeftovers(const std::filesystem::path& ro
   std::error_code error;
   for (auto it = std::filesystem::recursive_directory_iterator(root, error);
        it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (it->path().filename().string().find(".~tm") != std::string::npos) found.push_back(it->path().string());
+    if (it->path().filename().string().find(".~tm") != std::string::npos)
+      found.push_back(it->path().string());
   }
   return found;
 }
 
-inline std::int64_t Ns(core::TDateTime local) { return core::ToUnixNanoseconds(local); }
+inline std::int64_t Ns(core::TDateTime local) {
+  return core::ToUnixNanoseconds(local);
+}
 
 inline void SetMtime(const std::filesystem::path& path, core::TDateTime local) {
   ASSERT_TRUE(platform::SetFileTimes(path.string(), Ns(local), platform::kKeepTime).Ok());
@@ -113,10 +116,13 @@ inline std::string DiffTrees(const std::filesystem::path& a, const std::filesyst
 // with extra environment entries; returns its process id.
 inline pid_t SpawnCopyChild(const std::vector<std::pair<std::string, std::string>>& settings) {
   std::vector<std::string> environment;
-  for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
-  for (const auto& [key, value] : settings) environment.push_back(key + "=" + value);
+  for (char** entry = environ; *entry != nullptr; ++entry)
+    environment.emplace_back(*entry);
+  for (const auto& [key, value] : settings)
+    environment.push_back(key + "=" + value);
   std::vector<char*> envp;
-  for (std::string& entry : environment) envp.push_back(entry.data());
+  for (std::string& entry : environment)
+    envp.push_back(entry.data());
   envp.push_back(nullptr);
   std::string program = "/proc/self/exe";
   std::string filter = "--gtest_filter=CopyChild.DISABLED_Run";

@@ -23,9 +23,9 @@ using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 using zentrove::testing::ReadFile;
 using zentrove::testing::ReadTree;
-using zentrove::testing::TreeDifferences;
 using zentrove::testing::ScratchLeftovers;
 using zentrove::testing::SetMtime;
+using zentrove::testing::TreeDifferences;
 
 core::TDateTime At(int year, int month, int day, int hour = 10, int minute = 0) {
   return core::EncodeDate(year, month, day) + core::EncodeTime(hour, minute, 0);
@@ -33,7 +33,8 @@ core::TDateTime At(int year, int month, int day, int hour = 10, int minute = 0) 
 
 std::vector<std::string> Names(const fs::path& folder) {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -125,22 +126,24 @@ class DestinationsTest : public zentrove::testing::RunFixture {
 };
 
 TEST_F(DestinationsTest, RotationByArchivesKeepsTheNewestOfThePrefix) {
-  for (int day = 1; day <= 5; ++day) Backup(Target(), "Work2024030" + std::to_string(day) + ".zip", At(2024, 3, day));
+  for (int day = 1; day <= 5; ++day)
+    Backup(Target(), "Work2024030" + std::to_string(day) + ".zip", At(2024, 3, day));
   Backup(Target(), "Other.zip", At(2023, 1, 1));
   const fs::path notes = Backup(Target(), "Work-notes.zip", At(2024, 2, 1));
   const fs::path upper = Backup(Target(), "WORK20240228.ZIP", At(2024, 2, 28));
   Backup(Target(), "Work20240101.txt", At(2024, 1, 1));
 
   Rotate("Work", ".zip", "YYYYMMDD", Target() / "Work20240305.zip", 0, 3);
-  EXPECT_THAT(Names(Target()), ElementsAre("Other.zip", "Work20240101.txt", "Work20240303.zip", "Work20240304.zip",
-                                           "Work20240305.zip"));
+  EXPECT_THAT(Names(Target()), ElementsAre("Other.zip", "Work20240101.txt", "Work20240303.zip",
+                                           "Work20240304.zip", "Work20240305.zip"));
   EXPECT_THAT(Lines(), ElementsAre(Deleted(Target() / "Work20240302.zip", At(2024, 3, 2)),
                                    Deleted(Target() / "Work20240301.zip", At(2024, 3, 1)),
                                    Deleted(upper, At(2024, 2, 28)), Deleted(notes, At(2024, 2, 1))));
 }
 
 TEST_F(DestinationsTest, DepthZeroKeepsEverythingAndUnknownUnitsDeleteNothing) {
-  for (int day = 1; day <= 3; ++day) Backup(Target(), "Work2024030" + std::to_string(day) + ".zip", At(2023, 3, day));
+  for (int day = 1; day <= 3; ++day)
+    Backup(Target(), "Work2024030" + std::to_string(day) + ".zip", At(2023, 3, day));
   Rotate("Work", ".zip", "YYYYMMDD", Target() / "Work20240303.zip", 0, 0);
   Rotate("Work", ".zip", "YYYYMMDD", Target() / "Work20240303.zip", 3, 1);
   EXPECT_EQ(Names(Target()).size(), 3u);
@@ -188,11 +191,14 @@ TEST_F(DestinationsTest, DatedSubfoldersRotateOnlyTheNewestDayFolder) {
   Backup(today.parent_path() / "04", "10-00.zip", At(2024, 3, 4));
   Backup(today.parent_path() / "04", "09-00.zip", At(2024, 3, 4, 9));
 
-  const RotationPattern pattern = RotationPatternOf(task.Target, "Work", ".zip", task.FileMsk_ArhDateFormat, newest);
+  const RotationPattern pattern =
+      RotationPatternOf(task.Target, "Work", ".zip", task.FileMsk_ArhDateFormat, newest);
   EXPECT_EQ(pattern.searchFolder, today.string());
   EXPECT_EQ(pattern.stem, "");
-  EXPECT_EQ(RotationPatternOf(task.Target, "Sets\\Work", ".zip", "YYYYMMDD", Target() / "Sets/Work20240305.zip").stem,
-            "Work");
+  EXPECT_EQ(
+      RotationPatternOf(task.Target, "Sets\\Work", ".zip", "YYYYMMDD", Target() / "Sets/Work20240305.zip")
+          .stem,
+      "Work");
 
   Rotate("Work", ".zip", task.FileMsk_ArhDateFormat, newest, 0, 2);
   EXPECT_THAT(Names(today), ElementsAre("10-00.zip", "14-07.zip"));
@@ -225,9 +231,10 @@ TEST_F(DestinationsTest, TheNewestBackupAndWhatItHoldsAreNeverRotated) {
   Backup(Target(), "b.txt", At(2020, 1, 2));
   Rotate("", "", "", Target(), 0, 1);
   EXPECT_THAT(Names(Target()), ElementsAre("a.txt", "b.txt"));
-  EXPECT_THAT(Lines(), ElementsAre(Line('W', "Old backups are not deleted: the backup " + Target().string() +
-                                                 " is the folder they are searched in, so its own files would be "
-                                                 "taken for old backups")));
+  EXPECT_THAT(Lines(),
+              ElementsAre(Line('W', "Old backups are not deleted: the backup " + Target().string() +
+                                        " is the folder they are searched in, so its own files would be "
+                                        "taken for old backups")));
 
   // A backup folder updated in place keeps its old time; it is still the newest backup.
   ClearLines();
@@ -240,12 +247,14 @@ TEST_F(DestinationsTest, TheNewestBackupAndWhatItHoldsAreNeverRotated) {
 TEST_F(DestinationsTest, ExtraFolderGetsTheArchiveAndKeepsItsDepth) {
   auto& task = ArchiveTask();
   task.Deep2 = 2;
-  for (int day = 1; day <= 3; ++day) Backup(Extra(), "Work2024030" + std::to_string(day) + ".zip", At(2024, 3, day));
+  for (int day = 1; day <= 3; ++day)
+    Backup(Extra(), "Work2024030" + std::to_string(day) + ".zip", At(2024, 3, day));
 
   EXPECT_FALSE(RunTask(task).failed);
   EXPECT_THAT(Names(Extra()), ElementsAre("Work20240303.zip", "Work20240305.zip"));
   EXPECT_EQ(ReadFile(Extra() / "Work20240305.zip"), "new archive");
-  EXPECT_TRUE(Logged(Line('I', "Starting copy process to directory:  \"" + (Extra() / "Work20240305.zip").string() + "\"")));
+  EXPECT_TRUE(Logged(
+      Line('I', "Starting copy process to directory:  \"" + (Extra() / "Work20240305.zip").string() + "\"")));
   EXPECT_TRUE(Logged(Line('I', "Archive was copied to folder \"" + Extra().string() + "\"")));
 
   // Rotated before the copy, the folder holds one more.
@@ -265,8 +274,10 @@ TEST_F(DestinationsTest, DontOverwriteIfExistsLeavesTheOlderCopyAndSkipsTheRotat
   EXPECT_FALSE(RunTask(task).failed);
   EXPECT_EQ(ReadFile(Extra() / "Work20240305.zip"), "first run");
   EXPECT_TRUE(fs::exists(Extra() / "Work20240301.zip"));
-  EXPECT_TRUE(Logged(Line('W', "Copying to additional folder was canceled according to setting - archive already "
-                               "exists: \"" + (Extra() / "Work20240305.zip").string() + "\"")));
+  EXPECT_TRUE(Logged(Line('W',
+                          "Copying to additional folder was canceled according to setting - archive already "
+                          "exists: \"" +
+                              (Extra() / "Work20240305.zip").string() + "\"")));
 }
 
 TEST_F(DestinationsTest, AFailedCopyLeavesTheOldArchiveAndFailsTheRunButNotTheOtherFolders) {
@@ -288,7 +299,8 @@ TEST_F(DestinationsTest, AFailedCopyLeavesTheOldArchiveAndFailsTheRunButNotTheOt
   const std::string error = "Cannot copy archive to \"" + Extra().string() + "\"";
   EXPECT_TRUE(Logged(Line('E', error)));
   EXPECT_TRUE(Logged(Line('E', "Unexpected error. Either source or archive folders are invalid[" +
-                                   std::string("Cannot copy archive to \"") + (Sandbox() / "third").string() + "\"]")));
+                                   std::string("Cannot copy archive to \"") + (Sandbox() / "third").string() +
+                                   "\"]")));
   // The later folder and the main rotation still took place; the locked archive was skipped there too.
   EXPECT_FALSE(fs::exists(Target() / "Work20240101.zip"));
 }

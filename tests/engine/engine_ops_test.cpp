@@ -31,7 +31,8 @@ class EngineOpsTest : public zentrove::testing::RunFixture {
 };
 
 TEST(ErrorCodeSuffix, MapsErrnoToTheCodesTheMessagesSpeakOf) {
-  EXPECT_EQ(ErrorCodeSuffix(ENOENT), "[EID:3:Path not found. If it is network drive try to use \\\\SERVER\\PATH.]");
+  EXPECT_EQ(ErrorCodeSuffix(ENOENT),
+            "[EID:3:Path not found. If it is network drive try to use \\\\SERVER\\PATH.]");
   EXPECT_EQ(ErrorCodeSuffix(ENOTDIR), ErrorCodeSuffix(ENOENT));
   EXPECT_EQ(ErrorCodeSuffix(EACCES), "[EID:5:Access is denied. ]");
   EXPECT_EQ(ErrorCodeSuffix(EPERM), "[EID:5:Access is denied. ]");
@@ -54,9 +55,10 @@ TEST(FileDescription, SizeUnitsAndTimeAtTwoSecondResolution) {
 
 TEST_F(EngineOpsTest, FileDescriptionNamesExistingFilesOnly) {
   const auto file = WriteFile("a.bin", std::string(2048, 'x'));
-  ASSERT_TRUE(platform::SetFileTimes(file.string(),
-                                     core::ToUnixNanoseconds(core::EncodeDate(2024, 3, 5) + core::EncodeTime(14, 7, 1)),
-                                     platform::kKeepTime)
+  ASSERT_TRUE(platform::SetFileTimes(
+                  file.string(),
+                  core::ToUnixNanoseconds(core::EncodeDate(2024, 3, 5) + core::EncodeTime(14, 7, 1)),
+                  platform::kKeepTime)
                   .Ok());
   EXPECT_EQ(FileDescription(file.string()), file.string() + " 2 Kb 03.05.2024 14:07:00");
   EXPECT_EQ(FileDescription(MakeDir("folder").string()), (Sandbox() / "folder").string());
@@ -164,8 +166,8 @@ TEST_F(EngineOpsTest, AccessRightsAreCopiedWhenTheTaskAsks) {
   EXPECT_EQ(platform::Stat(destination.string()).mode, 0640u);
 
   CopyAccessRightsOf(source.string(), (Sandbox() / "gone.txt").string(), task);
-  EXPECT_THAT(LoggedLines(), ElementsAre(Line('W', "Copy Access Rights Error:" + platform::ErrnoText(ENOENT) + ":" +
-                                                       source.string())));
+  EXPECT_THAT(LoggedLines(), ElementsAre(Line('W', "Copy Access Rights Error:" + platform::ErrnoText(ENOENT) +
+                                                       ":" + source.string())));
 }
 
 }  // namespace

@@ -8,9 +8,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "engine/run_fixture.h"
 #include "engine/run_once.h"
 #include "engine/source_selection.h"
-#include "engine/run_fixture.h"
 #include "platform/files.h"
 
 namespace zentrove::engine {
@@ -75,9 +75,9 @@ TEST_F(JobRunnerTest, ProgramsOnlyRunReplacesMacrosAndEndsWithoutArchiving) {
   EXPECT_THAT(Lines(), ElementsAre(StartedLine(), Line('I', "Executing command " + kRecordArgs),
                                    Line('I', "Executing command " + kRecordArgs),
                                    Line('I', "The task finished (without archiving)")));
-  EXPECT_EQ(ReadFile(record_), "cwd=" + (Sandbox() / "work").string() + "\narg=1004\narg=Daily work\narg=" +
-                                   ZipPath() + "\nend\ncwd=" + std::filesystem::current_path().string() +
-                                   "\narg=after\narg=Work\nend\n");
+  EXPECT_EQ(ReadFile(record_),
+            "cwd=" + (Sandbox() / "work").string() + "\narg=1004\narg=Daily work\narg=" + ZipPath() +
+                "\nend\ncwd=" + std::filesystem::current_path().string() + "\narg=after\narg=Work\nend\n");
   EXPECT_EQ(task.LastArh, clock_.Now());
   EXPECT_FALSE(task.IsStarted);
   EXPECT_FALSE(task.WasError);
@@ -104,10 +104,14 @@ TEST_F(JobRunnerTest, FailingConditionsRunNoProgramButReportTheUnreachableShare)
   EXPECT_TRUE(outcome.failed);
   EXPECT_THAT(
       Lines(),
-      ElementsAre(StartedLine(), Line('E', "Condition is false: File " + mask + " is not exists . Task will not be executed"),
-                  Line('E', "Failed to connect to //server/tools . Please make sure that user name and password are correct"),
-                  Line('E', "The conditions of execution of the task are not met. The task will not be executed"),
-                  Line('E', "Unexpected error. Either source or archive folders are invalid[]")));
+      ElementsAre(
+          StartedLine(),
+          Line('E', "Condition is false: File " + mask + " is not exists . Task will not be executed"),
+          Line('E',
+               "Failed to connect to //server/tools . Please make sure that user name and password are "
+               "correct"),
+          Line('E', "The conditions of execution of the task are not met. The task will not be executed"),
+          Line('E', "Unexpected error. Either source or archive folders are invalid[]")));
   EXPECT_THAT(connects, ElementsAre("//server/tools backup secret"));
   EXPECT_FALSE(std::filesystem::exists(record_));
   // A failed run started by hand keeps its error mark and its next run.
@@ -161,12 +165,14 @@ TEST_F(JobRunnerTest, IncrementalRunWithoutFilesSucceedsWithTheZeroFilesWarning)
   const RunOutcome outcome = Run(task);
 
   EXPECT_FALSE(outcome.failed);
-  EXPECT_THAT(Lines(),
-              ElementsAre(StartedLine(),
-                          Line('E', "The archiving will not be executed - files for archiving are not available"),
-                          Line('I', "The Task finished ( 0 files was added) (" + ZipPath() + ")"),
-                          Line('W', "The Task is considered executed, because of UPDATE or SYNC mode. In this case, "
-                                    "it is possible that 0 files were added")));
+  EXPECT_THAT(
+      Lines(),
+      ElementsAre(StartedLine(),
+                  Line('E', "The archiving will not be executed - files for archiving are not available"),
+                  Line('I', "The Task finished ( 0 files was added) (" + ZipPath() + ")"),
+                  Line('W',
+                       "The Task is considered executed, because of UPDATE or SYNC mode. In this case, "
+                       "it is possible that 0 files were added")));
   EXPECT_EQ(task.LastArh, clock_.Now());
   EXPECT_FALSE(task.WasError);
 }
@@ -178,10 +184,11 @@ TEST_F(JobRunnerTest, IncrementalRunWithoutFilesFailsWhenThatIsAnError) {
   task.IncrementalNoFileFoundIsError = true;
 
   EXPECT_TRUE(Run(task).failed);
-  EXPECT_THAT(Lines(),
-              ElementsAre(StartedLine(),
-                          Line('E', "The archiving will not be executed - files for archiving are not available"),
-                          Line('E', "Unexpected error. Either source or archive folders are invalid[]")));
+  EXPECT_THAT(
+      Lines(),
+      ElementsAre(StartedLine(),
+                  Line('E', "The archiving will not be executed - files for archiving are not available"),
+                  Line('E', "Unexpected error. Either source or archive folders are invalid[]")));
   EXPECT_TRUE(task.WasError);
   EXPECT_EQ(task.LastArh, 0);
 }
@@ -193,10 +200,11 @@ TEST_F(JobRunnerTest, IncrementalExternalArchiverRunWithoutFilesHasNoFilesToArch
   task.SkipIfArchiveBitNotSet = true;
 
   EXPECT_TRUE(Run(task).failed);
-  EXPECT_THAT(Lines(),
-              ElementsAre(StartedLine(),
-                          Line('E', "The archiving will not be executed - files for archiving are not available"),
-                          Line('E', "No files to archive")));
+  EXPECT_THAT(
+      Lines(),
+      ElementsAre(StartedLine(),
+                  Line('E', "The archiving will not be executed - files for archiving are not available"),
+                  Line('E', "No files to archive")));
 }
 
 TEST_F(JobRunnerTest, SuccessfulArchiveRunWritesTheFullBackupLog) {
@@ -210,13 +218,15 @@ TEST_F(JobRunnerTest, SuccessfulArchiveRunWritesTheFullBackupLog) {
 
   EXPECT_FALSE(outcome.failed);
   const std::string fullLog = (Sandbox() / "target" / "_Work20240305.zip.log").string();
-  EXPECT_THAT(Lines(), ElementsAre(StartedLine(),
-                                   Line('I', "The archiving will be executed - files for archiving are available"),
-                                   Line('I', "Full backup log is stored into " + fullLog),
-                                   Line('I', "The Task finished ( 2 files was added) (" + ZipPath() +
-                                                 " 4 b 01.02.2024 10:00:00)")));
-  EXPECT_EQ(ReadFile(fullLog), "Start: [03.05.2024 14:07:00] 1004\r\nFile Name;File Size;Modification Time\r\n" +
-                                   a.string() + ";5;01.02.2024 10:00:00\r\nEnd: [03.05.2024 14:07:00] 1004\r\n");
+  EXPECT_THAT(
+      Lines(),
+      ElementsAre(
+          StartedLine(), Line('I', "The archiving will be executed - files for archiving are available"),
+          Line('I', "Full backup log is stored into " + fullLog),
+          Line('I', "The Task finished ( 2 files was added) (" + ZipPath() + " 4 b 01.02.2024 10:00:00)")));
+  EXPECT_EQ(ReadFile(fullLog),
+            "Start: [03.05.2024 14:07:00] 1004\r\nFile Name;File Size;Modification Time\r\n" + a.string() +
+                ";5;01.02.2024 10:00:00\r\nEnd: [03.05.2024 14:07:00] 1004\r\n");
   EXPECT_EQ(task.LastFileText.get(), a.string());
 }
 
@@ -242,8 +252,8 @@ TEST_F(JobRunnerTest, ExistingArchiveIsReplacedOrDeletedAsTheTaskSays) {
   task.IfArhiveExistDeleteOld = true;
   EXPECT_FALSE(Run(task).failed);
   EXPECT_EQ(Lines().at(2), Line('W', "The archive file (" + description + ") already exists"));
-  EXPECT_EQ(Lines().at(3),
-            Line('W', "The archive file (" + description + ") will be deleted and new archive will be created"));
+  EXPECT_EQ(Lines().at(3), Line('W', "The archive file (" + description +
+                                         ") will be deleted and new archive will be created"));
   EXPECT_EQ(seenAction_, ZipAction::Update);
   EXPECT_FALSE(seenArchiveBefore_);
 }
@@ -263,7 +273,8 @@ TEST_F(JobRunnerTest, BackupFolderHoldingTheSourcesIsUpdatedInsteadOfDeleted) {
 
   EXPECT_FALSE(Run(task).failed);
   const std::string folder = Sandbox().string();
-  EXPECT_EQ(Lines().at(3), Line('W', "The archive file (" + folder + ") holds source folders and will not be deleted"));
+  EXPECT_EQ(Lines().at(3),
+            Line('W', "The archive file (" + folder + ") holds source folders and will not be deleted"));
   EXPECT_EQ(Lines().at(4), Line('W', "The Archive (" + folder + ") will be updated"));
   EXPECT_TRUE(std::filesystem::exists(source));
 }
@@ -272,11 +283,14 @@ TEST_F(JobRunnerTest, ModesThatAreNotRegisteredFailWithAClearError) {
   auto& task = AddTask();
   WriteFile("src/a.txt", "hello");
   EXPECT_TRUE(Run(task).failed);
-  EXPECT_THAT(Lines(),
-              ElementsAre(StartedLine(), Line('I', "The archiving will be executed - files for archiving are available"),
-                          Line('E', "The built-in ZIP archiver is not available in this build"),
-                          Line('E', "Unexpected error. Either source or archive folders are invalid[The built-in ZIP "
-                                    "archiver is not available in this build]")));
+  EXPECT_THAT(
+      Lines(),
+      ElementsAre(StartedLine(),
+                  Line('I', "The archiving will be executed - files for archiving are available"),
+                  Line('E', "The built-in ZIP archiver is not available in this build"),
+                  Line('E',
+                       "Unexpected error. Either source or archive folders are invalid[The built-in ZIP "
+                       "archiver is not available in this build]")));
 
   ClearLines();
   task.ArchiveOrCopy = 2;
@@ -286,11 +300,13 @@ TEST_F(JobRunnerTest, ModesThatAreNotRegisteredFailWithAClearError) {
   EXPECT_TRUE(Run(task).failed);
   const std::string unable =
       "Unable to copy file to FTP:  \"ftp.test\" [The Upload to FTP mode is not available in this build]";
-  EXPECT_THAT(Lines(),
-              ElementsAre(StartedLine(), Line('I', "The archiving will be executed - files for archiving are available"),
-                          Line('W', "The Archive (Remote20240305) will be updated"),
-                          Line('I', "Copying has started to FTP:  \"ftp.test\""), Line('E', unable),
-                          Line('E', "Unexpected error. Either source or archive folders are invalid[" + unable + "]")));
+  EXPECT_THAT(
+      Lines(),
+      ElementsAre(
+          StartedLine(), Line('I', "The archiving will be executed - files for archiving are available"),
+          Line('W', "The Archive (Remote20240305) will be updated"),
+          Line('I', "Copying has started to FTP:  \"ftp.test\""), Line('E', unable),
+          Line('E', "Unexpected error. Either source or archive folders are invalid[" + unable + "]")));
 }
 
 TEST_F(JobRunnerTest, ExceptionInTheBackupStepNamesTheLastAndNextFile) {
@@ -308,11 +324,14 @@ TEST_F(JobRunnerTest, ExceptionInTheBackupStepNamesTheLastAndNextFile) {
 
   EXPECT_TRUE(Run(task).failed);
   const std::string fullLog = (Sandbox() / "target" / "_Work20240305.log").string();
-  EXPECT_EQ(Lines().back(), Line('E', "Unexpected error. Either source or archive folders are invalid[Can not create "
-                                      "destination file: /dst/a.txt (Last processed file: \"/src/a.txt\" Next file to "
-                                      "process: \"/dst/DoCopyFile [5]\")]"));
+  EXPECT_EQ(Lines().back(),
+            Line('E',
+                 "Unexpected error. Either source or archive folders are invalid[Can not create "
+                 "destination file: /dst/a.txt (Last processed file: \"/src/a.txt\" Next file to "
+                 "process: \"/dst/DoCopyFile [5]\")]"));
   // The end line is written only when the step ends normally.
-  EXPECT_EQ(ReadFile(fullLog), "Start: [03.05.2024 14:07:00] 1004\r\nFile Name;File Size;Modification Time\r\n");
+  EXPECT_EQ(ReadFile(fullLog),
+            "Start: [03.05.2024 14:07:00] 1004\r\nFile Name;File Size;Modification Time\r\n");
   EXPECT_FALSE(std::filesystem::exists(record_));
 }
 
@@ -321,15 +340,19 @@ TEST_F(JobRunnerTest, AnythingThrownOutsideTheBackupStepFailsTheRunOnly) {
                       [](RunContext&) { throw std::runtime_error("broken configuration"); });
   auto& task = AddTask();
   EXPECT_TRUE(Run(task).failed);
-  EXPECT_EQ(Lines().back(), Line('E', "Unexpected error. Either source or archive folders are invalid[broken configuration]"));
+  EXPECT_EQ(
+      Lines().back(),
+      Line('E', "Unexpected error. Either source or archive folders are invalid[broken configuration]"));
 
   ClearLines();
   ClearRegisteredSteps();
   RegisterBackupStep(BackupStepKind::BuiltInZip, [](RunContext&) -> StepResult { throw 42; });
   WriteFile("src/a.txt", "hello");
   EXPECT_TRUE(Run(task).failed);
-  EXPECT_EQ(Lines().back(), Line('E', "Unexpected error. Either source or archive folders are invalid[Unknown error "
-                                      "(Last processed file: \"\" Next file to process: \"--\")]"));
+  EXPECT_EQ(Lines().back(),
+            Line('E',
+                 "Unexpected error. Either source or archive folders are invalid[Unknown error "
+                 "(Last processed file: \"\" Next file to process: \"--\")]"));
   EXPECT_FALSE(task.IsStarted);
 }
 
@@ -384,10 +407,13 @@ TEST_F(JobRunnerTest, DistributionGoesOnAfterAFailedExtraFolderAndReportsItsText
   EXPECT_TRUE(Run(task).failed);
   EXPECT_THAT(calls, ElementsAre("extra", "upload", "rotation s=0"));
   const auto lines = Lines();
-  EXPECT_THAT(std::vector<std::string>(lines.end() - 3, lines.end()),
-              ElementsAre(Line('I', "Copying has started to FTP:  \"h\""), Line('I', "File was successfully copied to:  \"h\""),
-                          Line('E', "Unexpected error. Either source or archive folders are invalid[Cannot copy archive "
-                                    "to \"/extra\"]")));
+  EXPECT_THAT(
+      std::vector<std::string>(lines.end() - 3, lines.end()),
+      ElementsAre(Line('I', "Copying has started to FTP:  \"h\""),
+                  Line('I', "File was successfully copied to:  \"h\""),
+                  Line('E',
+                       "Unexpected error. Either source or archive folders are invalid[Cannot copy archive "
+                       "to \"/extra\"]")));
   EXPECT_FALSE(std::filesystem::exists(record_));
 }
 
@@ -406,7 +432,7 @@ TEST_F(JobRunnerTest, FinishRunAppliesTheSuccessRule) {
       {true, false, false, true, 0, true, 0, true},    // a new archive with nothing in it
       {true, true, false, true, 0, true, 0, false},    // incremental, nothing changed
       {true, true, true, true, 0, true, 0, true},
-      {false, true, false, false, 0, true, 0, true},   // external archiver
+      {false, true, false, false, 0, true, 0, true},  // external archiver
       {false, false, false, true, 0, true, 1, false},
       {true, false, false, true, 0, true, -1, false},
       {true, false, false, false, 0, false, 5, true},
@@ -462,8 +488,8 @@ TEST_F(JobRunnerTest, FinishRunCallsTheSchedulerHooksByHowTheRunWasStarted) {
   finish(false, false, 0);
   finish(true, true, 0);
   finish(false, false, 7);
-  EXPECT_THAT(calls, ElementsAre("follow-on failed", "error action auto=1", "error action auto=0", "follow-on ok",
-                                 "schedule", "schedule"));
+  EXPECT_THAT(calls, ElementsAre("follow-on failed", "error action auto=1", "error action auto=0",
+                                 "follow-on ok", "schedule", "schedule"));
 }
 
 TEST_F(JobRunnerTest, FailedRunOffersTheShutdownOnlyWhenItsWhenSettingFits) {
@@ -485,9 +511,10 @@ TEST_F(JobRunnerTest, FailedRunOffersTheShutdownOnlyWhenItsWhenSettingFits) {
   finishFailed();
   EXPECT_THAT(power_.Calls(), ElementsAre(platform::PowerAction::Shutdown));
   const auto lines = Lines();
-  EXPECT_THAT(std::vector<std::string>(lines.end() - 3, lines.end()),
-              ElementsAre(Line('W', "Computer will shutdown in 30 seconds"),
-                          "0 W The time is out - DEFAULT ACTION WILL BE EXECUTED", Line('W', "Shutdown ...")));
+  EXPECT_THAT(
+      std::vector<std::string>(lines.end() - 3, lines.end()),
+      ElementsAre(Line('W', "Computer will shutdown in 30 seconds"),
+                  "0 W The time is out - DEFAULT ACTION WILL BE EXECUTED", Line('W', "Shutdown ...")));
 }
 
 TEST_F(JobRunnerTest, RunTaskOnceRunsInTheForegroundWithAMainThreadOfItsOwn) {
@@ -505,8 +532,10 @@ TEST_F(JobRunnerTest, RunTaskOnceRunsInTheForegroundWithAMainThreadOfItsOwn) {
   EXPECT_EQ(RunTaskOnce(*list_, 999), 2);
   EXPECT_EQ(core::CurrentMainThread(), nullptr);
   log::FlushLog();
-  EXPECT_EQ(Lines().back(), Line('E', "Unexpected error. Either source or archive folders are invalid[The built-in ZIP "
-                                      "archiver is not available in this build]"));
+  EXPECT_EQ(Lines().back(),
+            Line('E',
+                 "Unexpected error. Either source or archive folders are invalid[The built-in ZIP "
+                 "archiver is not available in this build]"));
 }
 
 }  // namespace

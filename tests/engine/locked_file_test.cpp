@@ -111,11 +111,12 @@ TEST_F(LockedFileTest, WriteLockedFilesTakeTheDefaultActionWithoutADesktop) {
 
   EXPECT_FALSE(OpenSourceFile(*run_, file_).IsOpen());
   EXPECT_FALSE(OpenSourceFile(*run_, second).IsOpen());
-  EXPECT_THAT(LoggedLines(),
-              ElementsAre(Line('W', "File " + file_ + " is locked by another application."),
-                          "0 W The time is out - DEFAULT ACTION WILL BE EXECUTED",
-                          Line('W', "File " + file_ + " is skipped. All locked files will be skipped"),
-                          Line('W', "The file " + second + " is open by another application. The file is skipped")));
+  EXPECT_THAT(
+      LoggedLines(),
+      ElementsAre(Line('W', "File " + file_ + " is locked by another application."),
+                  "0 W The time is out - DEFAULT ACTION WILL BE EXECUTED",
+                  Line('W', "File " + file_ + " is skipped. All locked files will be skipped"),
+                  Line('W', "The file " + second + " is open by another application. The file is skipped")));
 }
 
 TEST_F(LockedFileTest, ArchiveAllReadsLockedFilesRegardlessOfTheLockForTheRestOfTheRun) {
@@ -148,7 +149,8 @@ TEST_F(LockedFileTest, AVanishedFileIsSkippedWithoutAPrompt) {
   core::SetCurrentUserInterface(&prompt);
   const std::string missing = (Sandbox() / "src" / "gone.txt").string();
   EXPECT_FALSE(OpenSourceFile(*run_, missing).IsOpen());
-  EXPECT_THAT(LoggedLines(), ElementsAre(Line('W', "The file " + missing + " no longer exists. The file is skipped")));
+  EXPECT_THAT(LoggedLines(),
+              ElementsAre(Line('W', "The file " + missing + " no longer exists. The file is skipped")));
   EXPECT_EQ(prompt.askedOnThread, std::thread::id());
 }
 
@@ -177,7 +179,8 @@ TEST_F(LockedFileTest, YesReadsThisFileSharedAndTheNextOneAsksAgain) {
   const std::string second = WriteFile("src/b.txt", "b").string();
   WriteLock lockA(file_, WriteLock::Kind::Ofd);
   WriteLock lockB(second, WriteLock::Kind::Ofd);
-  ScriptedPrompt prompt({static_cast<int>(core::LockedFileAnswer::Yes), static_cast<int>(core::LockedFileAnswer::No)});
+  ScriptedPrompt prompt(
+      {static_cast<int>(core::LockedFileAnswer::Yes), static_cast<int>(core::LockedFileAnswer::No)});
   core::SetCurrentUserInterface(&prompt);
   core::SetCurrentMainThread(nullptr);  // asked on this thread
 

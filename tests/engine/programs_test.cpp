@@ -13,8 +13,8 @@
 namespace zentrove::engine {
 namespace {
 
-using ::testing::ElementsAre;
 using std::chrono::milliseconds;
+using ::testing::ElementsAre;
 using zentrove::testing::ReadFile;
 using zentrove::testing::ScriptedClock;
 
@@ -30,7 +30,8 @@ class ProgramsTest : public zentrove::testing::RunFixture {
   // Runs /bin/true with the pause and records StatusText3 at every redraw.
   std::vector<std::string> CountDown(core::TArhRecord& task, int pauseSeconds) {
     std::vector<std::string> shown;
-    RunProgram("/bin/true", "", "", task, pauseSeconds, kTask, 0, 1, [&] { shown.push_back(task.StatusText3); });
+    RunProgram("/bin/true", "", "", task, pauseSeconds, kTask, 0, 1,
+               [&] { shown.push_back(task.StatusText3); });
     return shown;
   }
 };
@@ -61,19 +62,22 @@ TEST_F(ProgramsTest, FailedConditionsNameTheMaskAsWrittenOrTheExistingFile) {
 
   task.RunIfExists.clear();
   const auto blocker = WriteFile("stop.flag", std::string(2048, 'x'));
-  ASSERT_TRUE(platform::SetFileTimes(blocker.string(),
-                                     core::ToUnixNanoseconds(core::EncodeDate(2024, 2, 29) + core::EncodeTime(23, 59, 59)),
-                                     platform::kKeepTime)
+  ASSERT_TRUE(platform::SetFileTimes(
+                  blocker.string(),
+                  core::ToUnixNanoseconds(core::EncodeDate(2024, 2, 29) + core::EncodeTime(23, 59, 59)),
+                  platform::kKeepTime)
                   .Ok());
   task.RunIfNotExists = blocker.string();
   EXPECT_FALSE(CheckRunConditions(task));
 
   task.RunIfNotExists = (Sandbox() / "no.flag").string();
   EXPECT_TRUE(CheckRunConditions(task));
-  EXPECT_THAT(LoggedLines(),
-              ElementsAre(Line('E', "Condition is false: File " + mask + " is not exists . Task will not be executed"),
-                          Line('E', "The conditions of execution of the task are not met. The File ( " +
-                                        blocker.string() + " 2 Kb 02.29.2024 23:59:58 ) exists.The task will not be executed")));
+  EXPECT_THAT(
+      LoggedLines(),
+      ElementsAre(
+          Line('E', "Condition is false: File " + mask + " is not exists . Task will not be executed"),
+          Line('E', "The conditions of execution of the task are not met. The File ( " + blocker.string() +
+                        " 2 Kb 02.29.2024 23:59:58 ) exists.The task will not be executed")));
 }
 
 TEST_F(ProgramsTest, ParametersAreSplitLikeAShellWithoutLosingBytes) {
@@ -97,10 +101,11 @@ TEST_F(ProgramsTest, ProgramsThatCannotStartAreLoggedAndTheRunGoesOn) {
 
   RunProgram("/nonexistent/prog", "-x", "", task, 0, kTask, 0, 1);
   RunProgram("/bin/true", "'unterminated", "", task, 0, kTask, 0, 1);
-  EXPECT_THAT(LoggedLines(), ElementsAre(Line('I', "Executing command /nonexistent/prog"),
-                                         Line('E', "Error occured while executing command /nonexistent/prog -x"),
-                                         Line('I', "Executing command /bin/true"),
-                                         Line('E', "Error occured while executing command /bin/true 'unterminated")));
+  EXPECT_THAT(LoggedLines(),
+              ElementsAre(Line('I', "Executing command /nonexistent/prog"),
+                          Line('E', "Error occured while executing command /nonexistent/prog -x"),
+                          Line('I', "Executing command /bin/true"),
+                          Line('E', "Error occured while executing command /bin/true 'unterminated")));
 }
 
 TEST_F(ProgramsTest, WaitEndsAtTheLimitOrAStopAndLeavesTheProgramRunning) {

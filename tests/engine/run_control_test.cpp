@@ -11,8 +11,8 @@
 namespace zentrove::engine {
 namespace {
 
-using ::testing::ElementsAre;
 using std::chrono::milliseconds;
+using ::testing::ElementsAre;
 using zentrove::testing::ReadFile;
 using zentrove::testing::ScriptedClock;
 
@@ -65,7 +65,8 @@ class RunControlTest : public zentrove::testing::RunFixture {
 
 TEST_F(RunControlTest, ProgressLinesAreLoggedOncePerMultiple) {
   task_->WriteLogOnPercent = 25;
-  for (int p : {0, 10, 25, 25, 20, 50, 51, 75, 100, 100}) ThrottleAfterPercent(*run_, p);
+  for (int p : {0, 10, 25, 25, 20, 50, 51, 75, 100, 100})
+    ThrottleAfterPercent(*run_, p);
   EXPECT_THAT(LoggedLines(), ElementsAre(Line('I', "25% done"), Line('I', "50% done"), Line('I', "75% done"),
                                          Line('I', "100% done")));
   EXPECT_EQ(task_->PercentDone, 100);
@@ -74,7 +75,8 @@ TEST_F(RunControlTest, ProgressLinesAreLoggedOncePerMultiple) {
 
 TEST_F(RunControlTest, PercentPausesHappenOnlyWhileTheProcessorIsBusyWhenAsked) {
   task_->StopOnPercent = 500;
-  for (int p = 1; p <= 100; ++p) ThrottleAfterPercent(*run_, p);
+  for (int p = 1; p <= 100; ++p)
+    ThrottleAfterPercent(*run_, p);
   EXPECT_EQ(clock_.Slept(), std::chrono::seconds(50));
 
   task_->PercentDone = 0;
@@ -82,14 +84,16 @@ TEST_F(RunControlTest, PercentPausesHappenOnlyWhileTheProcessorIsBusyWhenAsked) 
   task_->StopCPUPercent = 80;
   {
     FixedSampler idle(10);
-    for (int p = 1; p <= 100; ++p) ThrottleAfterPercent(*run_, p);
+    for (int p = 1; p <= 100; ++p)
+      ThrottleAfterPercent(*run_, p);
   }
   EXPECT_EQ(clock_.Slept(), std::chrono::seconds(50));
 
   task_->PercentDone = 0;
   FixedSampler busy(90);
   EXPECT_EQ(CurrentCpuUsage(), 90);
-  for (int p = 1; p <= 10; ++p) ThrottleAfterPercent(*run_, p);
+  for (int p = 1; p <= 10; ++p)
+    ThrottleAfterPercent(*run_, p);
   EXPECT_EQ(clock_.Slept(), std::chrono::seconds(55));
 }
 
@@ -124,9 +128,10 @@ TEST_F(RunControlTest, LongPausesEndWithinAPollIntervalOfAStop) {
 
 TEST_F(RunControlTest, PerFileHookWritesTheFullLogLineAndPauses) {
   const auto file = WriteFile("src/a.txt", "hello");
-  ASSERT_TRUE(platform::SetFileTimes(file.string(),
-                                     core::ToUnixNanoseconds(core::EncodeDate(2024, 1, 2) + core::EncodeTime(10, 0, 3)),
-                                     platform::kKeepTime)
+  ASSERT_TRUE(platform::SetFileTimes(
+                  file.string(),
+                  core::ToUnixNanoseconds(core::EncodeDate(2024, 1, 2) + core::EncodeTime(10, 0, 3)),
+                  platform::kKeepTime)
                   .Ok());
   const std::string fullLog = (Sandbox() / "full.log").string();
   ASSERT_TRUE(run_->FullLog.Open(fullLog, kTask));
@@ -144,8 +149,9 @@ TEST_F(RunControlTest, PerFileHookWritesTheFullLogLineAndPauses) {
   EXPECT_EQ(run_->OpenMode, FileOpenMode::ShareDenyNone);
   run_->FullLog.WriteEnd(kTask);
   const std::string line = file.string() + ";5;01.02.2024 10:00:02\r\n";
-  EXPECT_EQ(ReadFile(fullLog), "Start: [03.05.2024 14:07:00] 1004\r\nFile Name;File Size;Modification Time\r\n" + line +
-                                   line + "End: [03.05.2024 14:07:00] 1004\r\n");
+  EXPECT_EQ(ReadFile(fullLog),
+            "Start: [03.05.2024 14:07:00] 1004\r\nFile Name;File Size;Modification Time\r\n" + line + line +
+                "End: [03.05.2024 14:07:00] 1004\r\n");
 }
 
 TEST_F(RunControlTest, LockedFilesFollowTheDefaultActionWithoutAPrompt) {
@@ -154,10 +160,11 @@ TEST_F(RunControlTest, LockedFilesFollowTheDefaultActionWithoutAPrompt) {
   EXPECT_EQ(HandleLockedFile(*run_, "/src/a"), LockedFileDecision::Skip);
   EXPECT_EQ(HandleLockedFile(*run_, "/src/b"), LockedFileDecision::Skip);
   EXPECT_TRUE(run_->SkipAll);
-  EXPECT_THAT(LoggedLines(), ElementsAre(Line('W', "File /src/a is locked by another application."),
-                                         Line('W', "DEFAULT ACTION WILL BE EXECUTED"),
-                                         Line('W', "File /src/a is skipped. All locked files will be skipped"),
-                                         Line('W', "The file /src/b is open by another application. The file is skipped")));
+  EXPECT_THAT(LoggedLines(),
+              ElementsAre(Line('W', "File /src/a is locked by another application."),
+                          Line('W', "DEFAULT ACTION WILL BE EXECUTED"),
+                          Line('W', "File /src/a is skipped. All locked files will be skipped"),
+                          Line('W', "The file /src/b is open by another application. The file is skipped")));
 
   ClearLines();
   run_->SkipAll = false;
@@ -214,7 +221,9 @@ TEST_F(RunControlTest, SamplerAveragesWholeProcessorPercentsRoundingHalfToEven) 
 
   // Counters that went backwards (or a processor that came or went) give nothing to compare.
   EXPECT_EQ(TCpuUsageThread::UsageBetween(Sample(texts[2]), Sample(texts[1])), 0);
-  EXPECT_EQ(TCpuUsageThread::UsageBetween(Sample(texts[0]), Sample("cpu  1 0 0 1 0 0 0 0\ncpu0 1 0 0 1 0 0 0 0\n")), 0);
+  EXPECT_EQ(
+      TCpuUsageThread::UsageBetween(Sample(texts[0]), Sample("cpu  1 0 0 1 0 0 0 0\ncpu0 1 0 0 1 0 0 0 0\n")),
+      0);
 }
 
 class CancellingInterface final : public core::UserInterface {

@@ -34,7 +34,8 @@ namespace zentrove::testing {
 // test can pause or stop the task at a given moment of a countdown.
 class ScriptedClock final : public core::Clock {
  public:
-  explicit ScriptedClock(std::function<void(std::chrono::milliseconds slept)> script) : script_(std::move(script)) {}
+  explicit ScriptedClock(std::function<void(std::chrono::milliseconds slept)> script)
+      : script_(std::move(script)) {}
   core::TDateTime Now() const override { return core::EncodeDate(2024, 3, 5); }
   std::chrono::steady_clock::time_point Steady() const override { return std::chrono::steady_clock::now(); }
   void SleepFor(std::chrono::milliseconds duration) const override {
@@ -72,12 +73,15 @@ class LogCapture {
     std::string captured;
     const auto open = line.find(":[");
     const auto close = open == std::string::npos ? std::string::npos : line.find(']', open);
-    if (close != std::string::npos && line.size() >= close + 5 && line[close + 1] == '[' && line[close + 3] == ']') {
-      captured = line.substr(open + 2, close - open - 2) + " " + line.substr(close + 2, 1) + " " + line.substr(close + 5);
+    if (close != std::string::npos && line.size() >= close + 5 && line[close + 1] == '[' &&
+        line[close + 3] == ']') {
+      captured = line.substr(open + 2, close - open - 2) + " " + line.substr(close + 2, 1) + " " +
+                 line.substr(close + 5);
     } else {
       const auto colon = line.find(": ");
       const char level = colour == 255 ? 'E' : colour == 16711680 ? 'W' : 'I';
-      captured = std::string("0 ") + level + " " + (colon == std::string::npos ? line : line.substr(colon + 2));
+      captured =
+          std::string("0 ") + level + " " + (colon == std::string::npos ? line : line.substr(colon + 2));
     }
     std::lock_guard lock(mutex_);
     lines_.push_back(captured);
@@ -143,11 +147,12 @@ class RunFixture : public SandboxedTest {
     engine::RunOutcome outcome;
     bool finished = false;
     mainThread_->Post([&] {
-      const bool started = engine::StartRun(*list_, task, clock_.Now(), [&](const engine::RunOutcome& result) {
-        outcome = result;
-        finished = true;
-        mainThread_->Post([this] { mainThread_->Quit(0); });
-      });
+      const bool started =
+          engine::StartRun(*list_, task, clock_.Now(), [&](const engine::RunOutcome& result) {
+            outcome = result;
+            finished = true;
+            mainThread_->Post([this] { mainThread_->Quit(0); });
+          });
       if (!started) mainThread_->Quit(0);
     });
     const auto guard = mainThread_->StartTimer(std::chrono::seconds(60), [this] { mainThread_->Quit(1); });

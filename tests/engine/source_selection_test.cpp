@@ -36,7 +36,8 @@ TEST(ListSyntax, CountsAndItemsFollowTheSemicolons) {
 
 TEST(ListSyntax, ExpandsEnvironmentOnlyWhenAReferenceIsThere) {
   setenv("ZT_SELECTION_ROOT", "/srv/data", 1);
-  EXPECT_EQ(ExpandEnvironment("%ZT_SELECTION_ROOT%/*.log;${ZT_SELECTION_ROOT}/x"), "/srv/data/*.log;/srv/data/x");
+  EXPECT_EQ(ExpandEnvironment("%ZT_SELECTION_ROOT%/*.log;${ZT_SELECTION_ROOT}/x"),
+            "/srv/data/*.log;/srv/data/x");
   EXPECT_EQ(ExpandEnvironment("/plain/$path/*.*"), "/plain/$path/*.*");
   EXPECT_EQ(ExpandEnvironment("%ZT_SELECTION_UNSET_VARIABLE%/*"), "%ZT_SELECTION_UNSET_VARIABLE%/*");
 }
@@ -116,7 +117,8 @@ class SourceSelectionTest : public testing::SandboxedTest {
 
 TEST_F(SourceSelectionTest, AllFilesMaskTakesNamesWithoutDotAndSubfoldersOnlyWhenAsked) {
   MakeDataTree();
-  EXPECT_EQ(Paths(Settings(Root() + "/*.*", "", false)), (std::vector<std::string>{"/data/a.txt", "/data/readme"}));
+  EXPECT_EQ(Paths(Settings(Root() + "/*.*", "", false)),
+            (std::vector<std::string>{"/data/a.txt", "/data/readme"}));
   // Files of a folder come before its subfolders, each sorted by name bytes.
   EXPECT_EQ(Paths(Settings(Root() + "/*.*")),
             (std::vector<std::string>{"/data/a.txt", "/data/readme", "/data/Other/c.doc", "/data/Sub/b.txt",
@@ -125,8 +127,9 @@ TEST_F(SourceSelectionTest, AllFilesMaskTakesNamesWithoutDotAndSubfoldersOnlyWhe
 
 TEST_F(SourceSelectionTest, ExcludesWithAndWithoutFolders) {
   MakeDataTree();
-  EXPECT_EQ(Paths(Settings(Root() + "/*.*", "*.tmp")),
-            (std::vector<std::string>{"/data/a.txt", "/data/readme", "/data/Other/c.doc", "/data/Sub/b.txt"}));
+  EXPECT_EQ(
+      Paths(Settings(Root() + "/*.*", "*.tmp")),
+      (std::vector<std::string>{"/data/a.txt", "/data/readme", "/data/Other/c.doc", "/data/Sub/b.txt"}));
   const std::vector<std::string> withoutSub{"/data/a.txt", "/data/readme", "/data/Other/c.doc"};
   EXPECT_EQ(Paths(Settings(Root() + "/*.*", Root() + "/Sub/*")), withoutSub);
   EXPECT_EQ(Paths(Settings(Root() + "/*.*", Root() + "/Sub/")), withoutSub);
@@ -177,7 +180,8 @@ TEST_F(SourceSelectionTest, EnvironmentVariablesInItems) {
 TEST_F(SourceSelectionTest, AFolderNamedAloneOrWithSlashStandsForAllItsFiles) {
   MakeDataTree();
   EXPECT_EQ(Paths(Settings(Root(), "", false)), (std::vector<std::string>{"/data/a.txt", "/data/readme"}));
-  EXPECT_EQ(Paths(Settings(Root() + "/", "", false)), (std::vector<std::string>{"/data/a.txt", "/data/readme"}));
+  EXPECT_EQ(Paths(Settings(Root() + "/", "", false)),
+            (std::vector<std::string>{"/data/a.txt", "/data/readme"}));
   // A single file item does not take files of the same name in subfolders.
   WriteFile("data/Sub/a.txt", "deeper");
   EXPECT_EQ(Paths(Settings(Root() + "/a.txt")), (std::vector<std::string>{"/data/a.txt"}));
@@ -188,7 +192,8 @@ TEST_F(SourceSelectionTest, DotPartsOfItemsAreResolvedSoPathsStayClean) {
   const SourceSelection selection(Settings(Root() + "/Sub/.././/Other/*.*"));
   ASSERT_EQ(selection.Includes().size(), 1u);
   EXPECT_EQ(selection.Includes()[0].baseFolder, Root() + "/Other/");
-  EXPECT_EQ(Paths(Settings(Root() + "/Sub/.././/Other/*.*")), (std::vector<std::string>{"/data/Other/c.doc"}));
+  EXPECT_EQ(Paths(Settings(Root() + "/Sub/.././/Other/*.*")),
+            (std::vector<std::string>{"/data/Other/c.doc"}));
 }
 
 TEST_F(SourceSelectionTest, MissingBaseFolderContributesNothing) {
@@ -233,7 +238,8 @@ TEST_F(SourceSelectionTest, LinksLoopsPipesAndOddNames) {
 
   const auto selected = SourceSelection(Settings(Root() + "/*.*")).Select();
   std::vector<std::string> paths;
-  for (const auto& file : selected.files) paths.push_back(file.path);
+  for (const auto& file : selected.files)
+    paths.push_back(file.path);
   EXPECT_EQ(paths, (std::vector<std::string>{oddName, Root() + "/link.txt", Root() + "/target.txt",
                                              Root() + "/Sub/inner.txt"}));
   EXPECT_EQ(selected.files[1].kind, EntryKind::LinkToFile);
@@ -248,14 +254,16 @@ TEST_F(SourceSelectionTest, CollectsFoldersIncludingEmptyOnes) {
   options.collectFolders = true;
   const auto selected = SourceSelection(Settings(Root() + "/*.txt", "*.tmp")).Select({}, options);
   std::vector<std::string> folders;
-  for (const auto& folder : selected.folders) folders.push_back(folder.path.substr(Root().size()));
+  for (const auto& folder : selected.folders)
+    folders.push_back(folder.path.substr(Root().size()));
   EXPECT_EQ(folders, (std::vector<std::string>{"/Empty/", "/Empty/Deeper/", "/Other/", "/Sub/"}));
   EXPECT_EQ(selected.folders[0].kind, EntryKind::Folder);
 }
 
 TEST_F(SourceSelectionTest, StopRequestEndsTheWalk) {
   MakeDir("data");
-  for (int i = 0; i < 600; ++i) close(creat((Root() + "/f" + std::to_string(i)).c_str(), 0600));
+  for (int i = 0; i < 600; ++i)
+    close(creat((Root() + "/f" + std::to_string(i)).c_str(), 0600));
   std::atomic<int> polls{0};
   WalkControl control;
   control.stopRequested = [&polls] { return ++polls > 3; };

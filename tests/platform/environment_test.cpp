@@ -15,8 +15,11 @@ namespace {
 using zentrove::testing::EnvGuard;
 
 std::string Expand(std::string_view text) {
-  static const std::map<std::string, std::string> kVariables = {
-      {"TEMP", "/var/tmp"}, {"HOME", "/home/ann"}, {"EMPTY", ""}, {"ProgramFiles(x86)", "/opt"}, {"A B", "blank"}};
+  static const std::map<std::string, std::string> kVariables = {{"TEMP", "/var/tmp"},
+                                                                {"HOME", "/home/ann"},
+                                                                {"EMPTY", ""},
+                                                                {"ProgramFiles(x86)", "/opt"},
+                                                                {"A B", "blank"}};
   return ExpandEnvironment(text, [](const std::string& name) -> std::optional<std::string> {
     const auto found = kVariables.find(name);
     if (found == kVariables.end()) return std::nullopt;

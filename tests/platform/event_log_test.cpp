@@ -11,7 +11,8 @@ namespace {
 
 TEST(EventLogTest, EventsReachTheInstalledSinkWithTheirLevel) {
   std::vector<std::pair<EventLevel, std::string>> events;
-  SetEventSink([&](EventLevel level, std::string_view text) { events.emplace_back(level, std::string(text)); });
+  SetEventSink(
+      [&](EventLevel level, std::string_view text) { events.emplace_back(level, std::string(text)); });
   ReportEvent(EventLevel::Error, "05.03.2024 14:07:09:[1004][E] Disk full");
   ReportEvent(EventLevel::Warning, "100% done");
   ReportEvent(EventLevel::Information, "");

@@ -86,7 +86,8 @@ TEST_F(FilesTest, ListFolderGivesRawNamesAndDoesNotFollowLinks) {
   const auto entries = ListFolder(PathOf("list"));
   ASSERT_TRUE(entries.Ok()) << entries.Message();
   std::map<std::string, FileKind> kinds;
-  for (const auto& entry : *entries) kinds[entry.name] = entry.kind;
+  for (const auto& entry : *entries)
+    kinds[entry.name] = entry.kind;
   EXPECT_EQ(kinds, (std::map<std::string, FileKind>{{"a.txt", FileKind::File},
                                                     {"\xff raw name", FileKind::File},
                                                     {"sub", FileKind::Folder},
@@ -214,11 +215,15 @@ TEST_F(FilesTest, CopyAccessRightsCopiesModeAndAcl) {
   // owner, user "nobody", the owning group, the mask and others.
   std::string acl;
   auto put = [&acl](std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) acl += static_cast<char>((value >> (8 * i)) & 0xff);
+    for (int i = 0; i < bytes; ++i)
+      acl += static_cast<char>((value >> (8 * i)) & 0xff);
   };
   put(2, 4);
-  const std::uint32_t entries[][3] = {{0x01, 6, 0xffffffff}, {0x02, 4, 65534}, {0x04, 4, 0xffffffff},
-                                      {0x10, 4, 0xffffffff}, {0x20, 0, 0xffffffff}};
+  const std::uint32_t entries[][3] = {{0x01, 6, 0xffffffff},
+                                      {0x02, 4, 65534},
+                                      {0x04, 4, 0xffffffff},
+                                      {0x10, 4, 0xffffffff},
+                                      {0x20, 0, 0xffffffff}};
   for (const auto& entry : entries) {
     put(entry[0], 2);
     put(entry[1], 2);

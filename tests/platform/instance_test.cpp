@@ -30,7 +30,9 @@ class InstanceLockTest : public zentrove::testing::SandboxedTest {
     SandboxedTest::TearDown();
   }
 
-  std::string SocketPath(const std::string& session) { return (Sandbox() / ("Zentrove-" + session + ".sock")).string(); }
+  std::string SocketPath(const std::string& session) {
+    return (Sandbox() / ("Zentrove-" + session + ".sock")).string();
+  }
 
   // What a second copy does, in another process: 0 when it found the first copy and woke it.
   int SecondCopy(const std::string& session) {
@@ -129,11 +131,16 @@ TEST_F(InstanceLockTest, GarbageOnTheSocketDoesNotWakeTheWindow) {
 TEST_F(InstanceLockTest, AnExplicitFolderIsUsedInsteadOfTheRuntimeFolder) {
   const auto folder = MakeDir("other").string();
   InstanceLock first;
-  ASSERT_EQ(*first.TryAcquire("x", [] {}, folder), InstanceLock::Outcome::FirstCopy);
+  ASSERT_EQ(*first.TryAcquire(
+                "x", [] {}, folder),
+            InstanceLock::Outcome::FirstCopy);
   EXPECT_TRUE(Stat(folder + "/Zentrove-x.lock").exists);
   EXPECT_TRUE(AskRunningCopyToShow("x", folder + "/").Ok());
   EXPECT_FALSE(AskRunningCopyToShow("x").Ok());
-  EXPECT_FALSE(first.TryAcquire("x", [] {}, (Sandbox() / "missing").string()).Ok());
+  EXPECT_FALSE(first
+                   .TryAcquire(
+                       "x", [] {}, (Sandbox() / "missing").string())
+                   .Ok());
 }
 
 }  // namespace

@@ -10,7 +10,9 @@
 
 namespace zentrove::testing {
 
-inline std::string HelperProgram() { return std::string(ZENTROVE_TEST_PROGRAMS_DIR) + "/platform_helper"; }
+inline std::string HelperProgram() {
+  return std::string(ZENTROVE_TEST_PROGRAMS_DIR) + "/platform_helper";
+}
 
 // Sets an environment variable for the life of the guard and restores the old value afterwards.
 class EnvGuard {

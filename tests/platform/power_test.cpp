@@ -15,7 +15,8 @@ TEST(SystemPowerTest, TheRealOneIsCurrentUntilAFakeIsSet) {
   EXPECT_TRUE(CurrentSystemPower().Shutdown().Ok());
   SetCurrentSystemPower(nullptr);
   EXPECT_NE(dynamic_cast<RealSystemPower*>(&CurrentSystemPower()), nullptr);
-  EXPECT_EQ(fake.Calls(), (std::vector<PowerAction>{PowerAction::Restart, PowerAction::LogOff, PowerAction::Shutdown}));
+  EXPECT_EQ(fake.Calls(),
+            (std::vector<PowerAction>{PowerAction::Restart, PowerAction::LogOff, PowerAction::Shutdown}));
 }
 
 TEST(SystemPowerTest, AFakeCanRefuse) {

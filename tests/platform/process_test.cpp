@@ -159,7 +159,8 @@ TEST_F(ProcessTest, StartFailuresNameTheProgramAndFolder) {
 TEST_F(ProcessTest, AnAbandonedProcessKeepsRunning) {
   const std::string marker = PathOf("late.txt");
   {
-    auto process = StartProcess("sh", {"-c", "sleep 0.2; echo done > " + zentrove::testing::ShellQuote(marker)});
+    auto process =
+        StartProcess("sh", {"-c", "sleep 0.2; echo done > " + zentrove::testing::ShellQuote(marker)});
     ASSERT_TRUE(process.Ok());
   }
   EXPECT_TRUE(WaitFor([&] { return Contents("late.txt") == "done\n"; }));

@@ -48,7 +48,9 @@ TEST_F(TrashTest, FileGoesToTheHomeTrashWithItsInfo) {
   EXPECT_EQ(zentrove::testing::ReadFile(trash_ / "files/old backup 100%.zip"), "zip");
   const std::string info = InfoOf("old backup 100%.zip");
   const std::string encodedPath = (Sandbox() / "work").string() + "/old%20backup%20100%25.zip";
-  EXPECT_TRUE(std::regex_match(info, std::regex("\\[Trash Info\\]\nPath=(.*)\nDeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n")))
+  EXPECT_TRUE(std::regex_match(
+      info,
+      std::regex("\\[Trash Info\\]\nPath=(.*)\nDeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n")))
       << info;
   EXPECT_NE(info.find("Path=" + encodedPath + "\n"), std::string::npos) << info;
   EXPECT_EQ(Stat((trash_ / "files").string()).mode, 0700u);

@@ -69,13 +69,16 @@ CommandResult RunCommand(const std::string& command) {
   if (pipe == nullptr) return result;
   std::array<char, 4096> buffer{};
   std::size_t n = 0;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.output.append(buffer.data(), n);
+  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+    result.output.append(buffer.data(), n);
   const int status = pclose(pipe);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }
 
-bool HaveTool(const std::string& name) { return RunCommand("command -v " + ShellQuote(name)).status == 0; }
+bool HaveTool(const std::string& name) {
+  return RunCommand("command -v " + ShellQuote(name)).status == 0;
+}
 
 std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";

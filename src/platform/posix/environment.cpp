@@ -41,7 +41,8 @@ std::string ExpandEnvironment(std::string_view text) {
       if (equals != name.size()) continue;
       bool same = true;
       for (std::size_t i = 0; i < equals && same; ++i) {
-        same = std::tolower(static_cast<unsigned char>(variable[i])) == std::tolower(static_cast<unsigned char>(name[i]));
+        same = std::tolower(static_cast<unsigned char>(variable[i])) ==
+               std::tolower(static_cast<unsigned char>(name[i]));
       }
       if (same) return std::string(variable.substr(equals + 1));
     }
@@ -75,7 +76,8 @@ std::string ExpandEnvironment(std::string_view text, const EnvironmentLookup& lo
       if (close != std::string_view::npos && close > i + 2) {
         const std::string name(text.substr(i + 2, close - i - 2));
         bool plain = true;
-        for (const char n : name) plain = plain && IsNameChar(n);
+        for (const char n : name)
+          plain = plain && IsNameChar(n);
         if (plain) {
           if (const auto value = lookup(name)) {
             result += *value;
@@ -107,7 +109,8 @@ std::string ProgramFolder() {
 
 std::string HomeFolder() {
   if (auto home = GetEnv("HOME"); home && !home->empty()) {
-    while (home->size() > 1 && home->back() == '/') home->pop_back();
+    while (home->size() > 1 && home->back() == '/')
+      home->pop_back();
     return *home;
   }
   std::vector<char> buffer(16384);
@@ -131,7 +134,8 @@ std::string ConfigBaseFolder() {
 }
 
 Result<std::string> RuntimeFolder() {
-  if (const auto runtime = GetEnv("XDG_RUNTIME_DIR"); runtime && !runtime->empty() && runtime->front() == '/') {
+  if (const auto runtime = GetEnv("XDG_RUNTIME_DIR");
+      runtime && !runtime->empty() && runtime->front() == '/') {
     return WithTrailingSlash(*runtime);
   }
   const std::string folder = "/tmp/zentrove-" + std::to_string(getuid());

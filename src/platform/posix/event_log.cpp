@@ -14,9 +14,12 @@ bool g_opened = false;
 
 int PriorityOf(EventLevel level) {
   switch (level) {
-    case EventLevel::Error: return LOG_ERR;
-    case EventLevel::Warning: return LOG_WARNING;
-    case EventLevel::Information: return LOG_INFO;
+    case EventLevel::Error:
+      return LOG_ERR;
+    case EventLevel::Warning:
+      return LOG_WARNING;
+    case EventLevel::Information:
+      return LOG_INFO;
   }
   return LOG_INFO;
 }

@@ -21,7 +21,9 @@ namespace {
 constexpr const char* kAclAccess = "system.posix_acl_access";
 constexpr const char* kAclDefault = "system.posix_acl_default";
 
-std::int64_t ToNs(const timespec& t) { return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec; }
+std::int64_t ToNs(const timespec& t) {
+  return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
+}
 
 FileKind KindOfMode(mode_t mode) {
   if (S_ISREG(mode)) return FileKind::File;
@@ -53,7 +55,9 @@ FileInfo InfoOf(const std::string& path, int result, const struct stat& st) {
   return info;
 }
 
-bool IsUnsupported(int code) { return code == ENOTSUP || code == EOPNOTSUPP; }
+bool IsUnsupported(int code) {
+  return code == ENOTSUP || code == EOPNOTSUPP;
+}
 
 std::string MarkText(const FileInfo& info) {
   return std::to_string(info.mtimeNs) + " " + std::to_string(info.size);
@@ -100,7 +104,8 @@ Status WithOwnerWrite(const std::string& path, const char* what, Change change) 
   const int restored = chmod(path.c_str(), static_cast<mode_t>(info.mode));
   const int restoreError = errno;
   if (result != 0) return Status::FromErrno(error, path);
-  if (restored != 0) return Status::FromErrno(restoreError, std::string("cannot restore the mode after ") + what + " " + path);
+  if (restored != 0)
+    return Status::FromErrno(restoreError, std::string("cannot restore the mode after ") + what + " " + path);
   return Status::Success();
 }
 
@@ -171,7 +176,8 @@ FileInfo StatFollow(const std::string& path) {
 }
 
 bool IsHiddenName(std::string_view path) {
-  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  while (path.size() > 1 && path.back() == '/')
+    path.remove_suffix(1);
   const auto slash = path.find_last_of('/');
   const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
   return name.size() > 1 && name.front() == '.' && name != "..";
@@ -195,16 +201,24 @@ Result<std::vector<FolderEntry>> ListFolder(const std::string& path) {
     FolderEntry item;
     item.name = std::string(name);
     switch (entry->d_type) {
-      case DT_REG: item.kind = FileKind::File; break;
-      case DT_DIR: item.kind = FileKind::Folder; break;
-      case DT_LNK: item.kind = FileKind::Symlink; break;
+      case DT_REG:
+        item.kind = FileKind::File;
+        break;
+      case DT_DIR:
+        item.kind = FileKind::Folder;
+        break;
+      case DT_LNK:
+        item.kind = FileKind::Symlink;
+        break;
       case DT_UNKNOWN: {
         struct stat st {};
         item.kind = fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? KindOfMode(st.st_mode)
                                                                                       : FileKind::Other;
         break;
       }
-      default: item.kind = FileKind::Other; break;
+      default:
+        item.kind = FileKind::Other;
+        break;
     }
     entries.push_back(std::move(item));
   }
@@ -233,7 +247,9 @@ Status ClearArchiveAttribute(const std::string& path, const FileInfo& stateWhenR
   });
 }
 
-Status SetArchiveAttribute(const std::string& path) { return RemoveMark(path); }
+Status SetArchiveAttribute(const std::string& path) {
+  return RemoveMark(path);
+}
 
 Status LoseAllAttributes(const std::string& path) {
   const FileInfo info = Stat(path);
@@ -253,8 +269,10 @@ bool SupportsUserAttributes(const std::string& path) {
 Status SetReadOnly(const std::string& path, ReadOnly readOnly) {
   const FileInfo info = StatFollow(path);
   if (!info.exists) return Status::FromErrno(info.errorCode, path);
-  const std::uint32_t mode = readOnly == ReadOnly::Yes ? (info.mode & ~std::uint32_t{0222}) : (info.mode | S_IWUSR);
-  if (mode != info.mode && chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) return Status::FromErrno(errno, path);
+  const std::uint32_t mode =
+      readOnly == ReadOnly::Yes ? (info.mode & ~std::uint32_t{0222}) : (info.mode | S_IWUSR);
+  if (mode != info.mode && chmod(path.c_str(), static_cast<mode_t>(mode)) != 0)
+    return Status::FromErrno(errno, path);
   return Status::Success();
 }
 
@@ -274,7 +292,8 @@ Status SetFileTimes(const std::string& path, std::int64_t mtimeNs, std::int64_t 
     return t;
   };
   const timespec times[2] = {toTimespec(atimeNs), toTimespec(mtimeNs)};
-  if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) return Status::FromErrno(errno, path);
+  if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+    return Status::FromErrno(errno, path);
   return Status::Success();
 }
 
@@ -289,7 +308,8 @@ Status CopyModeAndOwner(const std::string& source, const std::string& destinatio
     const FileInfo to = StatFollow(destination);
     if (to.uid != from.uid || to.gid != from.gid) mode &= ~std::uint32_t{S_ISUID | S_ISGID};
   }
-  if (chmod(destination.c_str(), static_cast<mode_t>(mode)) != 0) return Status::FromErrno(errno, destination);
+  if (chmod(destination.c_str(), static_cast<mode_t>(mode)) != 0)
+    return Status::FromErrno(errno, destination);
   return Status::Success();
 }
 
@@ -353,7 +373,8 @@ Status WriteFileAtomically(const std::string& path, std::string_view bytes, std:
   if (existing.exists) {
     // A refused change of owner leaves the replacement ours, as a new file would be.
     [[maybe_unused]] const int ignored = fchown(fd, existing.uid, existing.gid);
-    if (fchmod(fd, static_cast<mode_t>(existing.mode & mode & 07777)) != 0) return fail(Status::FromErrno(errno, temporary));
+    if (fchmod(fd, static_cast<mode_t>(existing.mode & mode & 07777)) != 0)
+      return fail(Status::FromErrno(errno, temporary));
   }
   if (Status status = WriteAll(fd, bytes, temporary); !status) return fail(std::move(status));
   if (fsync(fd) != 0) return fail(Status::FromErrno(errno, temporary));

@@ -118,14 +118,18 @@ struct InstanceLock::State {
 
 InstanceLock::InstanceLock() = default;
 
-InstanceLock::~InstanceLock() { Release(); }
+InstanceLock::~InstanceLock() {
+  Release();
+}
 
 void InstanceLock::Release() {
   if (state_) state_->Close();
   state_.reset();
 }
 
-bool InstanceLock::Held() const { return state_ != nullptr; }
+bool InstanceLock::Held() const {
+  return state_ != nullptr;
+}
 
 Result<InstanceLock::Outcome> InstanceLock::TryAcquire(const std::string& sessionName, ShowRequest onShow,
                                                        const std::string& folder) {

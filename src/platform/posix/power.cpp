@@ -17,7 +17,8 @@ Status RunCommand(const std::vector<std::string>& argv) {
   const auto result = RunAndCapture(argv, options);
   if (!result) return result.GetStatus();
   if (result->exitCode != 0) {
-    std::string message = argv.front() + " " + argv[1] + " failed with exit code " + std::to_string(result->exitCode);
+    std::string message =
+        argv.front() + " " + argv[1] + " failed with exit code " + std::to_string(result->exitCode);
     const std::string& detail = result->errors.empty() ? result->output : result->errors;
     if (!detail.empty()) message += ": " + detail.substr(0, detail.find('\n'));
     return Status::Failure(result->exitCode, message);
@@ -29,20 +30,28 @@ Status RunCommand(const std::vector<std::string>& argv) {
 
 Status SystemPower::Perform(PowerAction action) {
   switch (action) {
-    case PowerAction::Shutdown: return Shutdown();
-    case PowerAction::Restart: return Restart();
-    case PowerAction::LogOff: return LogOff();
+    case PowerAction::Shutdown:
+      return Shutdown();
+    case PowerAction::Restart:
+      return Restart();
+    case PowerAction::LogOff:
+      return LogOff();
   }
   return Status::Failure(EINVAL, "unknown power action");
 }
 
-Status RealSystemPower::Shutdown() { return RunCommand({"systemctl", "poweroff"}); }
+Status RealSystemPower::Shutdown() {
+  return RunCommand({"systemctl", "poweroff"});
+}
 
-Status RealSystemPower::Restart() { return RunCommand({"systemctl", "reboot"}); }
+Status RealSystemPower::Restart() {
+  return RunCommand({"systemctl", "reboot"});
+}
 
 Status RealSystemPower::LogOff() {
   const auto session = GetEnv("XDG_SESSION_ID");
-  if (!session || session->empty()) return Status::Failure(ENOENT, "no login session to end (XDG_SESSION_ID is not set)");
+  if (!session || session->empty())
+    return Status::Failure(ENOENT, "no login session to end (XDG_SESSION_ID is not set)");
   return RunCommand({"loginctl", "terminate-session", *session});
 }
 
@@ -52,6 +61,8 @@ SystemPower& CurrentSystemPower() {
   return power != nullptr ? *power : real;
 }
 
-void SetCurrentSystemPower(SystemPower* power) { g_power.store(power); }
+void SetCurrentSystemPower(SystemPower* power) {
+  g_power.store(power);
+}
 
 }  // namespace zentrove::platform

@@ -26,7 +26,9 @@ extern char** environ;
 namespace zentrove::platform {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n';
+}
 
 int PidFdOpen(pid_t pid) {
 #ifdef SYS_pidfd_open
@@ -59,9 +61,11 @@ class SpawnSetup {
     posix_spawnattr_setsigmask(&attributes_, &empty);
     sigset_t defaults;
     sigemptyset(&defaults);
-    for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGCHLD}) sigaddset(&defaults, signal);
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGCHLD})
+      sigaddset(&defaults, signal);
     posix_spawnattr_setsigdefault(&attributes_, &defaults);
-    posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&attributes_,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   }
   ~SpawnSetup() {
     posix_spawn_file_actions_destroy(&actions_);
@@ -73,15 +77,16 @@ class SpawnSetup {
   posix_spawn_file_actions_t* Actions() { return &actions_; }
 
   // Returns 0 or the errno of the failed start.
-  int Spawn(const std::string& program, const std::vector<std::string>& argv, const std::string& workingFolder,
-            pid_t& pid) {
+  int Spawn(const std::string& program, const std::vector<std::string>& argv,
+            const std::string& workingFolder, pid_t& pid) {
     if (!workingFolder.empty()) {
       const int error = posix_spawn_file_actions_addchdir_np(&actions_, workingFolder.c_str());
       if (error != 0) return error;
     }
     std::vector<char*> words;
     words.reserve(argv.size() + 1);
-    for (const auto& word : argv) words.push_back(const_cast<char*>(word.c_str()));
+    for (const auto& word : argv)
+      words.push_back(const_cast<char*>(word.c_str()));
     words.push_back(nullptr);
     std::string path = program;
     // The program is found from the parent's current folder, not from the child's working folder.
@@ -107,7 +112,8 @@ Status StartFailure(int error, const std::string& program, const std::string& wo
 }
 
 bool ParseCounter(std::string_view& rest, std::uint64_t& value) {
-  while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+  while (!rest.empty() && rest.front() == ' ')
+    rest.remove_prefix(1);
   if (rest.empty()) return false;
   const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
   if (error != std::errc() || end == rest.data()) return false;
@@ -118,10 +124,12 @@ bool ParseCounter(std::string_view& rest, std::uint64_t& value) {
 bool ParseCpuLine(std::string_view fields, CpuTimes& times) {
   std::uint64_t values[8] = {};
   int count = 0;
-  while (count < 8 && ParseCounter(fields, values[count])) ++count;
+  while (count < 8 && ParseCounter(fields, values[count]))
+    ++count;
   if (count < 4) return false;
   times.total = 0;
-  for (int i = 0; i < count; ++i) times.total += values[i];
+  for (int i = 0; i < count; ++i)
+    times.total += values[i];
   times.idle = values[3] + (count > 4 ? values[4] : 0);
   return true;
 }
@@ -218,7 +226,9 @@ Process::~Process() {
 }
 
 Process::Process(Process&& other) noexcept
-    : pid_(std::exchange(other.pid_, -1)), pidFd_(std::exchange(other.pidFd_, -1)), exitCode_(other.exitCode_) {}
+    : pid_(std::exchange(other.pid_, -1)),
+      pidFd_(std::exchange(other.pidFd_, -1)),
+      exitCode_(other.exitCode_) {}
 
 Process& Process::operator=(Process&& other) noexcept {
   if (this != &other) {
@@ -273,7 +283,8 @@ bool Process::WaitFor(std::chrono::milliseconds timeout) {
   }
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (IsRunning()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     const int slice = static_cast<int>(std::min<std::int64_t>(left.count(), 1000000));
     if (pidFd_ >= 0) {
@@ -320,7 +331,8 @@ Result<Process> StartProcess(const std::string& program, const std::vector<std::
 }
 
 Result<CaptureResult> RunAndCapture(const std::vector<std::string>& argv, const CaptureOptions& options) {
-  if (argv.empty() || argv.front().empty()) return Status::Failure(ENOENT, "cannot start a program without a name");
+  if (argv.empty() || argv.front().empty())
+    return Status::Failure(ENOENT, "cannot start a program without a name");
   // Standard input is a socket so that writing to a tool that does not read it yields EPIPE through
   // MSG_NOSIGNAL instead of a SIGPIPE.
   int input[2] = {-1, -1};
@@ -355,7 +367,8 @@ Result<CaptureResult> RunAndCapture(const std::vector<std::string>& argv, const 
     return StartFailure(spawnError, argv.front(), options.workingFolder);
   }
   Process process(pid);
-  for (const int fd : {input[0], output[0], errors[0]}) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  for (const int fd : {input[0], output[0], errors[0]})
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 
   CaptureResult result;
   std::string_view pending = options.input;
@@ -425,7 +438,9 @@ Result<CaptureResult> RunAndCapture(const std::vector<std::string>& argv, const 
   return result;
 }
 
-int CurrentProcessId() { return static_cast<int>(getpid()); }
+int CurrentProcessId() {
+  return static_cast<int>(getpid());
+}
 
 void SetCurrentThreadPriority(int zipPriority) {
   static constexpr int kNice[6] = {19, 19, 10, 0, -5, -10};
@@ -485,6 +500,8 @@ std::optional<std::uint64_t> ResidentSetBytes() {
   return resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
-void TrimMemory() { malloc_trim(0); }
+void TrimMemory() {
+  malloc_trim(0);
+}
 
 }  // namespace zentrove::platform

@@ -6,8 +6,12 @@ namespace zentrove::platform {
 namespace {
 
 // strerror_r comes in two shapes: the GNU one returns the text, the POSIX one fills the buffer.
-[[maybe_unused]] const char* ErrorTextOf(const char* returned, const char*) { return returned; }
-[[maybe_unused]] const char* ErrorTextOf(int, const char* buffer) { return buffer; }
+[[maybe_unused]] const char* ErrorTextOf(const char* returned, const char*) {
+  return returned;
+}
+[[maybe_unused]] const char* ErrorTextOf(int, const char* buffer) {
+  return buffer;
+}
 
 }  // namespace
 

@@ -25,7 +25,10 @@ sigset_t SessionEndSignals() {
 class SignalFdWatch final : public SessionEndWatch {
  public:
   SignalFdWatch(int signalFd, int wakeFd, Call onTerminate, Call onHangUp)
-      : signalFd_(signalFd), wakeFd_(wakeFd), onTerminate_(std::move(onTerminate)), onHangUp_(std::move(onHangUp)) {
+      : signalFd_(signalFd),
+        wakeFd_(wakeFd),
+        onTerminate_(std::move(onTerminate)),
+        onHangUp_(std::move(onHangUp)) {
     thread_ = std::thread([this] { Run(); });
   }
 
@@ -72,7 +75,7 @@ void BlockSessionEndSignals() {
 }
 
 Result<std::unique_ptr<SessionEndWatch>> WatchSessionEnd(SessionEndWatch::Call onTerminate,
-                                                        SessionEndWatch::Call onHangUp) {
+                                                         SessionEndWatch::Call onHangUp) {
   BlockSessionEndSignals();
   const sigset_t set = SessionEndSignals();
   const int signalFd = signalfd(-1, &set, SFD_CLOEXEC);

@@ -18,8 +18,23 @@ namespace {
 bool KeepsInPath(unsigned char c) {
   if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
   switch (c) {
-    case '/': case '-': case '_': case '.': case '~': case '!': case '*': case '\'': case '(': case ')':
-    case ':': case '@': case '&': case '=': case '+': case '$': case ',':
+    case '/':
+    case '-':
+    case '_':
+    case '.':
+    case '~':
+    case '!':
+    case '*':
+    case '\'':
+    case '(':
+    case ')':
+    case ':':
+    case '@':
+    case '&':
+    case '=':
+    case '+':
+    case '$':
+    case ',':
       return true;
     default:
       return false;
@@ -145,7 +160,8 @@ Status MoveToTrash(const std::string& path) {
   auto absolute = std::filesystem::absolute(path, error).lexically_normal();
   if (error) return Status::Failure(error.value(), path + ": " + error.message());
   if (absolute.filename().empty()) absolute = absolute.parent_path();
-  if (!absolute.has_relative_path()) return Status::Failure(EINVAL, path + ": the root folder cannot be trashed");
+  if (!absolute.has_relative_path())
+    return Status::Failure(EINVAL, path + ": the root folder cannot be trashed");
 
   TrashPlace place;
   if (!PlaceFor(absolute, place)) {
@@ -162,7 +178,8 @@ Status MoveToTrash(const std::string& path) {
     return Status::Failure(EINVAL, path + ": the trash cannot be trashed into itself");
   }
 
-  const std::string recorded = place.top.empty() ? absolute.string() : absolute.lexically_relative(place.top).string();
+  const std::string recorded =
+      place.top.empty() ? absolute.string() : absolute.lexically_relative(place.top).string();
   const std::string content =
       "[Trash Info]\nPath=" + PercentEncode(recorded) + "\nDeletionDate=" + LocalTimeStamp() + "\n";
 

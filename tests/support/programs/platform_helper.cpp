@@ -27,13 +27,15 @@ void WriteText(const char* path, const std::string& text) {
 }
 
 [[noreturn]] void SleepForever() {
-  for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+  for (;;)
+    std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: platform_helper exit N | sleep MS | cwd FILE | args FILE ARGS... | "
-                       "session FILE | signals FILE | stdin FILE | echo | ofd-lock FILE READY | "
-                       "posix-lock FILE READY | flock FILE READY\n");
+  std::fprintf(stderr,
+               "usage: platform_helper exit N | sleep MS | cwd FILE | args FILE ARGS... | "
+               "session FILE | signals FILE | stdin FILE | echo | ofd-lock FILE READY | "
+               "posix-lock FILE READY | flock FILE READY\n");
   return 64;
 }
 

@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
   char folder[4096];
   if (getcwd(folder, sizeof folder) != nullptr) text += folder;
   text += "\n";
-  for (int i = 1; i < argc; ++i) text += std::string("arg=") + argv[i] + "\n";
+  for (int i = 1; i < argc; ++i)
+    text += std::string("arg=") + argv[i] + "\n";
   text += "end\n";
   FILE* out = std::fopen(output, "ab");
   if (out == nullptr) return 3;
