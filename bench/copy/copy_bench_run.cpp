@@ -28,14 +28,17 @@ int main(int argc, char** argv) {
     options.WriteToEventLog = false;
     core::SetCurrentOptions(options);
     const auto start = std::chrono::steady_clock::now();
-    engine::RotateOldBackups(arguments[2], arguments[3], "", "", arguments[2] + "/" + arguments[3] + "-newest", 1,
-                             0, std::atoi(arguments[4].c_str()));
+    engine::RotateOldBackups(arguments[2], arguments[3], "", "",
+                             arguments[2] + "/" + arguments[3] + "-newest", 1, 0,
+                             std::atoi(arguments[4].c_str()));
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     std::printf("%.3f\n", took.count());
     return 0;
   }
   engine::RegisterCopyAndDestinationSteps();
   core::CliServices services;
-  services.RunTaskOnce = [](core::TArhList& list, int taskNumber) { return engine::RunTaskOnce(list, taskNumber); };
+  services.RunTaskOnce = [](core::TArhList& list, int taskNumber) {
+    return engine::RunTaskOnce(list, taskNumber);
+  };
   return core::RunCli(arguments, std::cout, std::cerr, services);
 }
