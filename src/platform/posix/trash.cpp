@@ -184,7 +184,7 @@ Status MoveToTrash(const std::string& path) {
       "[Trash Info]\nPath=" + PercentEncode(recorded) + "\nDeletionDate=" + LocalTimeStamp() + "\n";
 
   // The .trashinfo file is created exclusively first: it reserves the name against other programs
-  // trashing at the same moment, as the specification asks.
+  // trashing at the same moment, as the freedesktop.org Trash rules ask.
   const std::string base = absolute.filename().string();
   for (int attempt = 1; attempt < 10000; ++attempt) {
     const std::string name = attempt == 1 ? base : base + "." + std::to_string(attempt);
