@@ -51,7 +51,7 @@ fuzz-smoke: build-fuzz
 	  [ -x "$$f" ] || continue; name=$$(basename $$f); name=$${name#fuzz_}; \
 	  corpus=fuzz/corpus/$$name; mkdir -p build-fuzz/corpus/$$name; \
 	  echo "fuzzing $$name"; \
-	  $$f -max_total_time=15 -timeout=10 -artifact_prefix=build-fuzz/ -rss_limit_mb=2048 build-fuzz/corpus/$$name $$corpus >build-fuzz/$$name.log 2>&1 \
+	  $$f -seed=1 -max_len=4096 -runs=100000 -max_total_time=15 -timeout=10 -artifact_prefix=build-fuzz/ -rss_limit_mb=2048 build-fuzz/corpus/$$name $$corpus >build-fuzz/$$name.log 2>&1 \
 	    || { tail -50 build-fuzz/$$name.log; exit 1; }; \
 	done
 

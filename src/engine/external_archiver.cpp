@@ -136,11 +136,12 @@ bool IsMarkerAt(std::string_view text, std::size_t i) {
          static_cast<std::size_t>(text[i + 1] - '0') < kValueCount;
 }
 
-// Replaces the markers, following the quotation state of the text as the splitter will see it.
-std::string InsertValues(std::string_view text, const std::array<std::string, kValueCount>& values) {
+// Replaces the markers, following the quotation state of the text as the splitter will see it. The
+// text is split after the command, so a quotation the command leaves open goes on in the parameters.
+std::string InsertValues(std::string_view text, const std::array<std::string, kValueCount>& values,
+                         Quoting& quoting) {
   std::string out;
   out.reserve(text.size());
-  Quoting quoting = Quoting::None;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
     if (IsMarkerAt(text, i)) {
@@ -338,9 +339,13 @@ ArchiverParameters FillArchiverTemplate(const TExtArhInfo& config, const Archive
   std::array<std::string, kValueCount> inserted{values.tempPath, values.password, values.zipName,
                                                 values.excludeListPath, values.includeListPath};
   ArchiverParameters parameters;
-  parameters.text = InsertValues(text, inserted);
+  Quoting afterCommand = Quoting::None;
+  (void)InsertValues(config.Command + " ", {}, afterCommand);
+  Quoting quoting = afterCommand;
+  parameters.text = InsertValues(text, inserted, quoting);
   inserted[kPassword] = kMaskedPassword;
-  parameters.shown = InsertValues(text, inserted);
+  quoting = afterCommand;
+  parameters.shown = InsertValues(text, inserted, quoting);
   return parameters;
 }
 

@@ -132,6 +132,11 @@ TEST(ArchiverTemplate, PathsAndPasswordsStayOneWordWhateverTheyHold) {
   values.password = "[ArchiveName]";
   config.ParamStr = "[PasswordSW]";
   EXPECT_THAT(Words(FillArchiverTemplate(config, values).text).front(), "-p[ArchiveName]");
+  // A quotation the command leaves open goes on into the parameters.
+  config.Command = "/opt/arc/'arc";
+  config.ParamStr = "[ArchiveName]' [ArchiveName]";
+  EXPECT_THAT(Words(config.Command + " " + FillArchiverTemplate(config, values).text),
+              ElementsAre("/opt/arc/arc " + values.zipName, values.zipName));
 }
 
 TEST(ArchiverListFiles, OneLinePerItemWithAllFilesAsStar) {
