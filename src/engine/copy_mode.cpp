@@ -242,9 +242,10 @@ bool TCopyProcess::CopyProcess(std::size_t item) {
 bool TCopyProcess::DoCopyFile(const SourceEntry& source, const std::string& destinationFolder) {
   Mark(destinationFolder, "DoCopyFile [1]");
   const std::string destination = destinationFolder + std::string(NamePart(source.path));
-  const std::string sourceFolder(FolderPart(source.path));
+  const auto sourceFolder = [&source] { return std::string(FolderPart(source.path)); };
   struct stat existing {};
   const bool exists = lstat(destination.c_str(), &existing) == 0;
+  const int copiedBefore = copied_;
   bool result = true;
   switch (run_.Action) {
     case ZipAction::Update:
@@ -260,27 +261,35 @@ bool TCopyProcess::DoCopyFile(const SourceEntry& source, const std::string& dest
         }
         if (!same) {
           Mark(destinationFolder, "DoCopyFile [8]");
-          result = CopyFileBody(source, destination);
+          result = CopyFileBody(source, destination, exists);
           Mark(destinationFolder, "DoCopyFile [9]");
         }
       } else {
         Mark(destinationFolder, "DoCopyFile [3]");
         if (!knownFolders_.contains(destinationFolder)) {
           Mark(destinationFolder, "DoCopyFile [4]");
-          (void)EnsureDestinationFolder(sourceFolder, destinationFolder, currentBase_, false);
+          (void)EnsureDestinationFolder(sourceFolder(), destinationFolder, currentBase_, false);
         }
         Mark(destinationFolder, "DoCopyFile [5]");
-        result = CopyFileBody(source, destination);
+        result = CopyFileBody(source, destination, exists);
         Mark(destinationFolder, "DoCopyFile [6]");
       }
       break;
     case ZipAction::Replace:
-      if (!exists) (void)EnsureDestinationFolder(sourceFolder, destinationFolder, currentBase_, false);
-      result = CopyFileBody(source, destination);
+      if (!exists) (void)EnsureDestinationFolder(sourceFolder(), destinationFolder, currentBase_, false);
+      result = CopyFileBody(source, destination, exists);
       break;
     case ZipAction::Freshen:
-      if (exists) result = CopyFileBody(source, destination);
+      if (exists) result = CopyFileBody(source, destination, exists);
       break;
+  }
+  // A copy that stays in a synchronised folder loses its read-only and archive attributes, so that
+  // nothing stands in the way of replacing or deleting it later. Done here, where its state is
+  // known, rather than by looking at every file again in the deletion pass.
+  if (sync_ && exists && copied_ == copiedBefore && S_ISREG(existing.st_mode)) {
+    if ((existing.st_mode & S_IWUSR) == 0)
+      (void)chmod(destination.c_str(), (existing.st_mode & 07777) | S_IWUSR);
+    (void)platform::SetArchiveAttribute(destination);
   }
   Mark(destinationFolder, "DoCopyFile [10]");
   Mark(destinationFolder, "DoCopyFile [11]");
@@ -344,7 +353,8 @@ bool TCopyProcess::SkipOrRaise(const std::string& destination, int errorCode, st
   throw std::runtime_error("Can not create destination file: " + remainder);
 }
 
-bool TCopyProcess::CopyFileBody(const SourceEntry& source, const std::string& destination) {
+bool TCopyProcess::CopyFileBody(const SourceEntry& source, const std::string& destination,
+                                std::optional<bool> destinationExists) {
   task_.NextFileText = source.path;
   if (source.kind == EntryKind::LinkToFile) return CopyLinkBody(source, destination);
   const SourceFile in = OpenSourceFile(run_, source.path);
@@ -377,14 +387,36 @@ bool TCopyProcess::CopyFileBody(const SourceEntry& source, const std::string& de
 
   const std::size_t chunk = std::clamp<std::size_t>(static_cast<std::size_t>(info.st_size), 1, kCopyChunk);
   if (buffer_.size() < chunk) buffer_.resize(kCopyChunk);
-  for (;;) {
-    const ssize_t n = read(in.Fd(), buffer_.data(), chunk);
+  // The copy holds what the file held when it was opened, and takes that moment's time; a file
+  // that grows meanwhile is copied again by the next run, as its time has changed.
+  std::uint64_t remaining = static_cast<std::uint64_t>(info.st_size);
+  // The kernel copies the chunks itself where it can, which spares one pass over the data; where it
+  // cannot (another kind of file system, an old kernel), the chunks go through the buffer.
+  bool kernelCopy = true;
+  while (remaining > 0) {
+    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, remaining));
+    if (kernelCopy) {
+      const ssize_t n = copy_file_range(in.Fd(), nullptr, out, nullptr, wanted, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)) raiseWriteFailure(0);
+      if (n <= 0) {
+        kernelCopy = false;  // the buffer copy below tells a read failure from a write failure
+        continue;
+      }
+      remaining -= static_cast<std::uint64_t>(n);
+      run_.BytesDone += static_cast<std::uint64_t>(n);
+      if (run_.TotalBytes != 0)
+        ThrottleAfterPercent(run_, static_cast<int>(run_.BytesDone * 100 / run_.TotalBytes));
+      continue;
+    }
+    const ssize_t n = read(in.Fd(), buffer_.data(), wanted);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       Abandon(out, scratch);
       throw std::runtime_error("Cannot read the source file: " + ErrorCodeSuffix() + Quoted(source.path));
     }
     if (n == 0) break;
+    remaining -= static_cast<std::uint64_t>(n);
     std::size_t written = 0;
     while (written < static_cast<std::size_t>(n)) {
       const ssize_t w = write(out, buffer_.data() + written, static_cast<std::size_t>(n) - written);
@@ -400,9 +432,9 @@ bool TCopyProcess::CopyFileBody(const SourceEntry& source, const std::string& de
       ThrottleAfterPercent(run_, static_cast<int>(run_.BytesDone * 100 / run_.TotalBytes));
   }
 
-  FinishCopiedFile(out, scratch, source.path, info, task_);
+  FinishCopiedFile(in.Fd(), out, source.path, info, task_);
   struct stat old {};
-  const bool replacing = lstat(destination.c_str(), &old) == 0;
+  const bool replacing = destinationExists ? *destinationExists : lstat(destination.c_str(), &old) == 0;
   // The old copy is given up only for one that is on the disk, and so is the source itself.
   if ((replacing || task_.DeleteFileAfterZip) && fsync(out) != 0) raiseWriteFailure(0);
   if (close(out) != 0) {
@@ -416,6 +448,9 @@ bool TCopyProcess::CopyFileBody(const SourceEntry& source, const std::string& de
                              " Attr:[" + std::to_string(AttributeValue(source.path, info)) + "]");
   }
   if (task_.DeleteFileAfterZip) FlushFolder(folder);
+  // A fresh copy carries no archive mark; only its read-only attribute is left to lose.
+  if (sync_ && (info.st_mode & S_IWUSR) == 0)
+    (void)chmod(destination.c_str(), (info.st_mode & 07777) | S_IWUSR);
   AfterCopy(source, info);
   return true;
 }
@@ -490,7 +525,6 @@ void TCopyProcess::SyncFolder(const std::string& folder) {
       SyncFolder(path + "/");
       continue;
     }
-    if (entry.kind == platform::FileKind::File) (void)platform::LoseAllAttributes(path);
     if (Kept(path, false)) continue;
     if (DeleteFileOrTree(path)) removed(path);
   }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -56,7 +57,9 @@ class TCopyProcess {
   // or nothing had to be done.
   bool DoCopyFile(const SourceEntry& source, const std::string& destinationFolder);
   // The copy itself; throws when the destination cannot be created or written.
-  bool CopyFileBody(const SourceEntry& source, const std::string& destination);
+  // The caller may say whether the destination exists, which it has looked at already.
+  bool CopyFileBody(const SourceEntry& source, const std::string& destination,
+                    std::optional<bool> destinationExists = std::nullopt);
   // Deletes from the backup folder what the synchronisation list does not hold.
   void SyncDeleteMissing(const std::string& backupFolder);
 

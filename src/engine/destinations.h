@@ -85,11 +85,13 @@ StepResult RotateMainFolder(RunContext& run, StepResult current);
 // ---------------------------------------------------------------------------------------------
 // Shared by the copies of the copy mode and of the extra folders
 
-// Gives a freshly written copy (open on `fd`, at `path`) its source's access rights when the task's
-// CopyAccessRights is on (otherwise only the read-only attribute: no write permission when the
-// source has none for its owner), then the source's modification time.
-void FinishCopiedFile(int fd, const std::string& path, const std::string& source,
-                      const struct stat& sourceInfo, const core::TArhRecord& task);
+// Gives a freshly written copy (open on `fd`) the access rights of its source (open on `sourceFd`)
+// when the task's CopyAccessRights is on: permission bits, owner and group where this process may,
+// the POSIX access-control list; a failure logs the "Copy Access Rights Error:" warning. Otherwise
+// only the read-only attribute: no write permission when the source has none for its owner. Then
+// the source's modification time.
+void FinishCopiedFile(int sourceFd, int fd, const std::string& source, const struct stat& sourceInfo,
+                      const core::TArhRecord& task);
 
 // Makes `destination` a symbolic link with the same target as the link `source`, replacing what is
 // there in one rename, with the link's own modification time. False with errno set on failure.

@@ -45,9 +45,9 @@ SourceFile OpenSourceFile(RunContext& run, const std::string& path) {
     if (fd >= 0) {
       struct stat info {};
       const bool usable = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+      // O_NONBLOCK only keeps the open from hanging on a file that turned into a pipe; it changes
+      // nothing for a regular file.
       if (usable && (run.OpenMode == FileOpenMode::ShareDenyNone || !IsWriteLockedByOthers(fd))) {
-        // O_NONBLOCK only kept the open from hanging on a file that turned into a pipe.
-        (void)fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         return SourceFile(fd, info);
       }
       close(fd);

@@ -356,6 +356,14 @@ TEST_F(DestinationsTest, ACopyModeBackupFolderIsCopiedWholeAndReplacedWhole) {
   EXPECT_EQ(ReadFile(copy / "sub/b.txt"), "bravo, longer now");
   EXPECT_THAT(Names(Extra()), ElementsAre("Docs20240305"));
   EXPECT_EQ(zentrove::testing::DiffTrees(backup, copy), "");
+
+  // Killed between moving the old copy aside and putting the new one in place: the next run
+  // takes the old one back before it replaces it, so nothing is left behind.
+  fs::rename(copy, Extra() / "Docs20240305.~old");
+  WriteFile("src/c.txt", "charlie");
+  ASSERT_FALSE(RunTask(task).failed);
+  EXPECT_THAT(Names(Extra()), ElementsAre("Docs20240305"));
+  EXPECT_THAT(TreeDifferences(ReadTree(copy), ReadTree(backup)), IsEmpty());
 }
 
 }  // namespace
