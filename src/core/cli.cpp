@@ -1,6 +1,12 @@
 #include "core/cli.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
+#include <optional>
 #include <ostream>
 
 #include "core/legacy_task_file.h"
@@ -13,6 +19,31 @@
 
 namespace zentrove::core {
 namespace {
+
+// Beside the task file rather than the file itself: the file is replaced by a rename on every save,
+// and a lock on the old file would not hold the new one.
+constexpr const char* kListLockFileName = ".ArhTasks.lock";
+
+// An exclusive lock on the lock file for as long as the object lives. Where the lock cannot be had
+// (a read-only folder), the command goes on without it, as it did before.
+class ListLock {
+ public:
+  explicit ListLock(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) break;
+    }
+  }
+  ~ListLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  ListLock(const ListLock&) = delete;
+  ListLock& operator=(const ListLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
 
 struct ParsedCommand {
   CliCommand command = CliCommand::None;
@@ -124,7 +155,7 @@ class CommandRun {
         return WithList([this] { return List(); });
       case CliCommand::Add:
         if (!command_.arguments.empty()) return UsageError(err_, "add takes no arguments");
-        return WithList([this] { return Add(); });
+        return WithList([this] { return Add(); }, ListAccess::Exclusive);
       case CliCommand::Set:
         return Set();
       case CliCommand::Run:
@@ -137,8 +168,11 @@ class CommandRun {
 
  private:
   // Prepares the configuration as a start of the program does, loads the list and runs `body`.
+  // Exclusive access holds the list lock from before the load until `body` has saved, so that two
+  // commands started at the same moment never choose the same new task number.
+  enum class ListAccess { Shared, Exclusive };
   template <typename Body>
-  int WithList(Body body) {
+  int WithList(Body body, ListAccess access = ListAccess::Shared) {
     LoadRegionalFormatsFromLocale();
     const std::string programFolder = ProgramFolder();
     const std::string configFolder = ConfigFolder();
@@ -155,6 +189,8 @@ class CommandRun {
     SetCurrentOptions(options);
     defaults_ = options.TaskDefaults();
 
+    std::optional<ListLock> lock;
+    if (access == ListAccess::Exclusive) lock.emplace(configFolder + kListLockFileName);
     list_ = std::make_unique<TArhList>(configFolder + kTaskFileName);
     if (LegacyConversionNeeded(programFolder, list_->TaskFilePath())) {
       err_ << "zentrove: the task file of an older version (" << kLegacyTaskFileName

@@ -1,6 +1,9 @@
+#include <algorithm>
 #include <filesystem>
 #include <regex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/ini_file.h"
@@ -62,6 +65,28 @@ TEST_F(ProgramCommands, AddContinuesAfterTheLargestNumberAndListKeepsFileOrder) 
             "1005\t0\t0\t\t\tfive\n"
             "1002\t0\t0\t\t03.05.2012 14:07:09\ttwo\n"
             "1006\t0\t0\t\t\tThe task # 1006\n");
+}
+
+TEST_F(ProgramCommands, AddsStartedTogetherGetNumbersOfTheirOwn) {
+  constexpr int kCopies = 6;
+  std::vector<platform::CaptureResult> results(kCopies);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kCopies; ++i)
+    threads.emplace_back([this, &results, i] { results[static_cast<std::size_t>(i)] = RunProgram({"add"}); });
+  for (std::thread& thread : threads)
+    thread.join();
+
+  std::set<std::string> numbers;
+  for (const platform::CaptureResult& result : results) {
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    numbers.insert(result.output);
+  }
+  EXPECT_EQ(numbers.size(), static_cast<std::size_t>(kCopies));
+  const platform::CaptureResult listed = RunProgram({"list"});
+  const std::string lines = "\n" + listed.output;
+  EXPECT_EQ(std::count(listed.output.begin(), listed.output.end(), '\n'), kCopies) << listed.output;
+  for (const std::string& number : numbers)
+    EXPECT_NE(lines.find("\n" + number.substr(0, number.size() - 1) + "\t"), std::string::npos) << number;
 }
 
 TEST_F(ProgramCommands, SetChangesEverythingOrNothing) {
