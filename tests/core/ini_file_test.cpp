@@ -6,11 +6,13 @@
 
 #include <string>
 
+#include "support/permission_checks.h"
 #include "support/sandbox.h"
 
 namespace zentrove::core {
 namespace {
 
+using testing::PermissionChecks;
 using testing::ReadFile;
 
 IniFile FromText(std::string_view text) {
@@ -228,8 +230,8 @@ TEST_F(IniFileOnDisk, FailedFlushKeepsTheChangesPending) {
   file.WriteString("Options", "Sort", "1");
   std::filesystem::permissions(ConfigDir() / "locked",
                                std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-  if (access((ConfigDir() / "locked").c_str(), W_OK) == 0)
-    GTEST_SKIP() << "running with permission to write anywhere";
+  const PermissionChecks checks;
+  if (!checks.Hold()) GTEST_SKIP() << "running with permission to write anywhere";
   std::string error;
   EXPECT_FALSE(file.Flush(&error));
   EXPECT_FALSE(error.empty());
