@@ -163,7 +163,20 @@ mkdir -p "$rotation"
 make_folders "$rotation"
 sync
 rm_time=$(timed rm -rf "$rotation")
+# The same in memory (tmpfs), where the disk's journal does not set the pace.
+memory_line="(no /dev/shm here)"
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  in_memory=$(mktemp -d /dev/shm/zentrove-rotation.XXXXXX)
+  make_folders "$in_memory"
+  memory_time=$("$DRIVER" rotate "$in_memory" Docs 3)
+  rm -rf "$in_memory"
+  mkdir -p "$in_memory"
+  make_folders "$in_memory"
+  memory_rm_time=$(timed rm -rf "$in_memory")
+  memory_line="${memory_time}s, rm -rf ${memory_rm_time}s (ratio $(ratio "$memory_time" "$memory_rm_time"))"
+fi
 echo
 echo "rotation of 10,000 old archives to 3: ${files_time}s ($left left; target < 1 s)"
 echo "rotation of 10,000 old backup folders to 3: ${folders_time}s ($left_folders left; target < 1 s)"
 echo "rm -rf of the same 10,000 folders: ${rm_time}s (ratio $(ratio "$folders_time" "$rm_time"))"
+echo "the same rotation in memory: $memory_line"
