@@ -169,7 +169,8 @@ class CommandRun {
  private:
   // Prepares the configuration as a start of the program does, loads the list and runs `body`.
   // Exclusive access holds the list lock from before the load until `body` has saved, so that two
-  // commands started at the same moment never choose the same new task number.
+  // commands started at the same moment never choose the same new task number, and a change is
+  // never saved over with the values another command read before it.
   enum class ListAccess { Shared, Exclusive };
   template <typename Body>
   int WithList(Body body, ListAccess access = ListAccess::Shared) {
@@ -264,27 +265,29 @@ class CommandRun {
       }
       assignments.push_back({pair.substr(0, equals), pair.substr(equals + 1)});
     }
-    return WithList([&] {
-      TArhRecord* task = FindTask(*number);
-      if (task == nullptr) return kExitUsage;
-      TArhRecord scratch;
-      CopyTaskRecord(*task, scratch);
-      for (const FieldAssignment& assignment : assignments) {
-        std::string error;
-        if (!SetTaskField(scratch, assignment.key, assignment.value, error)) {
-          err_ << "zentrove: " << error << "; nothing was changed\n";
-          return kExitUsage;
-        }
-      }
-      if (const std::string problem = ScheduleProblem(scratch); !problem.empty()) {
-        err_ << "zentrove: " << problem << " Nothing was changed\n";
-        return kExitUsage;
-      }
-      log::AddLogLine(log::LogLevel::Information, *number, "The task is changed");
-      CopyTaskRecord(scratch, *task);
-      list_->ScheduleNext(*task);
-      return Save(*task);
-    });
+    return WithList(
+        [&] {
+          TArhRecord* task = FindTask(*number);
+          if (task == nullptr) return kExitUsage;
+          TArhRecord scratch;
+          CopyTaskRecord(*task, scratch);
+          for (const FieldAssignment& assignment : assignments) {
+            std::string error;
+            if (!SetTaskField(scratch, assignment.key, assignment.value, error)) {
+              err_ << "zentrove: " << error << "; nothing was changed\n";
+              return kExitUsage;
+            }
+          }
+          if (const std::string problem = ScheduleProblem(scratch); !problem.empty()) {
+            err_ << "zentrove: " << problem << " Nothing was changed\n";
+            return kExitUsage;
+          }
+          log::AddLogLine(log::LogLevel::Information, *number, "The task is changed");
+          CopyTaskRecord(scratch, *task);
+          list_->ScheduleNext(*task);
+          return Save(*task);
+        },
+        ListAccess::Exclusive);
   }
 
   int Run() {

@@ -89,6 +89,27 @@ TEST_F(ProgramCommands, AddsStartedTogetherGetNumbersOfTheirOwn) {
     EXPECT_NE(lines.find("\n" + number.substr(0, number.size() - 1) + "\t"), std::string::npos) << number;
 }
 
+TEST_F(ProgramCommands, SetsStartedTogetherKeepEachOthersChanges) {
+  AddTask();
+  const std::vector<std::string> keys = {"Description",    "Target",  "FileMsk_Prefix",
+                                         "FileSourceMask", "Target2", "Target3"};
+  std::vector<platform::CaptureResult> results(keys.size());
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < keys.size(); ++i)
+    threads.emplace_back([this, &results, &keys, i] {
+      results[i] = RunProgram({"set", "1001", keys[i] + "=/value" + std::to_string(i)});
+    });
+  for (std::thread& thread : threads)
+    thread.join();
+
+  for (const platform::CaptureResult& result : results)
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+  core::IniFile file((ConfigDir() / "ArhTasks.bpd").string());
+  ASSERT_TRUE(file.Load());
+  for (std::size_t i = 0; i < keys.size(); ++i)
+    EXPECT_EQ(file.ReadString("1001", keys[i], ""), "/value" + std::to_string(i)) << keys[i];
+}
+
 TEST_F(ProgramCommands, SetChangesEverythingOrNothing) {
   AddTask();
   const std::string before = TaskFile();
