@@ -701,6 +701,12 @@ std::vector<std::pair<std::string_view, std::string>> FormatTaskSection(const TA
   return values;
 }
 
+void CopyStoredTaskFields(const TArhRecord& source, TArhRecord& destination) {
+  if (&source == &destination) return;
+  for (const KeyDef& key : KeyDefs())
+    std::visit([&](auto member) { destination.*member = source.*member; }, key.field);
+}
+
 void WriteTaskSection(IniFile& file, const TArhRecord& task, const SectionStamp& stamp,
                       std::string_view section) {
   const std::string name = section.empty() ? std::to_string(task.TaskNumber) : std::string(section);

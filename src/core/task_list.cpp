@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
+#include <unordered_set>
 #include <utility>
 
 #include "core/clock.h"
@@ -11,6 +13,7 @@
 #include "core/task_file_format.h"
 #include "core/user_interface.h"
 #include "log/log.h"
+#include "platform/files.h"
 
 namespace zentrove::core {
 namespace {
@@ -147,14 +150,88 @@ bool TArhList::LoadTaskFile(const NewTaskDefaults& options, std::string* error) 
     if (error != nullptr) *error = TaskFilePath() + ": " + reason;
     return false;
   }
+  NoteFileIdentity();
   log::AddLogLine(log::LogLevel::Information, 0, "Tasks list successfully loaded");
   CallViewHook(&TaskListView::RepaintAll);
   return true;
 }
 
+TArhList::FileIdentity TArhList::IdentityOf(const std::string& path) {
+  const platform::FileInfo info = platform::Stat(path);
+  if (!info.exists) return {};
+  return {true, info.inode, info.size, info.ctimeNs};
+}
+
+void TArhList::NoteFileIdentity() {
+  identity_ = IdentityOf(TaskFilePath());
+}
+
+bool TArhList::FileChangedOutside() const {
+  return IdentityOf(TaskFilePath()) != identity_;
+}
+
+int TArhList::TakeOverOutsideChanges(const NewTaskDefaults& options) {
+  // The identity is taken before the file is read: a save that comes in between is seen next time.
+  const FileIdentity seen = IdentityOf(TaskFilePath());
+  IniFile disk(TaskFilePath(), FilePrivacy::OwnerOnly);
+  std::string reason;
+  if (!seen.exists || !disk.Load(&reason)) return 0;
+  identity_ = seen;
+  // A section as this list last read or wrote it; the memory copy of the file holds exactly that.
+  const auto sectionText = [](const IniFile& file, const std::string& section) {
+    std::vector<std::pair<std::string, std::string>> values;
+    for (const std::string& key : file.KeyNames(section))
+      values.emplace_back(key, file.ReadString(section, key, ""));
+    return values;
+  };
+
+  int changed = 0;
+  std::unordered_set<int> numbers;
+  const DateFieldOrder regionalOrder = RegionalDateFieldOrder();
+  const SectionStamp noStamp{};
+  for (const std::string& section : disk.SectionNames()) {
+    const std::optional<std::int32_t> number = ParseProfileInteger(section);
+    // As when loading, a later section of a number already read is left alone.
+    if (!number || !numbers.insert(*number).second) continue;
+    SectionReadResult read = ReadTaskSection(disk, section, options, regionalOrder);
+    read.task->TaskNumber = *number;
+    TArhRecord* mine = FindByNumber(*number);
+    // Only what the other program changed is taken over: a task whose section is as this list left
+    // it keeps what it holds in memory and has not saved yet (a schedule, a deactivation).
+    if (mine != nullptr && sectionText(disk, section) == sectionText(file_, SectionOf(*mine))) continue;
+    if (mine == nullptr) {
+      if (section != std::to_string(*number)) sectionNames_[*number] = section;
+      RaiseCounter(*number);
+      TArhRecord* added = ListAppend(std::move(read.task));
+      ScheduleNext(*added);
+      log::AddLogLine(log::LogLevel::Information, *number, "The task was added by another program");
+      ++changed;
+      continue;
+    }
+    if (mine->IsStarted || mine->IsEdited) continue;
+    if (FormatTaskSection(*mine, noStamp) == FormatTaskSection(*read.task, noStamp)) continue;
+    CopyStoredTaskFields(*read.task, *mine);
+    ScheduleNext(*mine);
+    RefreshRow(*mine);
+    log::AddLogLine(log::LogLevel::Information, *number,
+                    "The task was changed by another program and is read again");
+    ++changed;
+  }
+  // From now on the file as read is what this list knows; writes still waiting for a save are kept
+  // and replayed by that save as before.
+  if (!file_.Modified()) file_ = std::move(disk);
+  return changed;
+}
+
 bool TArhList::FlushFile(std::string* error, std::string* reason) {
   std::string why;
-  if (file_.Flush(&why)) return true;
+  // A change from outside that this save takes in by its re-read is no longer an outside change;
+  // one that this list has not taken over yet stays one.
+  const bool outside = FileChangedOutside();
+  if (file_.Flush(&why)) {
+    if (!outside) NoteFileIdentity();
+    return true;
+  }
   if (error != nullptr) *error = "Unable to write to " + TaskFilePath();
   if (reason != nullptr) *reason = why;
   return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -95,6 +96,15 @@ class TArhList {
   // Removes the task's whole section from the file.
   [[nodiscard]] bool EraseTaskSection(const TArhRecord& task, std::string* error = nullptr);
 
+  // True when another program (a command, another copy) has replaced the task file since this list
+  // last read or wrote it. One look at the file's identity; cheap enough for every timer tick.
+  bool FileChangedOutside() const;
+  // Takes over what the file now holds: a task changed there gets the stored fields of the file and
+  // a new schedule, a task only the file has is appended. A task that is running or open in the
+  // editor keeps its own copy. Returns how many tasks changed or came; a file that cannot be read
+  // changes nothing.
+  int TakeOverOutsideChanges(const NewTaskDefaults& options);
+
   // Calls the view's RefreshRow hook; does nothing without one. Any thread.
   void RefreshRow(const TArhRecord& task) const;
   void SetView(TaskListView view);
@@ -113,6 +123,9 @@ class TArhList {
   // The section a task was read from; its number in decimal unless the file spelled it otherwise.
   std::string SectionOf(const TArhRecord& task) const;
   void CallViewHook(std::function<void()> TaskListView::*hook) const;
+  // Remembers the file as this list last saw it, so that only other programs' saves count as
+  // outside changes.
+  void NoteFileIdentity();
 
   IniFile file_;
   std::vector<std::unique_ptr<TArhRecord>> items_;
@@ -123,6 +136,16 @@ class TArhList {
   // Sections whose name is not the plain decimal number ("01001", "0x3E9"), by task number, so that
   // saving such a task rewrites the section it came from instead of adding a second one.
   std::unordered_map<int, std::string> sectionNames_;
+  // The file's inode, size and change time when this list last read or wrote it.
+  struct FileIdentity {
+    bool exists = false;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t changeTimeNs = 0;
+    bool operator==(const FileIdentity&) const = default;
+  };
+  static FileIdentity IdentityOf(const std::string& path);
+  FileIdentity identity_;
 };
 
 }  // namespace zentrove::core

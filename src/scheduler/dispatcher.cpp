@@ -149,6 +149,13 @@ void Dispatcher::DispatcherTick() {
   bool noActiveTask = list.Count() > 0;
   bool nothingToday = list.Count() > 0;
 
+  // Commands such as `zentrove set` save the task file beside a running copy; what they changed
+  // counts from this tick on, and this copy's next save of such a task keeps it.
+  try {
+    if (list.FileChangedOutside()) (void)list.TakeOverOutsideChanges(Options()->TaskDefaults());
+  } catch (...) {
+  }
+
   // 3. The tasks in list order; each is read afresh, since a step may change the list.
   try {
     for (int index = 0; index < list.Count(); ++index) {

@@ -106,6 +106,11 @@ TEST_F(ProgramStart, CommandsWorkBesideARunningServiceWithoutTakingItsPlace) {
   EXPECT_EQ(RunProgram({"service", "list"}).exitCode, 0);
   EXPECT_TRUE(service.IsRunning());
 
+  // The service takes over what the commands saved.
+  EXPECT_TRUE(WaitForLog("The task was added by another program"));
+  EXPECT_EQ(RunProgram({"set", "1001", "Description=changed"}).exitCode, 0);
+  EXPECT_TRUE(WaitForLog("The task was changed by another program and is read again"));
+
   // The service still holds the session: a further start only wakes it.
   EXPECT_EQ(RunProgram({"service"}).exitCode, 0);
   EXPECT_TRUE(WaitForLog("Show window requested"));

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "core/ini_file.h"
 #include "core/password_scramble.h"
 #include "core/task_file_format.h"
@@ -180,6 +182,91 @@ TEST_F(TaskListTest, ATaskIsSavedIntoTheSectionItWasReadFrom) {
   ASSERT_TRUE(file.Load());
   EXPECT_EQ(file.SectionNames(), std::vector<std::string>{"01001"});
   EXPECT_EQ(file.Find("01001", "Description"), "changed");
+}
+
+TEST_F(TaskListTest, ChangesSavedByAnotherProgramAreTakenOverExceptForARunningTask) {
+  WriteFile("config/ArhTasks.bpd",
+            "[1001]\r\nDescription=one\r\nTarget=/old\r\n[1002]\r\nDescription=two\r\nTarget=/old\r\n");
+  TArhList service(TaskFile());
+  std::vector<int> scheduled;
+  service.SetScheduleNext([&scheduled](TArhRecord& task) { scheduled.push_back(task.TaskNumber); });
+  ASSERT_TRUE(service.LoadTaskFile(NewTaskDefaults{}));
+  EXPECT_FALSE(service.FileChangedOutside());
+  // Its own save is no outside change.
+  service.Get(0)->PercentDone = 42;
+  ASSERT_TRUE(service.SaveTask(*service.Get(0)));
+  EXPECT_FALSE(service.FileChangedOutside());
+  service.Get(1)->IsStarted = true;
+  scheduled.clear();
+
+  // Another program changes both tasks and adds a third.
+  TArhList command(TaskFile());
+  ASSERT_TRUE(command.LoadTaskFile(NewTaskDefaults{}));
+  for (int i = 0; i < 2; ++i) {
+    command.Get(i)->Target = "/new";
+    ASSERT_TRUE(command.SaveTask(*command.Get(i)));
+  }
+  auto third = std::make_unique<TArhRecord>();
+  third->TaskNumber = 1003;
+  third->Description = "three";
+  ASSERT_TRUE(command.SaveTask(*command.ListAppend(std::move(third))));
+
+  EXPECT_TRUE(service.FileChangedOutside());
+  EXPECT_EQ(service.TakeOverOutsideChanges(NewTaskDefaults{}), 2);
+  EXPECT_FALSE(service.FileChangedOutside());
+  EXPECT_EQ(service.Get(0)->Target, "/new");
+  EXPECT_EQ(service.Get(0)->PercentDone, 42) << "what a run shows is no stored field";
+  EXPECT_EQ(service.Get(1)->Target, "/old") << "a running task keeps its copy";
+  ASSERT_EQ(service.Count(), 3);
+  EXPECT_EQ(service.Get(2)->Description, "three");
+  EXPECT_EQ(service.NextTaskNumber(), 1004);
+  EXPECT_EQ(scheduled, (std::vector<int>{1001, 1003}));
+  EXPECT_TRUE(Logged("The task was changed by another program and is read again"));
+  EXPECT_TRUE(Logged("The task was added by another program"));
+
+  // Nothing more changed: the next look takes nothing over, and the service's next save keeps it.
+  EXPECT_EQ(service.TakeOverOutsideChanges(NewTaskDefaults{}), 0);
+  ASSERT_TRUE(service.SaveTask(*service.Get(0)));
+  IniFile file(TaskFile());
+  ASSERT_TRUE(file.Load());
+  EXPECT_EQ(file.Find("1001", "Target"), "/new");
+  EXPECT_EQ(file.Find("1002", "Target"), "/new");
+}
+
+TEST_F(TaskListTest, OnlyTheTasksChangedOutsideAreReadAgain) {
+  WriteFile("config/ArhTasks.bpd",
+            "[1001]\r\nDescription=one\r\n[1002]\r\nDescription=two\r\n[1001]\r\nDescription=again\r\n");
+  TArhList service(TaskFile());
+  ASSERT_TRUE(service.LoadTaskFile(NewTaskDefaults{}));
+  service.Get(1)->IsActive = false;
+  service.Get(1)->Description = "not saved yet";
+
+  TArhList command(TaskFile());
+  ASSERT_TRUE(command.LoadTaskFile(NewTaskDefaults{}));
+  command.Get(0)->Description = "changed";
+  ASSERT_TRUE(command.SaveTask(*command.Get(0)));
+
+  EXPECT_EQ(service.TakeOverOutsideChanges(NewTaskDefaults{}), 1);
+  EXPECT_EQ(service.Get(0)->Description, "changed");
+  EXPECT_EQ(service.Get(1)->Description, "not saved yet");
+  // A second change of the same task is seen as well, and the first is not taken over again.
+  service.Get(0)->Target = "/kept";
+  command.Get(1)->Target = "/two";
+  ASSERT_TRUE(command.SaveTask(*command.Get(1)));
+  EXPECT_EQ(service.TakeOverOutsideChanges(NewTaskDefaults{}), 1);
+  EXPECT_EQ(service.Get(0)->Target, "/kept");
+  EXPECT_EQ(service.Get(1)->Target, "/two");
+}
+
+TEST_F(TaskListTest, AnUnreadableChangedFileChangesNothing) {
+  WriteFile("config/ArhTasks.bpd", "[1001]\r\nDescription=one\r\n");
+  TArhList service(TaskFile());
+  ASSERT_TRUE(service.LoadTaskFile(NewTaskDefaults{}));
+  std::filesystem::remove(TaskFile());
+  EXPECT_TRUE(service.FileChangedOutside());
+  EXPECT_EQ(service.TakeOverOutsideChanges(NewTaskDefaults{}), 0);
+  ASSERT_EQ(service.Count(), 1);
+  EXPECT_EQ(service.Get(0)->Description, "one");
 }
 
 TEST_F(TaskListTest, ASectionThatIsNoNumberMakesTheFileCorrupt) {
