@@ -707,6 +707,14 @@ void CopyStoredTaskFields(const TArhRecord& source, TArhRecord& destination) {
     std::visit([&](auto member) { destination.*member = source.*member; }, key.field);
 }
 
+bool CopyStoredTaskField(std::string_view key, const TArhRecord& source, TArhRecord& destination) {
+  const KeyDef* def = FindKeyDef(key);
+  if (def == nullptr) return false;
+  if (&source != &destination)
+    std::visit([&](auto member) { destination.*member = source.*member; }, def->field);
+  return true;
+}
+
 void WriteTaskSection(IniFile& file, const TArhRecord& task, const SectionStamp& stamp,
                       std::string_view section) {
   const std::string name = section.empty() ? std::to_string(task.TaskNumber) : std::string(section);

@@ -112,6 +112,8 @@ void WriteTaskSection(IniFile& file, const TArhRecord& task, const SectionStamp&
 // Copies every field the task file stores from one task to another and leaves the rest (the state
 // of a run, of a wait, of the row) as it is.
 void CopyStoredTaskFields(const TArhRecord& source, TArhRecord& destination);
+// The same for the one field of `key` (any case); false for a key the task file does not store.
+bool CopyStoredTaskField(std::string_view key, const TArhRecord& source, TArhRecord& destination);
 // The text form of every key of a task, in writing order, as WriteTaskSection would store it.
 std::vector<std::pair<std::string_view, std::string>> FormatTaskSection(const TArhRecord& task,
                                                                         const SectionStamp& stamp);

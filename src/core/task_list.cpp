@@ -208,7 +208,23 @@ int TArhList::TakeOverOutsideChanges(const NewTaskDefaults& options) {
       ++changed;
       continue;
     }
-    if (mine->IsStarted || mine->IsEdited) continue;
+    if (mine->IsStarted || mine->IsEdited) {
+      // The fields the other program changed, against this list's last reading of the section;
+      // compared as values, so a key that was missing and is now written with its default is none.
+      SectionReadResult known = ReadTaskSection(file_, SectionOf(*mine), options, regionalOrder);
+      known.task->TaskNumber = *number;
+      const auto before = FormatTaskSection(*known.task, noStamp);
+      const auto after = FormatTaskSection(*read.task, noStamp);
+      OutsideChange& change = deferred_[*number];
+      for (std::size_t i = 0; i < before.size() && i < after.size(); ++i) {
+        const std::string key(after[i].first);
+        if (before[i].second == after[i].second) continue;
+        if (std::find(change.keys.begin(), change.keys.end(), key) == change.keys.end())
+          change.keys.push_back(key);
+      }
+      change.theirs = std::move(read.task);
+      continue;
+    }
     if (FormatTaskSection(*mine, noStamp) == FormatTaskSection(*read.task, noStamp)) continue;
     CopyStoredTaskFields(*read.task, *mine);
     ScheduleNext(*mine);
@@ -237,7 +253,25 @@ bool TArhList::FlushFile(std::string* error, std::string* reason) {
   return false;
 }
 
+void TArhList::TakeInDeferredChange(const TArhRecord& task) {
+  const auto it = deferred_.find(task.TaskNumber);
+  if (it == deferred_.end()) return;
+  TArhRecord* mine = FindByNumber(task.TaskNumber);
+  // Only the list's own record takes them in (the editor saves a copy), and not while it is edited.
+  if (mine != &task || mine->IsEdited) return;
+  bool rescheduled = false;
+  for (const std::string& key : it->second.keys) {
+    (void)CopyStoredTaskField(key, *it->second.theirs, *mine);
+    rescheduled = rescheduled || key == "NextArh";
+  }
+  deferred_.erase(it);
+  if (rescheduled) ScheduleNext(*mine);
+  log::AddLogLine(log::LogLevel::Information, mine->TaskNumber,
+                  "The task was changed by another program during its run; the changes are kept");
+}
+
 bool TArhList::SaveTask(const TArhRecord& task, std::string* error) {
+  TakeInDeferredChange(task);
   WriteTaskSection(file_, task, StampNow(), SectionOf(task));
   std::string failure;
   std::string reason;

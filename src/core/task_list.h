@@ -88,7 +88,8 @@ class TArhList {
   // read before the error stay listed and the file is not changed.
   [[nodiscard]] bool LoadTaskFile(const NewTaskDefaults& options, std::string* error = nullptr);
   // Writes the task's section; on failure `error` is "Unable to write to " + path and the task in
-  // memory keeps its values.
+  // memory keeps its values. Fields that another program changed while the task was running are
+  // taken into the task (the list's own record) before it is written, so the save keeps them.
   [[nodiscard]] bool SaveTask(const TArhRecord& task, std::string* error = nullptr);
   // Replaces the file by all tasks in list order, in one crash-safe write; on failure the error is
   // logged and the file stays as it was.
@@ -101,8 +102,9 @@ class TArhList {
   bool FileChangedOutside() const;
   // Takes over what the file now holds: a task changed there gets the stored fields of the file and
   // a new schedule, a task only the file has is appended. A task that is running or open in the
-  // editor keeps its own copy. Returns how many tasks changed or came; a file that cannot be read
-  // changes nothing.
+  // editor keeps its own copy until its next SaveTask, which first takes in the fields the other
+  // program changed. Returns how many tasks changed or came; a file that cannot be read changes
+  // nothing.
   int TakeOverOutsideChanges(const NewTaskDefaults& options);
 
   // Calls the view's RefreshRow hook; does nothing without one. Any thread.
@@ -146,6 +148,14 @@ class TArhList {
   };
   static FileIdentity IdentityOf(const std::string& path);
   FileIdentity identity_;
+  // Changes that another program saved while the task was running: its reading of the section and
+  // the keys it changed, taken in by the task's next save.
+  struct OutsideChange {
+    std::unique_ptr<TArhRecord> theirs;
+    std::vector<std::string> keys;
+  };
+  std::unordered_map<int, OutsideChange> deferred_;
+  void TakeInDeferredChange(const TArhRecord& task);
 };
 
 }  // namespace zentrove::core

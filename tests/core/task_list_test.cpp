@@ -231,6 +231,18 @@ TEST_F(TaskListTest, ChangesSavedByAnotherProgramAreTakenOverExceptForARunningTa
   ASSERT_TRUE(file.Load());
   EXPECT_EQ(file.Find("1001", "Target"), "/new");
   EXPECT_EQ(file.Find("1002", "Target"), "/new");
+
+  // The running task ends: its save takes in what was changed meanwhile and keeps its own result.
+  TArhRecord& ran = *service.Get(1);
+  ran.IsStarted = false;
+  ran.LastArh = EncodeDate(2026, 3, 4) + EncodeTime(5, 6, 7);
+  ASSERT_TRUE(service.SaveTask(ran));
+  EXPECT_EQ(ran.Target, "/new");
+  EXPECT_TRUE(Logged("The task was changed by another program during its run; the changes are kept"));
+  ASSERT_TRUE(file.Load());
+  EXPECT_EQ(file.Find("1002", "Target"), "/new");
+  EXPECT_EQ(file.Find("1002", "LastArh"), "04/03/2026 5:06:07");
+  EXPECT_EQ(file.Find("1002", "Description"), "two");
 }
 
 TEST_F(TaskListTest, OnlyTheTasksChangedOutsideAreReadAgain) {
