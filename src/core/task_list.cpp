@@ -113,6 +113,7 @@ void TArhList::ScheduleNext(TArhRecord& task) const {
 
 bool TArhList::LoadTaskFile(const NewTaskDefaults& options, std::string* error) {
   StartupPassScope startup;
+  defaults_ = options;
   counter_ = kFirstTaskCounter;
   sectionNames_.clear();
   log::AddLogLine(log::LogLevel::Information, 0, "Loading tasks list");
@@ -170,7 +171,7 @@ bool TArhList::FileChangedOutside() const {
   return IdentityOf(TaskFilePath()) != identity_;
 }
 
-int TArhList::TakeOverOutsideChanges(const NewTaskDefaults& options) {
+int TArhList::TakeOverOutsideChanges(const NewTaskDefaults& options, const TArhRecord* saving) {
   // The identity is taken before the file is read: a save that comes in between is seen next time.
   const FileIdentity seen = IdentityOf(TaskFilePath());
   IniFile disk(TaskFilePath(), FilePrivacy::OwnerOnly);
@@ -208,7 +209,7 @@ int TArhList::TakeOverOutsideChanges(const NewTaskDefaults& options) {
       ++changed;
       continue;
     }
-    if (mine->IsStarted || mine->IsEdited) {
+    if (mine->IsStarted || mine->IsEdited || mine == saving) {
       // The fields the other program changed, against this list's last reading of the section;
       // compared as values, so a key that was missing and is now written with its default is none.
       SectionReadResult known = ReadTaskSection(file_, SectionOf(*mine), options, regionalOrder);
@@ -216,6 +217,7 @@ int TArhList::TakeOverOutsideChanges(const NewTaskDefaults& options) {
       const auto before = FormatTaskSection(*known.task, noStamp);
       const auto after = FormatTaskSection(*read.task, noStamp);
       OutsideChange& change = deferred_[*number];
+      if (change.base.empty()) change.base = before;
       for (std::size_t i = 0; i < before.size() && i < after.size(); ++i) {
         const std::string key(after[i].first);
         if (before[i].second == after[i].second) continue;
@@ -259,9 +261,21 @@ void TArhList::TakeInDeferredChange(const TArhRecord& task) {
   TArhRecord* mine = FindByNumber(task.TaskNumber);
   // Only the list's own record takes them in (the editor saves a copy), and not while it is edited.
   if (mine != &task || mine->IsEdited) return;
+  const OutsideChange& change = it->second;
+  const auto now = FormatTaskSection(*mine, SectionStamp{});
   bool rescheduled = false;
-  for (const std::string& key : it->second.keys) {
-    (void)CopyStoredTaskField(key, *it->second.theirs, *mine);
+  for (const std::string& key : change.keys) {
+    // A field this task changed as well (the result of its run, a command's own change) keeps the
+    // newer value, which is its own.
+    bool changedHere = false;
+    for (std::size_t i = 0; i < now.size() && i < change.base.size(); ++i) {
+      if (now[i].first == key) {
+        changedHere = now[i].second != change.base[i].second;
+        break;
+      }
+    }
+    if (changedHere) continue;
+    (void)CopyStoredTaskField(key, *change.theirs, *mine);
     rescheduled = rescheduled || key == "NextArh";
   }
   deferred_.erase(it);
@@ -271,6 +285,9 @@ void TArhList::TakeInDeferredChange(const TArhRecord& task) {
 }
 
 bool TArhList::SaveTask(const TArhRecord& task, std::string* error) {
+  // A change saved by another program since this list last looked is taken in as well; the re-read
+  // of the save would otherwise put this task's older fields over it.
+  if (FileChangedOutside()) (void)TakeOverOutsideChanges(defaults_, &task);
   TakeInDeferredChange(task);
   WriteTaskSection(file_, task, StampNow(), SectionOf(task));
   std::string failure;

@@ -105,7 +105,7 @@ class TArhList {
   // editor keeps its own copy until its next SaveTask, which first takes in the fields the other
   // program changed. Returns how many tasks changed or came; a file that cannot be read changes
   // nothing.
-  int TakeOverOutsideChanges(const NewTaskDefaults& options);
+  int TakeOverOutsideChanges(const NewTaskDefaults& options, const TArhRecord* saving = nullptr);
 
   // Calls the view's RefreshRow hook; does nothing without one. Any thread.
   void RefreshRow(const TArhRecord& task) const;
@@ -153,8 +153,13 @@ class TArhList {
   struct OutsideChange {
     std::unique_ptr<TArhRecord> theirs;
     std::vector<std::string> keys;
+    // Every field as this list knew it before the first of these changes, in writing order: a field
+    // that the task changed itself since then keeps its own value.
+    std::vector<std::pair<std::string_view, std::string>> base;
   };
   std::unordered_map<int, OutsideChange> deferred_;
+  // The defaults of the last load, for reading sections again.
+  NewTaskDefaults defaults_;
   void TakeInDeferredChange(const TArhRecord& task);
 };
 

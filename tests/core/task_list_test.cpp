@@ -270,6 +270,31 @@ TEST_F(TaskListTest, OnlyTheTasksChangedOutsideAreReadAgain) {
   EXPECT_EQ(service.Get(1)->Target, "/two");
 }
 
+TEST_F(TaskListTest, ASaveMergesFieldByFieldWithWhatAnotherProgramSavedMeanwhile) {
+  WriteFile("config/ArhTasks.bpd", "[1001]\r\nDescription=one\r\nTarget=/old\r\nTarget2=/extra\r\n");
+  TArhList mine(TaskFile());
+  ASSERT_TRUE(mine.LoadTaskFile(NewTaskDefaults{}));
+  TArhList other(TaskFile());
+  ASSERT_TRUE(other.LoadTaskFile(NewTaskDefaults{}));
+  other.Get(0)->Target = "/theirs";
+  other.Get(0)->Description = "theirs";
+  ASSERT_TRUE(other.SaveTask(*other.Get(0)));
+
+  // This list never looked at the file in between; its save still keeps the other program's field,
+  // and where both changed a field, the later save wins.
+  TArhRecord& task = *mine.Get(0);
+  task.Description = "mine";
+  task.LastArh = EncodeDate(2026, 3, 4) + EncodeTime(5, 6, 7);
+  ASSERT_TRUE(mine.SaveTask(task));
+  EXPECT_EQ(task.Target, "/theirs");
+  IniFile file(TaskFile());
+  ASSERT_TRUE(file.Load());
+  EXPECT_EQ(file.Find("1001", "Target"), "/theirs");
+  EXPECT_EQ(file.Find("1001", "Description"), "mine");
+  EXPECT_EQ(file.Find("1001", "LastArh"), "04/03/2026 5:06:07");
+  EXPECT_EQ(file.Find("1001", "Target2"), "/extra");
+}
+
 TEST_F(TaskListTest, AnUnreadableChangedFileChangesNothing) {
   WriteFile("config/ArhTasks.bpd", "[1001]\r\nDescription=one\r\n");
   TArhList service(TaskFile());
