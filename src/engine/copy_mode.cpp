@@ -89,14 +89,7 @@ std::string CopyDestinationFolder(const std::string& backupFolder, const std::st
   } else if (rest.size() > 2 && rest[0] == '/' && rest[1] == '/' && rest[2] != '/') {
     rest.remove_prefix(2);  // "//server/share/dir/" keeps server and share
   }
-  std::size_t start = 0;
-  while (start < rest.size()) {
-    std::size_t next = rest.find('/', start);
-    if (next == std::string_view::npos) next = rest.size();
-    const std::string_view part = rest.substr(start, next - start);
-    if (!part.empty() && part != "." && part != "..") destination.append(part).push_back('/');
-    start = next + 1;
-  }
+  AppendFolderParts(destination, rest);
   return destination;
 }
 

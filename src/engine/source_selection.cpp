@@ -554,6 +554,17 @@ StoredPathRule StoredPathRuleOf(const core::TArhRecord& task) {
   return task.StoreFullPathOnCopy ? StoredPathRule::FullPathWithoutRoot : StoredPathRule::RelativeToSources;
 }
 
+void AppendFolderParts(std::string& out, std::string_view folder) {
+  std::size_t start = 0;
+  while (start < folder.size()) {
+    std::size_t next = folder.find('/', start);
+    if (next == std::string_view::npos) next = folder.size();
+    const std::string_view part = folder.substr(start, next - start);
+    if (!part.empty() && part != "." && part != "..") out.append(part).push_back('/');
+    start = next + 1;
+  }
+}
+
 std::string StoredFolder(std::string_view fileFolder, const std::vector<std::string>& sourceFolders,
                          StoredPathRule rule) {
   if (rule == StoredPathRule::NamesOnly) return {};
@@ -575,14 +586,7 @@ std::string StoredFolder(std::string_view fileFolder, const std::vector<std::str
     rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
   }
   std::string stored;
-  std::size_t start = 0;
-  while (start < rest.size()) {
-    std::size_t next = rest.find('/', start);
-    if (next == std::string_view::npos) next = rest.size();
-    const std::string_view part = rest.substr(start, next - start);
-    if (!part.empty() && part != "." && part != "..") stored.append(part).append("/");
-    start = next + 1;
-  }
+  AppendFolderParts(stored, rest);
   return stored;
 }
 

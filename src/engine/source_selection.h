@@ -180,6 +180,10 @@ enum class StoredPathRule {
 // StorePaths is SavePath, forced on by StoreEmptyFolders.
 StoredPathRule StoredPathRuleOf(const core::TArhRecord& task);
 
+// Appends the parts of a folder path to `out`, each followed by "/", leaving out empty parts, "."
+// and "..": a path built this way never climbs out of the folder it is placed in.
+void AppendFolderParts(std::string& out, std::string_view folder);
+
 // The folder stored for a file whose folder is `fileFolder` (with a trailing "/"), with "/"
 // separators, relative, and ending with "/" unless empty:
 // - RelativeToSources: the folder with the first source folder that starts it removed, compared
