@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,7 +31,6 @@ using log::LogLevel;
 
 constexpr std::size_t kExtraCopyChunk = 61440;
 constexpr std::size_t kNameMax = 255;
-constexpr const char* kAclAccess = "system.posix_acl_access";
 
 std::string WithoutTrailingSlash(std::string path) {
   while (path.size() > 1 && path.back() == '/')
@@ -199,36 +197,9 @@ void FinishCopiedFile(int sourceFd, int fd, const std::string& source, const str
   if (task.CopyAccessRights) {
     // The same rights as CopyAccessRightsOf gives, through the open files: a copy of many small
     // files spends most of its time in such calls, and the paths need not be looked up again.
-    std::uint32_t mode = sourceInfo.st_mode & 07777;
-    int failure = 0;
-    if (fchown(fd, sourceInfo.st_uid, sourceInfo.st_gid) != 0) {
-      // Without the privilege the copy stays ours, and then it must not run as the source's owner.
-      if (errno == EPERM) {
-        mode &= ~std::uint32_t{S_ISUID | S_ISGID};
-      } else {
-        failure = errno;
-      }
-    }
-    if (failure == 0 && fchmod(fd, static_cast<mode_t>(mode)) != 0) failure = errno;
-    if (failure == 0) {
-      std::vector<char> acl(512);
-      ssize_t size = fgetxattr(sourceFd, kAclAccess, acl.data(), acl.size());
-      if (size < 0 && errno == ERANGE) {
-        size = fgetxattr(sourceFd, kAclAccess, nullptr, 0);
-        if (size > 0) {
-          acl.resize(static_cast<std::size_t>(size));
-          size = fgetxattr(sourceFd, kAclAccess, acl.data(), acl.size());
-        }
-      }
-      if (size >= 0) {
-        if (fsetxattr(fd, kAclAccess, acl.data(), static_cast<std::size_t>(size), 0) != 0) failure = errno;
-      } else if (errno != ENODATA && errno != ENOTSUP && errno != EOPNOTSUPP) {
-        failure = errno;
-      }
-    }
-    if (failure != 0) {
+    if (const platform::Status copied = platform::CopyAclOfOpen(sourceFd, fd, source); !copied) {
       AddLogLine(LogLevel::Warning, task.TaskNumber,
-                 "Copy Access Rights Error:" + platform::ErrnoText(failure) + ":" + source);
+                 "Copy Access Rights Error:" + platform::ErrnoText(copied.Code()) + ":" + source);
     }
   } else if ((sourceInfo.st_mode & S_IWUSR) == 0) {
     struct stat own {};

@@ -86,6 +86,9 @@ inline constexpr std::int64_t kKeepTime = INT64_MIN;
 // The access rights: mode and owner as above, then the POSIX access-control lists
 // (system.posix_acl_access and, for folders, system.posix_acl_default) when the source has them.
 [[nodiscard]] Status CopyAcl(const std::string& source, const std::string& destination);
+// The same for two open files (a source being read, the copy being written), without looking up
+// their paths again; `source` names the source in the failure's message.
+[[nodiscard]] Status CopyAclOfOpen(int sourceFd, int destinationFd, const std::string& source);
 
 // True when another program keeps the file from being read: it cannot be opened for reading, or
 // another process holds a write lock on it (an fcntl or OFD lock, or an exclusive flock). A missing

@@ -63,10 +63,13 @@ std::string MarkText(const FileInfo& info) {
   return std::to_string(info.mtimeNs) + " " + std::to_string(info.size);
 }
 
-std::optional<std::string> ReadAttribute(const std::string& path, const char* name, int& error) {
+// An extended attribute's value through `get` (getxattr or fgetxattr with its file and name bound),
+// retried when the value grows between asking for its size and reading it.
+template <typename Get>
+std::optional<std::string> ReadAttributeWith(const Get& get, int& error) {
   std::string value(64, '\0');
   for (int attempt = 0; attempt < 4; ++attempt) {
-    const ssize_t n = getxattr(path.c_str(), name, value.data(), value.size());
+    const ssize_t n = get(value.data(), value.size());
     if (n >= 0) {
       value.resize(static_cast<std::size_t>(n));
       error = 0;
@@ -76,7 +79,7 @@ std::optional<std::string> ReadAttribute(const std::string& path, const char* na
       error = errno;
       return std::nullopt;
     }
-    const ssize_t needed = getxattr(path.c_str(), name, nullptr, 0);
+    const ssize_t needed = get(nullptr, 0);
     if (needed < 0) {
       error = errno;
       return std::nullopt;
@@ -85,6 +88,11 @@ std::optional<std::string> ReadAttribute(const std::string& path, const char* na
   }
   error = ERANGE;
   return std::nullopt;
+}
+
+std::optional<std::string> ReadAttribute(const std::string& path, const char* name, int& error) {
+  return ReadAttributeWith(
+      [&](void* buffer, std::size_t size) { return getxattr(path.c_str(), name, buffer, size); }, error);
 }
 
 // Runs an attribute change; when the file refuses it because the owner has no write permission, the
@@ -327,6 +335,34 @@ Status CopyAcl(const std::string& source, const std::string& destination) {
     if (setxattr(destination.c_str(), name, acl->data(), acl->size(), 0) != 0) {
       return Status::FromErrno(errno, destination);
     }
+  }
+  return Status::Success();
+}
+
+Status CopyAclOfOpen(int sourceFd, int destinationFd, const std::string& source) {
+  struct stat from {};
+  if (fstat(sourceFd, &from) != 0) return Status::FromErrno(errno, source);
+  std::uint32_t mode = from.st_mode & 07777;
+  // As for paths: without the privilege to give the copy the source's owner, it keeps ours and
+  // must then lose the set-user and set-group bits.
+  if (fchown(destinationFd, from.st_uid, from.st_gid) != 0) {
+    if (errno != EPERM) return Status::FromErrno(errno, source);
+    struct stat to {};
+    if (fstat(destinationFd, &to) != 0 || to.st_uid != from.st_uid || to.st_gid != from.st_gid)
+      mode &= ~std::uint32_t{S_ISUID | S_ISGID};
+  }
+  if (fchmod(destinationFd, static_cast<mode_t>(mode)) != 0) return Status::FromErrno(errno, source);
+  for (const char* name : {kAclAccess, kAclDefault}) {
+    if (name == kAclDefault && !S_ISDIR(from.st_mode)) continue;
+    int error = 0;
+    const auto acl = ReadAttributeWith(
+        [&](void* buffer, std::size_t size) { return fgetxattr(sourceFd, name, buffer, size); }, error);
+    if (!acl) {
+      if (error == ENODATA || IsUnsupported(error)) continue;
+      return Status::FromErrno(error, source);
+    }
+    if (fsetxattr(destinationFd, name, acl->data(), acl->size(), 0) != 0)
+      return Status::FromErrno(errno, source);
   }
   return Status::Success();
 }
