@@ -25,17 +25,6 @@ using log::LogLevel;
 constexpr const char* kAborted = "The task has been aborted";
 constexpr const char* kCopyError = "Copy error";
 
-std::string WithoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/')
-    path.pop_back();
-  return path;
-}
-
-std::string WithTrailingSlash(std::string path) {
-  if (path.empty() || path.back() != '/') path.push_back('/');
-  return path;
-}
-
 std::string Quoted(const std::string& text) {
   return "\"" + text + "\"";
 }

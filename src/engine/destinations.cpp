@@ -32,12 +32,6 @@ using log::LogLevel;
 constexpr std::size_t kExtraCopyChunk = 61440;
 constexpr std::size_t kNameMax = 255;
 
-std::string WithoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/')
-    path.pop_back();
-  return path;
-}
-
 std::string Quoted(const std::string& text) {
   return "\"" + text + "\"";
 }

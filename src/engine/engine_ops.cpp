@@ -33,13 +33,6 @@ bool IsNetworkPath(const std::string& path) {
   return path.size() > 2 && path[0] == '/' && path[1] == '/';
 }
 
-// A trailing "/" would make the last part look empty; the root keeps its only "/".
-std::string WithoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/')
-    path.pop_back();
-  return path;
-}
-
 void LogCannotDelete(const std::string& path, const std::string& detail) {
   AddLogLine(LogLevel::Error, 0, "The file cannot be deleted : " + path + " " + detail);
 }
@@ -107,6 +100,17 @@ bool DeleteTree(const std::string& folder) {
 }
 
 }  // namespace
+
+std::string WithoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
+  return path;
+}
+
+std::string WithTrailingSlash(std::string path) {
+  if (path.empty() || path.back() != '/') path.push_back('/');
+  return path;
+}
 
 bool ConnectShare(const std::string& path, const std::string& user, const std::string& password) {
   if (!IsNetworkPath(path)) return true;

@@ -12,6 +12,11 @@ namespace zentrove::engine {
 // where the caller's rules say so, log lines. Paths are raw bytes: names that are not valid UTF-8
 // pass through unchanged.
 
+// The path without trailing "/" (the root keeps its only one), and with exactly one where it had
+// none: a trailing "/" would make the last part look empty to the name rules.
+std::string WithoutTrailingSlash(std::string path);
+std::string WithTrailingSlash(std::string path);
+
 // Makes a network share reachable with the task's credentials. Mounting shares is the system's job
 // on Linux, so without a connector this answers true; a connector can be installed for platforms
 // that connect shares themselves (and for tests).

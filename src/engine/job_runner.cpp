@@ -56,12 +56,6 @@ std::string ConnectionErrorText(const std::string& path) {
          " . Please make sure that user name and password are correct";
 }
 
-std::string WithoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/')
-    path.pop_back();
-  return path;
-}
-
 // The message of whatever was thrown.
 std::string CurrentExceptionMessage() {
   try {
