@@ -3,19 +3,19 @@
 #include <cstdint>
 #include <string_view>
 
-#include "core/datetime.h"
-#include "core/regional_format.h"
+#include "base/datetime.h"
+#include "base/regional_format.h"
 #include "engine/archive_naming.h"
 
 using namespace zentrove;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  static const core::RegionalFormats formats = core::CLocaleRegionalFormats();
-  const core::TDateTime moments[] = {core::EncodeDate(2024, 3, 5) + core::EncodeTime(14, 7, 9, 123),
-                                     core::EncodeDate(2021, 1, 1), core::EncodeDate(1, 1, 1),
-                                     core::EncodeDate(9999, 12, 31) + core::EncodeTime(23, 59, 59, 999)};
-  for (const core::TDateTime moment : moments)
+  static const base::RegionalFormats formats = base::CLocaleRegionalFormats();
+  const base::TDateTime moments[] = {base::EncodeDate(2024, 3, 5) + base::EncodeTime(14, 7, 9, 123),
+                                     base::EncodeDate(2021, 1, 1), base::EncodeDate(1, 1, 1),
+                                     base::EncodeDate(9999, 12, 31) + base::EncodeTime(23, 59, 59, 999)};
+  for (const base::TDateTime moment : moments)
     (void)engine::FormatArchiveDate(input, moment, formats);
   (void)engine::ArchivePath("/backup", input, input, ".zip");
   engine::MacroValues values;

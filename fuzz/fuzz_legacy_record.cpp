@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/text.h"
 #include "core/legacy_task_file.h"
 #include "core/task_file_format.h"
-#include "core/text.h"
 
 namespace {
 

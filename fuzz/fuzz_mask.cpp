@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/text.h"
+#include "base/text.h"
 #include "engine/source_selection.h"
 
 using namespace zentrove::engine;
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const bool matched = MatchesMask(mask, text);
   if (mask.find_first_of("*?[") == std::string_view::npos &&
-      matched != zentrove::core::EqualsNoCase(mask, text)) {
+      matched != zentrove::base::EqualsNoCase(mask, text)) {
     std::abort();
   }
   if (!MatchesMask("*", text)) std::abort();

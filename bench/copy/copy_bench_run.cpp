@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/cli.h"
+#include "app/cli.h"
 #include "core/options.h"
 #include "engine/copy_mode.h"
 #include "engine/destinations.h"
@@ -36,9 +36,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   engine::RegisterCopyAndDestinationSteps();
-  core::CliServices services;
+  app::CliServices services;
   services.RunTaskOnce = [](core::TArhList& list, int taskNumber) {
     return engine::RunTaskOnce(list, taskNumber);
   };
-  return core::RunCli(arguments, std::cout, std::cerr, services);
+  return app::RunCli(arguments, std::cout, std::cerr, services);
 }

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "core/cli.h"
-#include "core/main_thread.h"
-#include "core/startup.h"
+#include "app/cli.h"
+#include "app/startup.h"
+#include "base/main_thread.h"
 #include "core/user_interface.h"
 #include "engine/register_steps.h"
 #include "engine/run_once.h"
@@ -19,8 +19,8 @@ namespace {
 
 using namespace zentrove;
 
-core::CliServices MakeCliServices() {
-  core::CliServices services;
+app::CliServices MakeCliServices() {
+  app::CliServices services;
   // A command looks at the tasks as a running copy sees them between its starts: no start-up runs,
   // no folder watchers, and the schedule's decisions are left to the running copy's log.
   services.ScheduleNext = [](core::TArhRecord& task) {
@@ -37,10 +37,15 @@ core::CliServices MakeCliServices() {
   return services;
 }
 
-core::StartupHooks MakeStartupHooks(scheduler::SchedulerRuntime& scheduler) {
-  core::StartupHooks hooks;
+app::StartupHooks MakeStartupHooks(scheduler::SchedulerRuntime& scheduler) {
+  app::StartupHooks hooks;
   // The waiter list, the sampler, the dispatcher and its timer, in the program's start order.
-  scheduler.AddTo(hooks);
+  hooks.CreateRunServices = [&scheduler](app::Application& application) {
+    scheduler.CreateRunServices(application.Thread(), [&application] { application.Terminate(0); });
+  };
+  hooks.InstallScheduler = [&scheduler](core::TArhList& list) { scheduler.InstallScheduler(list); };
+  hooks.StartDispatcher = [&scheduler](app::Application&) { scheduler.StartDispatcher(); };
+  hooks.StopRunServices = [&scheduler] { scheduler.Stop(); };
   return hooks;
 }
 
@@ -49,11 +54,11 @@ core::StartupHooks MakeStartupHooks(scheduler::SchedulerRuntime& scheduler) {
 int RunHeadless(const std::vector<std::string>& arguments) {
   // Before any other thread exists, so no thread takes the signals' default action.
   platform::BlockSessionEndSignals();
-  const auto mainThread = core::MakeHeadlessMainThread();
+  const auto mainThread = base::MakeHeadlessMainThread();
   const auto ui = core::MakeHeadlessUserInterface();
-  core::StartupFrontEnd frontEnd;
-  scheduler::SchedulerRuntime scheduler;
-  core::Application application(*mainThread, *ui, frontEnd, MakeStartupHooks(scheduler));
+  app::StartupFrontEnd frontEnd;
+  scheduler::SchedulerRuntime scheduler({});
+  app::Application application(*mainThread, *ui, frontEnd, MakeStartupHooks(scheduler));
   const int exitCode = application.Run(arguments);
   // Runs still in progress are not waited for, and they use the task list to the last moment, so the
   // process ends here without tearing down the objects they share.
@@ -71,8 +76,8 @@ int main(int argc, char** argv) {
   std::setlocale(LC_NUMERIC, "C");
   engine::RegisterAllSteps();
   const std::vector<std::string> arguments(argv, argv + argc);
-  if (core::FindCliCommand(arguments) != core::CliCommand::None) {
-    return core::RunCli(arguments, std::cout, std::cerr, MakeCliServices());
+  if (app::FindCliCommand(arguments) != app::CliCommand::None) {
+    return app::RunCli(arguments, std::cout, std::cerr, MakeCliServices());
   }
   return RunHeadless(arguments);
 }

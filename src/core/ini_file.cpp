@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <utility>
 
-#include "core/text.h"
+#include "base/text.h"
 #include "platform/files.h"
 
 namespace zentrove::core {
@@ -65,7 +65,7 @@ IniFile::IniFile(std::string path, FilePrivacy privacy) : path_(std::move(path))
 std::string IniFile::ReaderValue(std::string_view rawValue) {
   std::string_view value = TrimProfileBlanks(rawValue);
   if (IsQuotePair(value)) value = value.substr(1, value.size() - 2);
-  return CutCopy(value, kMaxProfileValueChars);
+  return base::CutCopy(value, kMaxProfileValueChars);
 }
 
 std::string IniFile::WriterValue(std::string_view value) {
@@ -103,7 +103,7 @@ void IniFile::Parse(std::string_view text) {
   preamble_.clear();
   sections_.clear();
   indexValid_ = false;
-  bom_ = StartsWith(text, kUtf8Bom);
+  bom_ = base::StartsWith(text, kUtf8Bom);
   if (bom_) text.remove_prefix(kUtf8Bom.size());
   std::vector<Line>* lines = &preamble_;
   // Lines end in CR LF, LF or a lone CR, as the profile functions accept all three.
@@ -152,13 +152,13 @@ void IniFile::RebuildIndex() const {
   if (indexValid_) return;
   index_.clear();
   for (std::size_t i = 0; i < sections_.size(); ++i)
-    index_.emplace(ToLowerAscii(sections_[i].name), i);
+    index_.emplace(base::ToLowerAscii(sections_[i].name), i);
   indexValid_ = true;
 }
 
 const IniFile::Section* IniFile::FindSection(std::string_view name) const {
   RebuildIndex();
-  const auto it = index_.find(ToLowerAscii(TrimProfileBlanks(name)));
+  const auto it = index_.find(base::ToLowerAscii(TrimProfileBlanks(name)));
   return it == index_.end() ? nullptr : &sections_[it->second];
 }
 
@@ -192,11 +192,11 @@ std::size_t IniFile::Section::FindKey(std::string_view name) const {
   if (!keyIndexValid) {
     keyIndex.clear();
     for (std::size_t i = 0; i < lines.size(); ++i) {
-      if (lines[i].kind == LineKind::Key) keyIndex.emplace(ToLowerAscii(lines[i].name), i);
+      if (lines[i].kind == LineKind::Key) keyIndex.emplace(base::ToLowerAscii(lines[i].name), i);
     }
     keyIndexValid = true;
   }
-  const auto it = keyIndex.find(ToLowerAscii(name));
+  const auto it = keyIndex.find(base::ToLowerAscii(name));
   return it == keyIndex.end() ? std::string::npos : it->second;
 }
 
@@ -241,7 +241,7 @@ void IniFile::ApplyWrite(std::string_view sectionName, std::string_view keyName,
                       ParseLine(std::string(key) + "=" + valueText));
   // Appending moves no line, so the index only gains the new key.
   if (insertAt + 1 == found->lines.size()) {
-    found->keyIndex.emplace(ToLowerAscii(key), insertAt);
+    found->keyIndex.emplace(base::ToLowerAscii(key), insertAt);
   } else {
     found->keyIndexValid = false;
   }
@@ -249,7 +249,7 @@ void IniFile::ApplyWrite(std::string_view sectionName, std::string_view keyName,
 
 void IniFile::ApplyErase(std::string_view sectionName) {
   const std::string_view section = TrimProfileBlanks(sectionName);
-  std::erase_if(sections_, [section](const Section& s) { return EqualsNoCase(s.name, section); });
+  std::erase_if(sections_, [section](const Section& s) { return base::EqualsNoCase(s.name, section); });
   indexValid_ = false;
 }
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "base/text.h"
 #include "core/password_scramble.h"
 #include "core/task_list.h"
-#include "core/text.h"
 #include "core/user_interface.h"
 #include "log/log.h"
 #include "platform/files.h"
@@ -42,7 +42,7 @@ std::int32_t Int(const unsigned char* r, std::size_t offset) {
   return static_cast<std::int32_t>(value);
 }
 
-TDateTime Date(const unsigned char* r, std::size_t offset) {
+base::TDateTime Date(const unsigned char* r, std::size_t offset) {
   std::uint64_t bits = 0;
   for (std::size_t i = 0; i < 8; ++i)
     bits |= std::uint64_t{r[offset + i]} << (8 * i);
@@ -92,7 +92,7 @@ bool ReadListFile(const std::string& path, std::string_view missingWarning, std:
 }  // namespace
 
 std::string LegacyTextToUtf8(std::string_view bytes) {
-  if (IsValidUtf8(bytes)) return std::string(bytes);
+  if (base::IsValidUtf8(bytes)) return std::string(bytes);
   std::string text;
   text.reserve(bytes.size() * 2);
   for (const char c : bytes) {

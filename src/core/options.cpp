@@ -4,9 +4,9 @@
 #include <mutex>
 #include <utility>
 
+#include "base/text.h"
 #include "core/password_scramble.h"
 #include "core/task_file_format.h"
-#include "core/text.h"
 
 namespace zentrove::core {
 namespace {
@@ -365,7 +365,7 @@ std::string EncodeAccessPassword(std::string_view password) {
 }
 
 std::string DecodeAccessPassword(std::string_view stored) {
-  if (StartsWith(stored, kAccessPasswordHexMarker)) {
+  if (base::StartsWith(stored, kAccessPasswordHexMarker)) {
     if (auto bytes = FromHex(stored.substr(kAccessPasswordHexMarker.size())))
       return ScrambleAccessPassword(*bytes);
   }
@@ -373,7 +373,7 @@ std::string DecodeAccessPassword(std::string_view stored) {
 }
 
 bool AccessPasswordMatches(const ProgramOptions& options, std::string_view entered) {
-  return !options.HasAccessPassword() || EqualsNoCase(options.PopUpPassword, entered);
+  return !options.HasAccessPassword() || base::EqualsNoCase(options.PopUpPassword, entered);
 }
 
 std::shared_ptr<const ProgramOptions> CurrentOptions() {

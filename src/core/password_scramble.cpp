@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "base/text.h"
 #include "core/task_record.h"
-#include "core/text.h"
 #include "core/user_interface.h"
 
 namespace zentrove::core {
@@ -107,9 +107,9 @@ bool UnscrambleTaskPasswords(TArhRecord& task) {
     task.Password.clear();
     return false;
   }
-  task.UserName = CutCopy(ChainUnscramble(FromLetters(task.UserName)), limits::kText40);
-  task.UserPassword = CutCopy(ChainUnscramble(FromLetters(task.UserPassword)), limits::kText40);
-  task.Password = CutCopy(MaskScramble(FromLetters(task.Password)), limits::kText100);
+  task.UserName = base::CutCopy(ChainUnscramble(FromLetters(task.UserName)), limits::kText40);
+  task.UserPassword = base::CutCopy(ChainUnscramble(FromLetters(task.UserPassword)), limits::kText40);
+  task.Password = base::CutCopy(MaskScramble(FromLetters(task.Password)), limits::kText100);
   return true;
 }
 

@@ -7,11 +7,11 @@
 #include <type_traits>
 #include <variant>
 
-#include "core/clock.h"
+#include "base/clock.h"
+#include "base/regional_format.h"
+#include "base/text.h"
 #include "core/ini_file.h"
 #include "core/password_scramble.h"
-#include "core/regional_format.h"
-#include "core/text.h"
 #include "core/version.h"
 
 namespace zentrove::core {
@@ -71,11 +71,11 @@ namespace {
 constexpr double kFirstDay = -693593.0;
 constexpr double kEndDay = 2958466.0;
 
-bool IsWritableDateTime(TDateTime value) {
+bool IsWritableDateTime(base::TDateTime value) {
   return std::isfinite(value) && value >= kFirstDay && value < kEndDay;
 }
 
-std::string FormatTimeParts(const TimeParts& t) {
+std::string FormatTimeParts(const base::TimeParts& t) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, "%d:%02d:%02d", t.hour, t.minute, t.second);
   return buffer;
@@ -83,25 +83,25 @@ std::string FormatTimeParts(const TimeParts& t) {
 
 }  // namespace
 
-std::string FormatFileDate(TDateTime value) {
+std::string FormatFileDate(base::TDateTime value) {
   if (!IsWritableDateTime(value)) value = 0;
-  const DateParts d = DecodeDate(value);
+  const base::DateParts d = base::DecodeDate(value);
   char buffer[24];
   std::snprintf(buffer, sizeof buffer, "%02d/%02d/%04d", d.day, d.month, d.year);
   return buffer;
 }
 
-std::string FormatFileDateTime(TDateTime value) {
+std::string FormatFileDateTime(base::TDateTime value) {
   if (!IsWritableDateTime(value)) value = 0;
   std::string text = FormatFileDate(value);
-  const TimeParts t = DecodeTime(value);
+  const base::TimeParts t = base::DecodeTime(value);
   if (t.hour != 0 || t.minute != 0 || t.second != 0) text += " " + FormatTimeParts(t);
   return text;
 }
 
-std::string FormatFileTime(TDateTime value) {
+std::string FormatFileTime(base::TDateTime value) {
   if (!std::isfinite(value)) value = 0;
-  return FormatTimeParts(DecodeTime(value));
+  return FormatTimeParts(base::DecodeTime(value));
 }
 
 DateFieldOrder DateFieldOrderFromText(std::string_view order) {
@@ -111,7 +111,7 @@ DateFieldOrder DateFieldOrderFromText(std::string_view order) {
 }
 
 DateFieldOrder RegionalDateFieldOrder() {
-  return DateFieldOrderFromText(CurrentRegionalFormats()->dateOrder);
+  return DateFieldOrderFromText(base::CurrentRegionalFormats()->dateOrder);
 }
 
 namespace {
@@ -150,7 +150,7 @@ class DateScanner {
   }
   bool Word(std::string_view word) {
     SkipBlanks();
-    if (EqualsNoCase(text_.substr(pos_, word.size()), word)) {
+    if (base::EqualsNoCase(text_.substr(pos_, word.size()), word)) {
       pos_ += word.size();
       return true;
     }
@@ -168,7 +168,7 @@ class DateScanner {
 };
 
 int CurrentYear() {
-  return DecodeDate(NowLocal()).year;
+  return base::DecodeDate(base::NowLocal()).year;
 }
 
 // A two-digit year is put into the hundred years that end 50 years after the current year.
@@ -180,7 +180,7 @@ int WidenYear(int year, int digits) {
   return year;
 }
 
-bool ScanDate(DateScanner& s, DateFieldOrder order, char separator, TDateTime& result) {
+bool ScanDate(DateScanner& s, DateFieldOrder order, char separator, base::TDateTime& result) {
   int n1 = 0, n2 = 0, n3 = 0, l1 = 0, l2 = 0, l3 = 0;
   if (!s.Number(n1, l1) || !s.Char(separator) || !s.Number(n2, l2)) return false;
   int year = 0, month = 0, day = 0;
@@ -206,10 +206,10 @@ bool ScanDate(DateScanner& s, DateFieldOrder order, char separator, TDateTime& r
       month = n1, day = n2;
     }
   }
-  return TryEncodeDate(year, month, day, result);
+  return base::TryEncodeDate(year, month, day, result);
 }
 
-bool ScanTime(DateScanner& s, TDateTime& result) {
+bool ScanTime(DateScanner& s, base::TDateTime& result) {
   int hour = 0, minute = 0, second = 0, millisecond = 0, digits = 0;
   if (!s.Number(hour, digits) || !s.Char(':') || !s.Number(minute, digits)) return false;
   if (s.Char(':')) {
@@ -223,15 +223,16 @@ bool ScanTime(DateScanner& s, TDateTime& result) {
     if (hour == 0 || hour > 12) return false;
     if (hour != 12) hour += 12;
   }
-  return TryEncodeTime(hour, minute, second, millisecond, result);
+  return base::TryEncodeTime(hour, minute, second, millisecond, result);
 }
 
 }  // namespace
 
-std::optional<TDateTime> ParseFileDateTime(std::string_view text, DateFieldOrder order, char dateSeparator) {
+std::optional<base::TDateTime> ParseFileDateTime(std::string_view text, DateFieldOrder order,
+                                                 char dateSeparator) {
   DateScanner s(text);
-  TDateTime date = 0;
-  TDateTime time = 0;
+  base::TDateTime date = 0;
+  base::TDateTime time = 0;
   if (ScanDate(s, order, dateSeparator, date)) {
     if (s.AtEnd()) return date;
     if (ScanTime(s, time) && s.AtEnd()) return date + time;
@@ -242,9 +243,9 @@ std::optional<TDateTime> ParseFileDateTime(std::string_view text, DateFieldOrder
   return std::nullopt;
 }
 
-std::optional<TDateTime> ParseFileTime(std::string_view text) {
+std::optional<base::TDateTime> ParseFileTime(std::string_view text) {
   DateScanner s(text);
-  TDateTime time = 0;
+  base::TDateTime time = 0;
   if (ScanTime(s, time) && s.AtEnd()) return time;
   return std::nullopt;
 }
@@ -266,11 +267,11 @@ void ParseFileFlags(std::string_view text, bool* flags, std::size_t count) {
 
 namespace {
 
-using FieldPtr =
-    std::variant<int TArhRecord::*, Shared<int> TArhRecord::*, bool TArhRecord::*, Shared<bool> TArhRecord::*,
-                 std::uint8_t TArhRecord::*, TDateTime TArhRecord::*, Shared<TDateTime> TArhRecord::*,
-                 std::string TArhRecord::*, std::array<bool, 7> TArhRecord::*,
-                 std::array<bool, 12> TArhRecord::*, std::array<bool, 31> TArhRecord::*>;
+using FieldPtr = std::variant<int TArhRecord::*, base::Shared<int> TArhRecord::*, bool TArhRecord::*,
+                              base::Shared<bool> TArhRecord::*, std::uint8_t TArhRecord::*,
+                              base::TDateTime TArhRecord::*, base::Shared<base::TDateTime> TArhRecord::*,
+                              std::string TArhRecord::*, std::array<bool, 7> TArhRecord::*,
+                              std::array<bool, 12> TArhRecord::*, std::array<bool, 31> TArhRecord::*>;
 
 struct KeyDef {
   TaskKeyInfo info;
@@ -288,7 +289,7 @@ std::int64_t GetNumber(const TArhRecord& task, const FieldPtr& field) {
         using T = std::remove_cvref_t<decltype(task.*member)>;
         if constexpr (kIsOneOf<T, int, bool, std::uint8_t>) {
           return task.*member;
-        } else if constexpr (kIsOneOf<T, Shared<int>, Shared<bool>>) {
+        } else if constexpr (kIsOneOf<T, base::Shared<int>, base::Shared<bool>>) {
           return (task.*member).load();
         } else {
           return 0;
@@ -301,24 +302,24 @@ void SetNumber(TArhRecord& task, const FieldPtr& field, std::int32_t value) {
   std::visit(
       [&task, value](auto member) {
         using T = std::remove_cvref_t<decltype(task.*member)>;
-        if constexpr (kIsOneOf<T, bool, Shared<bool>>) {
+        if constexpr (kIsOneOf<T, bool, base::Shared<bool>>) {
           task.*member = value != 0;
         } else if constexpr (std::is_same_v<T, std::uint8_t>) {
           task.*member = static_cast<std::uint8_t>(value);
-        } else if constexpr (kIsOneOf<T, int, Shared<int>>) {
+        } else if constexpr (kIsOneOf<T, int, base::Shared<int>>) {
           task.*member = value;
         }
       },
       field);
 }
 
-TDateTime GetDate(const TArhRecord& task, const FieldPtr& field) {
+base::TDateTime GetDate(const TArhRecord& task, const FieldPtr& field) {
   return std::visit(
-      [&task](auto member) -> TDateTime {
+      [&task](auto member) -> base::TDateTime {
         using T = std::remove_cvref_t<decltype(task.*member)>;
-        if constexpr (std::is_same_v<T, TDateTime>) {
+        if constexpr (std::is_same_v<T, base::TDateTime>) {
           return task.*member;
-        } else if constexpr (std::is_same_v<T, Shared<TDateTime>>) {
+        } else if constexpr (std::is_same_v<T, base::Shared<base::TDateTime>>) {
           return (task.*member).load();
         } else {
           return 0;
@@ -327,11 +328,11 @@ TDateTime GetDate(const TArhRecord& task, const FieldPtr& field) {
       field);
 }
 
-void SetDate(TArhRecord& task, const FieldPtr& field, TDateTime value) {
+void SetDate(TArhRecord& task, const FieldPtr& field, base::TDateTime value) {
   std::visit(
       [&task, value](auto member) {
         using T = std::remove_cvref_t<decltype(task.*member)>;
-        if constexpr (kIsOneOf<T, TDateTime, Shared<TDateTime>>) task.*member = value;
+        if constexpr (kIsOneOf<T, base::TDateTime, base::Shared<base::TDateTime>>) task.*member = value;
       },
       field);
 }
@@ -539,7 +540,7 @@ const std::vector<KeyDef>& KeyDefs() {
 
 const KeyDef* FindKeyDef(std::string_view name) {
   for (const KeyDef& key : KeyDefs()) {
-    if (EqualsNoCase(key.info.name, name)) return &key;
+    if (base::EqualsNoCase(key.info.name, name)) return &key;
   }
   return nullptr;
 }
@@ -577,7 +578,7 @@ std::string FormatValue(const KeyDef& key, const TArhRecord& task) {
     case ValueForm::DateTime:
       return FormatFileDateTime(GetDate(task, key.field));
     case ValueForm::Date:
-      return FormatFileDate(DateOf(GetDate(task, key.field)));
+      return FormatFileDate(base::DateOf(GetDate(task, key.field)));
     case ValueForm::Time:
       return FormatFileTime(GetDate(task, key.field));
     case ValueForm::Flags: {
@@ -615,15 +616,15 @@ void ReadValue(const KeyDef& key, const std::optional<std::string>& value, DateF
       } else if (key.defaultFrom != nullptr) {
         text = task.*key.defaultFrom;
       }
-      if (key.info.form == ValueForm::Text) CutToChars(text, key.info.limit);
+      if (key.info.form == ValueForm::Text) base::CutToChars(text, key.info.limit);
       break;
     }
     case ValueForm::DateTime:
     case ValueForm::Date: {
-      TDateTime result = 0;
+      base::TDateTime result = 0;
       if (value) result = ParseFileDateTime(*value, order, '/').value_or(0);
       if (result == 0 && value) result = ParseFileDateTime(*value, order, '.').value_or(0);
-      SetDate(task, key.field, key.info.form == ValueForm::Date ? DateOf(result) : result);
+      SetDate(task, key.field, key.info.form == ValueForm::Date ? base::DateOf(result) : result);
       break;
     }
     case ValueForm::Time:
@@ -731,38 +732,38 @@ bool AllDigits(std::string_view text) {
 }
 
 // d/m/yyyy with one or two digits for day and month.
-std::optional<TDateTime> StrictDate(std::string_view text) {
-  const std::vector<std::string> parts = Split(text, '/');
+std::optional<base::TDateTime> StrictDate(std::string_view text) {
+  const std::vector<std::string> parts = base::Split(text, '/');
   if (parts.size() != 3 || parts[0].size() > 2 || parts[1].size() > 2 || parts[2].size() != 4)
     return std::nullopt;
   for (const std::string& part : parts) {
     if (!AllDigits(part)) return std::nullopt;
   }
-  TDateTime date = 0;
-  if (!TryEncodeDate(std::stoi(parts[2]), std::stoi(parts[1]), std::stoi(parts[0]), date))
+  base::TDateTime date = 0;
+  if (!base::TryEncodeDate(std::stoi(parts[2]), std::stoi(parts[1]), std::stoi(parts[0]), date))
     return std::nullopt;
   return date;
 }
 
 // h:mm:ss with one or two digits for the hours.
-std::optional<TDateTime> StrictTime(std::string_view text) {
-  const std::vector<std::string> parts = Split(text, ':');
+std::optional<base::TDateTime> StrictTime(std::string_view text) {
+  const std::vector<std::string> parts = base::Split(text, ':');
   if (parts.size() != 3 || parts[0].size() > 2 || parts[1].size() != 2 || parts[2].size() != 2)
     return std::nullopt;
   for (const std::string& part : parts) {
     if (!AllDigits(part)) return std::nullopt;
   }
-  TDateTime time = 0;
-  if (!TryEncodeTime(std::stoi(parts[0]), std::stoi(parts[1]), std::stoi(parts[2]), 0, time))
+  base::TDateTime time = 0;
+  if (!base::TryEncodeTime(std::stoi(parts[0]), std::stoi(parts[1]), std::stoi(parts[2]), 0, time))
     return std::nullopt;
   return time;
 }
 
-std::optional<TDateTime> StrictDateTime(std::string_view text) {
+std::optional<base::TDateTime> StrictDateTime(std::string_view text) {
   const std::size_t blank = text.find(' ');
-  const std::optional<TDateTime> date = StrictDate(text.substr(0, blank));
+  const std::optional<base::TDateTime> date = StrictDate(text.substr(0, blank));
   if (!date || blank == std::string_view::npos) return date;
-  const std::optional<TDateTime> time = StrictTime(text.substr(blank + 1));
+  const std::optional<base::TDateTime> time = StrictTime(text.substr(blank + 1));
   if (!time) return std::nullopt;
   return *date + *time;
 }
@@ -778,7 +779,7 @@ bool SetTaskField(TArhRecord& task, std::string_view key, std::string_view value
   if (def == nullptr) {
     for (const std::string_view header :
          {kKeyIsNewDS2008, kKeyServPid, kKeyServWriteStamp, kKeyServVerInfo}) {
-      if (EqualsNoCase(header, key)) {
+      if (base::EqualsNoCase(header, key)) {
         error = "The key " + Quoted(header) + " is written by the program and cannot be set";
         return false;
       }
@@ -814,11 +815,11 @@ bool SetTaskField(TArhRecord& task, std::string_view key, std::string_view value
         error = invalid + "line breaks are not allowed";
         return false;
       }
-      if (!IsValidUtf8(valueText)) {
+      if (!base::IsValidUtf8(valueText)) {
         error = invalid + "the text is not valid UTF-8";
         return false;
       }
-      if (def->info.limit != 0 && CharCount(valueText) > def->info.limit) {
+      if (def->info.limit != 0 && base::CharCount(valueText) > def->info.limit) {
         error = invalid + "longer than " + std::to_string(def->info.limit) + " characters";
         return false;
       }
@@ -827,7 +828,7 @@ bool SetTaskField(TArhRecord& task, std::string_view key, std::string_view value
     case ValueForm::DateTime:
     case ValueForm::Date:
     case ValueForm::Time: {
-      std::optional<TDateTime> value;
+      std::optional<base::TDateTime> value;
       std::string expected;
       if (def->info.form == ValueForm::DateTime) {
         value = StrictDateTime(valueText);

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/datetime.h"
+#include "base/datetime.h"
 #include "core/task_record.h"
 
 namespace zentrove::core {
@@ -30,10 +30,10 @@ inline std::string FormatProfileBool(bool value) {
 
 // dd/mm/yyyy, then " h:mm:ss" unless the time is exactly 0:00:00; seconds are cut, not rounded.
 // A value that names no day between the years 1 and 9999 is written as 0 (30/12/1899).
-std::string FormatFileDateTime(TDateTime value);
-std::string FormatFileDate(TDateTime value);
+std::string FormatFileDateTime(base::TDateTime value);
+std::string FormatFileDate(base::TDateTime value);
 // h:mm:ss of the fraction; 0 is 0:00:00.
-std::string FormatFileTime(TDateTime value);
+std::string FormatFileTime(base::TDateTime value);
 
 enum class DateFieldOrder { DayMonthYear, MonthDayYear, YearMonthDay };
 // "DMY", "MDY" or "YMD" as the regional formats name the order; anything else is day, month, year.
@@ -46,9 +46,10 @@ DateFieldOrder RegionalDateFieldOrder();
 // current one, a two-digit year is widened around the current year), then hours, minutes and
 // optional seconds and milliseconds separated by ":", with an optional AM / PM. nullopt when the
 // text is not such a value.
-std::optional<TDateTime> ParseFileDateTime(std::string_view text, DateFieldOrder order, char dateSeparator);
+std::optional<base::TDateTime> ParseFileDateTime(std::string_view text, DateFieldOrder order,
+                                                 char dateSeparator);
 // A time alone, as above.
-std::optional<TDateTime> ParseFileTime(std::string_view text);
+std::optional<base::TDateTime> ParseFileTime(std::string_view text);
 
 // One character per element: "1" true, "0" false.
 std::string FormatFileFlags(const bool* flags, std::size_t count);
@@ -102,7 +103,7 @@ SectionReadResult ReadTaskSection(const IniFile& file, std::string_view section,
 
 struct SectionStamp {
   std::int32_t processId = 0;
-  TDateTime writeTime = 0;
+  base::TDateTime writeTime = 0;
 };
 // Writes every key of the task (its passwords scrambled, the task itself unchanged) into the
 // section named by its number (or `section` when given), header keys first.

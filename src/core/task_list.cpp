@@ -8,7 +8,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "core/clock.h"
+#include "base/clock.h"
 #include "core/password_scramble.h"
 #include "core/task_file_format.h"
 #include "core/user_interface.h"
@@ -27,7 +27,7 @@ constexpr std::string_view kSaveAllFailedLine =
     "application.";
 
 SectionStamp StampNow() {
-  return SectionStamp{static_cast<std::int32_t>(::getpid()), NowLocal()};
+  return SectionStamp{static_cast<std::int32_t>(::getpid()), base::NowLocal()};
 }
 
 }  // namespace

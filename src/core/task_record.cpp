@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "core/text.h"
+#include "base/text.h"
 
 namespace zentrove::core {
 
@@ -50,16 +50,16 @@ void CutTaskTexts(TArhRecord& t) {
                             &t.SendAddress,
                             &t.SendSubj,
                             &t.SaveFullLogFolder}) {
-    CutToChars(*text, kText255);
+    base::CutToChars(*text, kText255);
   }
   for (std::string* text :
        {&t.BeforeRun, &t.AfterRun, &t.BeforeRunDir, &t.AfterRunDir, &t.BeforeRunParam, &t.AfterRunParam}) {
-    CutToChars(*text, kText250);
+    base::CutToChars(*text, kText250);
   }
   for (std::string* text : {&t.Description, &t.UseExtArh, &t.Password})
-    CutToChars(*text, kText100);
-  CutToChars(t.UserName, kText40);
-  CutToChars(t.UserPassword, kText40);
+    base::CutToChars(*text, kText100);
+  base::CutToChars(t.UserName, kText40);
+  base::CutToChars(t.UserPassword, kText40);
 }
 
 void CopyTaskRecord(const TArhRecord& source, TArhRecord& destination) {
@@ -69,7 +69,7 @@ void CopyTaskRecord(const TArhRecord& source, TArhRecord& destination) {
 }
 
 std::string ProgressText(const TArhRecord& task) {
-  for (const SharedText* text : {&task.StatusText1, &task.StatusText2, &task.StatusText3}) {
+  for (const base::SharedText* text : {&task.StatusText1, &task.StatusText2, &task.StatusText3}) {
     std::string value = text->get();
     if (!value.empty()) return value;
   }

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/datetime.h"
-#include "core/shared_value.h"
+#include "base/datetime.h"
+#include "base/shared_value.h"
 
 namespace zentrove::core {
 
@@ -50,7 +50,7 @@ struct TArhRecord {
   std::string Target;
   std::string FileMsk_Prefix;
   std::string FileMsk_ArhDateFormat;
-  TDateTime ArhPeriod_BeginTime = 0;
+  base::TDateTime ArhPeriod_BeginTime = 0;
   int ArhPeriod_PeriodID = 0;
   int ArhPeriod_EveryDay = 1;
   int ArhPeriod_EveryWeek = 1;
@@ -58,26 +58,26 @@ struct TArhRecord {
   int ArhPeriod_EveryMonth = 1;
   std::array<bool, 31> DayOfMonth{};
   std::array<bool, 12> MonthOfYear{};  // element 0 is January
-  TDateTime ArhPeriod_OneDate = 0;
+  base::TDateTime ArhPeriod_OneDate = 0;
   bool ArhPeriod_IsRepeat = false;
   int ArhPeriod_EveryMin = 0;
   int ArhPeriod_PeriodLong = 0;
-  Shared<TDateTime> LastArh = 0;
-  Shared<TDateTime> NextArh = 0;
+  base::Shared<base::TDateTime> LastArh = 0;
+  base::Shared<base::TDateTime> NextArh = 0;
   int DeleteWhenArhivMoreThan = 0;
-  Shared<bool> IsActive = false;
-  TDateTime ArhStartDate = 0;
+  base::Shared<bool> IsActive = false;
+  base::TDateTime ArhStartDate = 0;
   bool isEnd = false;
-  TDateTime ArhEndDate = 0;
+  base::TDateTime ArhEndDate = 0;
   std::string Description;
   std::string BeforeRun;
   std::string AfterRun;
   bool ifNotArhImmidiately = false;
-  Shared<bool> IsStarted = false;
-  Shared<bool> IsEdited = false;
-  Shared<bool> StopTask = false;
-  Shared<bool> PauseTask = false;
-  Shared<int> PercentDone = 0;
+  base::Shared<bool> IsStarted = false;
+  base::Shared<bool> IsEdited = false;
+  base::Shared<bool> StopTask = false;
+  base::Shared<bool> PauseTask = false;
+  base::Shared<int> PercentDone = 0;
   std::string Target2;
   std::string Target3;
   std::string Target4;
@@ -107,13 +107,13 @@ struct TArhRecord {
   bool ResetArchiveBitOnZip = true;
   bool SkipIfArchiveBitNotSet = false;
   bool IsError = false;
-  Shared<bool> WasError = false;
+  base::Shared<bool> WasError = false;
   int Action = 1;
   int RepeatMin = 1;
   bool IfArhiveExistDeleteOld = true;
   int IfArhiveExistAction = 0;
   bool IfArhiveExistSync = false;
-  Shared<bool> AutoStart = false;
+  base::Shared<bool> AutoStart = false;
   int CompressMetod = 6;
   bool ExecuteZip = true;
   bool UseInnerZip = true;
@@ -126,7 +126,7 @@ struct TArhRecord {
   std::string RunIfNotExistsErrorPromt;
   bool ShowIfAuto = false;
   int ExecuteAfter = 0;
-  TDateTime ExecuteAfterTimeout = 0;
+  base::TDateTime ExecuteAfterTimeout = 0;
   int ExecuteAfterKind = 0;
   std::uint8_t ZipPriority = 3;
   int StopOnPercent = 0;
@@ -134,7 +134,7 @@ struct TArhRecord {
   bool StopOnlyCPULoad = false;
   int StopCPUPercent = 100;
   bool DeleteFileAfterZip = false;
-  SharedText StatusText1;
+  base::SharedText StatusText1;
   std::string FileMsk5_Prefix;
   std::string FileMsk5_ArhDateFormat;
   std::string PortTxt = "21";
@@ -146,8 +146,8 @@ struct TArhRecord {
   std::string ProxyPort;
   std::string DirTxt;
   bool CopyToFtp = false;
-  Shared<bool> SourceChanged = false;
-  Shared<bool> Monitoring = false;
+  base::Shared<bool> SourceChanged = false;
+  base::Shared<bool> Monitoring = false;
   bool fnFileName = true;
   bool fnDirName = true;
   bool fnAttributes = false;
@@ -159,21 +159,21 @@ struct TArhRecord {
   bool CheckDial = false;
   bool RasHangUp = false;
   std::string RASDial;
-  Shared<bool> DialOk = true;
+  base::Shared<bool> DialOk = true;
   bool SendEMail = false;
   std::string SendAddress;
   std::string SendSubj;
   bool SendLog = false;
   bool SendCurLog = false;
   bool SendZip = false;
-  SharedText StatusText2;
+  base::SharedText StatusText2;
   int SE_When = 1;
   bool SendNet = false;
   int NS_When = 1;
   std::string NetSend_user;
   int RunBeforWaiting = 0;
   int RunAfterWaiting = 0;
-  SharedText StatusText3;
+  base::SharedText StatusText3;
   int ArchiveOrCopy = 0;
   bool SavePath = true;
   int DeepFTP = 0;
@@ -184,14 +184,14 @@ struct TArhRecord {
   std::string NB_NetSend_User;
   std::string NB_NetSend_Str;
   std::string NB_ShowWindow_Str;
-  Shared<bool> NB_AlreadyShow = false;
+  base::Shared<bool> NB_AlreadyShow = false;
   bool StoreEmptyFolders = false;
   bool CopyAccessRights = true;
   bool StoreFullPathOnCopy = true;
   bool PromtShare = true;
   int PSDefaultAction = kPsArchiveAll;
-  SharedText NextFileText;
-  SharedText LastFileText;
+  base::SharedText NextFileText;
+  base::SharedText LastFileText;
   bool FTPPassive = false;
   bool ContinueAfterLongFile = false;
   bool OemConvert = true;

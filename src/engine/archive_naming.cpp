@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdio>
 
-#include "core/text.h"
+#include "base/text.h"
 
 namespace zentrove::engine {
 namespace {
@@ -18,7 +18,7 @@ bool IsAsciiLetter(char c) {
 
 // True when the text at `pos` starts with `token`, letter case ignored.
 bool TokenAt(std::string_view text, std::size_t pos, std::string_view token) {
-  return core::EqualsNoCase(text.substr(pos, token.size()), token);
+  return base::EqualsNoCase(text.substr(pos, token.size()), token);
 }
 
 // How many times the letter at `pos` repeats, letter case ignored.
@@ -52,17 +52,17 @@ bool UsesHalfDayMarker(std::string_view format) {
 }
 
 // Thursday of the ISO week that holds the day.
-core::TDateTime ThursdayOfWeek(core::TDateTime moment) {
-  return core::DateOf(moment) - (IsoDayOfWeek(moment) - 1) + 3;
+base::TDateTime ThursdayOfWeek(base::TDateTime moment) {
+  return base::DateOf(moment) - (IsoDayOfWeek(moment) - 1) + 3;
 }
 
-core::TDateTime FirstOfYear(int year) {
-  return core::EncodeDate(year, 1, 1);
+base::TDateTime FirstOfYear(int year) {
+  return base::EncodeDate(year, 1, 1);
 }
 
 // Names the given formats leave empty come from the C locale, so a name part is never lost.
-const core::RegionalFormats& FallbackFormats() {
-  static const core::RegionalFormats formats = core::CLocaleRegionalFormats();
+const base::RegionalFormats& FallbackFormats() {
+  static const base::RegionalFormats formats = base::CLocaleRegionalFormats();
   return formats;
 }
 
@@ -72,32 +72,32 @@ const std::string& Name(const std::string& candidate, const std::string& fallbac
 
 }  // namespace
 
-int IsoDayOfWeek(core::TDateTime moment) {
-  const int index = core::DayOfWeekIndex(moment);
+int IsoDayOfWeek(base::TDateTime moment) {
+  const int index = base::DayOfWeekIndex(moment);
   return index == 0 ? 7 : index;
 }
 
-int DayOfYear(core::TDateTime moment) {
-  const int year = core::DecodeDate(moment).year;
-  return static_cast<int>(core::DateOf(moment) - FirstOfYear(year)) + 1;
+int DayOfYear(base::TDateTime moment) {
+  const int year = base::DecodeDate(moment).year;
+  return static_cast<int>(base::DateOf(moment) - FirstOfYear(year)) + 1;
 }
 
-int IsoWeekOfYear(core::TDateTime moment) {
-  const core::TDateTime thursday = ThursdayOfWeek(moment);
-  const int year = core::DecodeDate(thursday).year;
+int IsoWeekOfYear(base::TDateTime moment) {
+  const base::TDateTime thursday = ThursdayOfWeek(moment);
+  const int year = base::DecodeDate(thursday).year;
   return static_cast<int>(thursday - FirstOfYear(year)) / 7 + 1;
 }
 
-int IsoWeekOfMonth(core::TDateTime moment) {
-  return (core::DecodeDate(ThursdayOfWeek(moment)).day - 1) / 7 + 1;
+int IsoWeekOfMonth(base::TDateTime moment) {
+  return (base::DecodeDate(ThursdayOfWeek(moment)).day - 1) / 7 + 1;
 }
 
-std::string FormatDateTokens(std::string_view format, core::TDateTime moment,
-                             const core::RegionalFormats& formats) {
-  const core::RegionalFormats& fallback = FallbackFormats();
-  const core::DateParts date = core::DecodeDate(moment);
-  const core::TimeParts time = core::DecodeTime(moment);
-  const int weekday = core::DayOfWeekIndex(moment);
+std::string FormatDateTokens(std::string_view format, base::TDateTime moment,
+                             const base::RegionalFormats& formats) {
+  const base::RegionalFormats& fallback = FallbackFormats();
+  const base::DateParts date = base::DecodeDate(moment);
+  const base::TimeParts time = base::DecodeTime(moment);
+  const int weekday = base::DayOfWeekIndex(moment);
   const bool twelveHours = UsesHalfDayMarker(format);
   int hour = time.hour;
   if (twelveHours) hour = hour % 12 == 0 ? 12 : hour % 12;
@@ -201,18 +201,18 @@ std::string FormatDateTokens(std::string_view format, core::TDateTime moment,
   return out;
 }
 
-std::string FormatArchiveDate(std::string_view format, core::TDateTime moment) {
-  return FormatArchiveDate(format, moment, *core::CurrentRegionalFormats());
+std::string FormatArchiveDate(std::string_view format, base::TDateTime moment) {
+  return FormatArchiveDate(format, moment, *base::CurrentRegionalFormats());
 }
 
-std::string FormatArchiveDate(std::string_view format, core::TDateTime moment,
-                              const core::RegionalFormats& formats) {
+std::string FormatArchiveDate(std::string_view format, base::TDateTime moment,
+                              const base::RegionalFormats& formats) {
   if (format.empty()) return {};
   std::string text(format);
-  text = core::ReplaceAllNoCase(text, "%dw", std::to_string(IsoDayOfWeek(moment)));
-  text = core::ReplaceAllNoCase(text, "%dy", std::to_string(DayOfYear(moment)));
-  text = core::ReplaceAllNoCase(text, "%wy", std::to_string(IsoWeekOfYear(moment)));
-  text = core::ReplaceAllNoCase(text, "%wm", std::to_string(IsoWeekOfMonth(moment)));
+  text = base::ReplaceAllNoCase(text, "%dw", std::to_string(IsoDayOfWeek(moment)));
+  text = base::ReplaceAllNoCase(text, "%dy", std::to_string(DayOfYear(moment)));
+  text = base::ReplaceAllNoCase(text, "%wy", std::to_string(IsoWeekOfYear(moment)));
+  text = base::ReplaceAllNoCase(text, "%wm", std::to_string(IsoWeekOfMonth(moment)));
   return FormatDateTokens(text, moment, formats);
 }
 
@@ -220,7 +220,7 @@ std::string ArchivePath(std::string_view folder, std::string_view prefix, std::s
                         std::string_view extension) {
   std::string name;
   name.append(prefix).append(dateText).append(extension);
-  core::ReplaceAll(name, "\\", "/");
+  base::ReplaceAll(name, "\\", "/");
   std::string path(folder);
   if (name.empty()) {
     if (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -231,7 +231,7 @@ std::string ArchivePath(std::string_view folder, std::string_view prefix, std::s
 }
 
 std::string ArchiveName(const core::TArhRecord& task, Destination destination, std::string_view extension,
-                        core::TDateTime moment) {
+                        base::TDateTime moment) {
   const std::string* folder = &task.Target;
   const std::string* prefix = &task.FileMsk_Prefix;
   const std::string* format = &task.FileMsk_ArhDateFormat;
@@ -253,12 +253,12 @@ std::string ArchiveName(const core::TArhRecord& task, Destination destination, s
   return ArchivePath(*folder, *prefix, FormatArchiveDate(*format, moment), extension);
 }
 
-std::string FtpArchiveName(const core::TArhRecord& task, std::string_view extension, core::TDateTime moment) {
+std::string FtpArchiveName(const core::TArhRecord& task, std::string_view extension, base::TDateTime moment) {
   std::string format = task.FileMsk5_ArhDateFormat;
-  core::ReplaceAll(format, "/", "\\");
+  base::ReplaceAll(format, "/", "\\");
   std::string name = task.FileMsk5_Prefix + FormatArchiveDate(format, moment);
   name.append(extension);
-  core::ReplaceAll(name, "\\", "/");
+  base::ReplaceAll(name, "\\", "/");
   return name;
 }
 

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "core/text.h"
+#include "base/text.h"
 #include "engine/destinations.h"
 #include "engine/engine_ops.h"
 #include "engine/locked_file.h"
@@ -73,7 +73,7 @@ std::string CopyDestinationFolder(const std::string& backupFolder, const std::st
   std::string destination = WithTrailingSlash(WithoutTrailingSlash(backupFolder));
   if (!task.SavePath) return destination;
   std::string_view rest = folder;
-  if (!task.StoreFullPathOnCopy && core::StartsWith(rest, baseFolder)) {
+  if (!task.StoreFullPathOnCopy && base::StartsWith(rest, baseFolder)) {
     rest.remove_prefix(baseFolder.size());
   } else if (rest.size() > 2 && rest[0] == '/' && rest[1] == '/' && rest[2] != '/') {
     rest.remove_prefix(2);  // "//server/share/dir/" keeps server and share
@@ -155,7 +155,7 @@ void TCopyProcess::KeepTreeOf(const std::string& folder, int errorCode) {
              "The source folder cannot be read: " + folder + " " + ErrorCodeSuffix(errorCode));
   if (!sync_) return;
   for (const IncludeItem& item : selection_.Includes()) {
-    if (!core::StartsWith(folder, item.baseFolder)) continue;
+    if (!base::StartsWith(folder, item.baseFolder)) continue;
     const std::string destination = CopyDestinationFolder(backup_, folder, item.baseFolder, task_);
     if (std::find(keptTrees_.begin(), keptTrees_.end(), destination) != keptTrees_.end()) continue;
     keptTrees_.push_back(destination);
@@ -184,7 +184,7 @@ bool TCopyProcess::CopyProcess(std::size_t item) {
   std::unordered_set<std::string> seen;
   for (const std::string& folder : walkedFolders_) {
     if (task_.StopTask) return true;
-    if (!core::StartsWith(folder, base) || (!selection_.ProcessSubfolders() && folder != base)) continue;
+    if (!base::StartsWith(folder, base) || (!selection_.ProcessSubfolders() && folder != base)) continue;
     if (!seen.insert(folder).second) continue;
     Mark(folder, "CopyProcess [1]");
     Mark(folder, "CopyProcess [2]");
@@ -300,7 +300,7 @@ bool TCopyProcess::EnsureDestinationFolder(const std::string& sourceFolder,
   std::string source = sourceFolder;
   while (destination.size() > backup_.size() && !knownFolders_.contains(destination) &&
          !IsExistingFolder(destination)) {
-    missing.push_back({destination, core::StartsWith(source, base) ? source : std::string()});
+    missing.push_back({destination, base::StartsWith(source, base) ? source : std::string()});
     destination = ParentFolder(destination);
     source = ParentFolder(source);
   }
@@ -484,7 +484,7 @@ void TCopyProcess::SyncDeleteMissing(const std::string& backupFolder) {
 
 void TCopyProcess::SyncFolder(const std::string& folder) {
   for (const std::string& tree : keptTrees_) {
-    if (core::StartsWith(folder, tree)) return;
+    if (base::StartsWith(folder, tree)) return;
   }
   const auto removed = [this](const std::string& path) {
     AddLogLine(LogLevel::Warning, task_.TaskNumber,

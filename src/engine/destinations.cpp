@@ -11,10 +11,10 @@
 #include <cstdio>
 #include <vector>
 
-#include "core/clock.h"
+#include "base/clock.h"
+#include "base/regional_format.h"
+#include "base/text.h"
 #include "core/options.h"
-#include "core/regional_format.h"
-#include "core/text.h"
 #include "engine/archive_naming.h"
 #include "engine/engine_ops.h"
 #include "engine/locked_file.h"
@@ -130,7 +130,7 @@ void CopyToExtraFolder(RunContext& run, const ExtraFolder& extra, StepResult& re
   };
   try {
     const std::string destination =
-        WithoutTrailingSlash(ArchiveName(task, extra.destination, run.Extension, core::NowLocal()));
+        WithoutTrailingSlash(ArchiveName(task, extra.destination, run.Extension, base::NowLocal()));
     if (!IsExistingFolder(folder) && !EnsureFolder(folder) &&
         !ConnectShare(folder, task.UserName, task.UserPassword)) {
       AddLogLine(LogLevel::Error, number, ConnectionErrorText(folder));
@@ -407,19 +407,19 @@ RotationPattern RotationPatternOf(const std::string& folder, const std::string& 
 bool MatchesRotationPattern(const RotationPattern& pattern, const std::string& name) {
   const std::string_view text = name;
   return text.size() >= pattern.stem.size() + pattern.extension.size() &&
-         core::EqualsNoCase(text.substr(0, pattern.stem.size()), pattern.stem) &&
-         core::EqualsNoCase(text.substr(text.size() - pattern.extension.size()), pattern.extension);
+         base::EqualsNoCase(text.substr(0, pattern.stem.size()), pattern.stem) &&
+         base::EqualsNoCase(text.substr(text.size() - pattern.extension.size()), pattern.extension);
 }
 
-core::TDateTime RotationLimit(core::TDateTime now, int unit, int depth) {
+base::TDateTime RotationLimit(base::TDateTime now, int unit, int depth) {
   if (unit == static_cast<int>(DepthUnit::Days)) return now - depth;
   if (unit != static_cast<int>(DepthUnit::Months)) return 0;
-  const core::DateParts date = core::DecodeDate(now);
+  const base::DateParts date = base::DecodeDate(now);
   const int months = date.year * 12 + (date.month - 1) - depth;
   const int year = months >= 0 ? months / 12 : -((-months + 11) / 12);
   const int month = months - year * 12 + 1;
-  const int day = std::min(date.day, core::DaysInMonth(year, month));
-  return core::EncodeDate(year, month, day) + core::TimeOf(now);
+  const int day = std::min(date.day, base::DaysInMonth(year, month));
+  return base::EncodeDate(year, month, day) + base::TimeOf(now);
 }
 
 void RotateOldBackups(const std::string& folder, const std::string& prefix, const std::string& extension,
@@ -429,7 +429,7 @@ void RotateOldBackups(const std::string& folder, const std::string& prefix, cons
   try {
     const RotationPattern pattern = RotationPatternOf(folder, prefix, extension, dateFormat, newestPath);
     const std::string newest = WithoutTrailingSlash(newestPath);
-    if (core::StartsWith(pattern.searchFolder + "/", newest + "/")) {
+    if (base::StartsWith(pattern.searchFolder + "/", newest + "/")) {
       AddLogLine(LogLevel::Warning, taskNumber,
                  "Old backups are not deleted: the backup " + newest +
                      " is the folder they are searched in, so its own files would be taken for old backups");
@@ -447,7 +447,7 @@ void RotateOldBackups(const std::string& folder, const std::string& prefix, cons
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const ListRec& a, const ListRec& b) { return a.time > b.time; });
 
-    const core::TDateTime limit = RotationLimit(core::NowLocal(), unit, depth);
+    const base::TDateTime limit = RotationLimit(base::NowLocal(), unit, depth);
     const bool toTrash = core::CurrentOptions()->DeleteinRecucledBin;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
       const ListRec& candidate = candidates[i];
@@ -457,7 +457,7 @@ void RotateOldBackups(const std::string& folder, const std::string& prefix, cons
       const std::string path = pattern.searchFolder + "/" + candidate.name;
       if ((!tooMany && !tooOld) || path == newest) continue;
       const std::string remainder =
-          path + "(" + core::FormatDateTime(candidate.time) + ")" + (toTrash ? "[in Recycled Bin]" : "");
+          path + "(" + base::FormatDateTime(candidate.time) + ")" + (toTrash ? "[in Recycled Bin]" : "");
       if (DiscardPath(path)) {
         AddLogLine(LogLevel::Warning, taskNumber, "File was deleted " + remainder);
       } else {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/datetime.h"
+#include "base/datetime.h"
 #include "engine/backup_steps.h"
 #include "engine/run_context.h"
 
@@ -48,7 +48,7 @@ enum class DepthUnit : int { Archives = 0, Days = 1, Months = 2 };
 // two-second resolution of FAT dates).
 struct ListRec {
   std::string name;
-  core::TDateTime time = 0;
+  base::TDateTime time = 0;
 };
 
 // The folder and the name pattern that a rotation searches: names that start with `stem` and end
@@ -67,7 +67,7 @@ bool MatchesRotationPattern(const RotationPattern& pattern, const std::string& n
 // The moment before which a backup is too old for a depth in days or months: `now` minus `depth`
 // days, or the same moment `depth` calendar months earlier with the day cut back to the end of a
 // shorter month. 0 (none) for depth in archives and unknown units.
-core::TDateTime RotationLimit(core::TDateTime now, int unit, int depth);
+base::TDateTime RotationLimit(base::TDateTime now, int unit, int depth);
 
 // Deletes the backups beyond the depth: in archives, all but the `depth` newest; in days or months,
 // those older than RotationLimit. Deleting goes through DiscardPath (the trash when the option

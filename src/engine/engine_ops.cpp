@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "core/datetime.h"
+#include "base/datetime.h"
+#include "base/regional_format.h"
 #include "core/options.h"
-#include "core/regional_format.h"
 #include "log/log.h"
 #include "platform/files.h"
 #include "platform/result.h"
@@ -100,17 +100,6 @@ bool DeleteTree(const std::string& folder) {
 }
 
 }  // namespace
-
-std::string WithoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/')
-    path.pop_back();
-  return path;
-}
-
-std::string WithTrailingSlash(std::string path) {
-  if (path.empty() || path.back() != '/') path.push_back('/');
-  return path;
-}
 
 bool ConnectShare(const std::string& path, const std::string& user, const std::string& password) {
   if (!IsNetworkPath(path)) return true;
@@ -254,20 +243,20 @@ std::string SizeDescription(std::uint64_t size) {
   return std::to_string(size / 1048576) + " Mb";
 }
 
-core::TDateTime FileTimeToLocal(std::int64_t mtimeNs) {
+base::TDateTime FileTimeToLocal(std::int64_t mtimeNs) {
   std::int64_t seconds = mtimeNs / 1000000000;
   if (mtimeNs < 0 && mtimeNs % 1000000000 != 0) --seconds;
   seconds -= ((seconds % 2) + 2) % 2;
-  return core::FromTimeT(static_cast<std::time_t>(seconds));
+  return base::FromTimeT(static_cast<std::time_t>(seconds));
 }
 
 std::string FileDescription(const std::string& path) {
   try {
     const platform::FileInfo info = platform::StatFollow(path);
     if (!info.exists || info.kind != platform::FileKind::File) return path;
-    const core::TDateTime time = FileTimeToLocal(info.mtimeNs);
-    return path + " " + SizeDescription(info.size) + " " + core::FormatShortDate(time) + " " +
-           core::FormatLongTime(time);
+    const base::TDateTime time = FileTimeToLocal(info.mtimeNs);
+    return path + " " + SizeDescription(info.size) + " " + base::FormatShortDate(time) + " " +
+           base::FormatLongTime(time);
   } catch (...) {
     return path;
   }

@@ -6,6 +6,8 @@
 
 #include "core/task_record.h"
 
+#include "platform/files.h"
+
 namespace zentrove::engine {
 
 // The file operations every step of a run shares. None of them throws; failures are results and,
@@ -14,8 +16,8 @@ namespace zentrove::engine {
 
 // The path without trailing "/" (the root keeps its only one), and with exactly one where it had
 // none: a trailing "/" would make the last part look empty to the name rules.
-std::string WithoutTrailingSlash(std::string path);
-std::string WithTrailingSlash(std::string path);
+using platform::WithoutTrailingSlash;
+using platform::WithTrailingSlash;
 
 // Makes a network share reachable with the task's credentials. Mounting shares is the system's job
 // on Linux, so without a connector this answers true; a connector can be installed for platforms
@@ -72,6 +74,6 @@ std::string FileDescription(const std::string& path);
 // The size part of FileDescription: "1023 b", "2 Kb", "3 Mb".
 std::string SizeDescription(std::uint64_t size);
 // A file time (nanoseconds since 1970) as local date-time, cut to an even second.
-core::TDateTime FileTimeToLocal(std::int64_t mtimeNs);
+base::TDateTime FileTimeToLocal(std::int64_t mtimeNs);
 
 }  // namespace zentrove::engine

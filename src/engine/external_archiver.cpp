@@ -9,10 +9,10 @@
 #include <fstream>
 #include <memory>
 
+#include "base/text.h"
+#include "core/config_folder.h"
 #include "core/ini_file.h"
 #include "core/options.h"
-#include "core/startup.h"
-#include "core/text.h"
 #include "core/user_interface.h"
 #include "engine/engine_ops.h"
 #include "engine/job_runner.h"
@@ -243,7 +243,7 @@ TExtArhInfo ParseArchiverConfig(std::string_view text) {
   config.PasswordSw = read("PasswordSw");
   config.DeleteOriginalFile = read("DeleteOriginalFile");
   config.SaveNTFSRights = read("SaveNTFSRights");
-  const std::string codePage(core::TrimBlanks(read("ListCodePage")));
+  const std::string codePage(base::TrimBlanks(read("ListCodePage")));
   config.ListCodePage = codePage == "1" ? 1 : 0;
   config.Comment = read("Comment");
   return config;
@@ -276,7 +276,7 @@ std::vector<std::string> ArchiverNames(const std::string& configFolder) {
   const std::size_t extensionLength = kArchiverConfigExtension.size();
   for (const platform::FolderEntry& entry : *entries) {
     if (entry.name.size() <= extensionLength) continue;
-    if (!core::EqualsNoCase(std::string_view(entry.name).substr(entry.name.size() - extensionLength),
+    if (!base::EqualsNoCase(std::string_view(entry.name).substr(entry.name.size() - extensionLength),
                             kArchiverConfigExtension)) {
       continue;
     }
@@ -311,10 +311,10 @@ ArchiverTemplateValues TemplateValuesOf(const RunContext& run, const std::string
 ArchiverParameters FillArchiverTemplate(const TExtArhInfo& config, const ArchiverTemplateValues& values) {
   std::string text = config.ParamStr;
   const auto replace = [&text](std::string_view macro, std::string_view value) {
-    text = core::ReplaceAllNoCase(text, macro, value);
+    text = base::ReplaceAllNoCase(text, macro, value);
   };
   const auto inner = [](const std::string& sw, std::string_view macro, ValueIndex index) {
-    return core::ReplaceAllNoCase(sw, macro, Marker(index));
+    return base::ReplaceAllNoCase(sw, macro, Marker(index));
   };
   replace("[ArhCommand]", ActionCommand(config, values.action));
   replace("[RecurseSw]", values.processSubfolders ? config.RecurseSw : config.NoRecurseSw);

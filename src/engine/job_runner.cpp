@@ -7,10 +7,10 @@
 #include <mutex>
 #include <thread>
 
-#include "core/clock.h"
-#include "core/main_thread.h"
+#include "base/clock.h"
+#include "base/main_thread.h"
+#include "base/text.h"
 #include "core/options.h"
-#include "core/text.h"
 #include "core/version.h"
 #include "engine/archive_naming.h"
 #include "engine/engine_ops.h"
@@ -97,7 +97,7 @@ std::string FullBackupLogPath(const core::TArhRecord& task, const std::string& z
 // ---------------------------------------------------------------------------------------------
 // The worker
 
-TZipThread::TZipThread(core::TArhList& list, core::TArhRecord& task, core::TDateTime startTime,
+TZipThread::TZipThread(core::TArhList& list, core::TArhRecord& task, base::TDateTime startTime,
                        std::function<void(const RunOutcome& outcome)> onFinished)
     : list_(list), task_(task), startTime_(startTime), onFinished_(std::move(onFinished)) {}
 
@@ -167,7 +167,7 @@ void TZipThread::Execute() {
 }
 
 void TZipThread::Post(std::unique_ptr<ThreadRec> rec) {
-  core::MainThread* mainThread = core::CurrentMainThread();
+  base::MainThread* mainThread = base::CurrentMainThread();
   if (mainThread == nullptr) {
     // A program without a main loop has no other thread to finish the run on.
     try {
@@ -215,7 +215,7 @@ StepResult TZipThread::Phases(TArhVCLZip& zip) {
     if (const PrepareStep prepare = FindPrepareStep(BackupStepKindOf(task))) prepare(zip);
   }
 
-  const core::TDateTime now = core::NowLocal();
+  const base::TDateTime now = base::NowLocal();
   zip.ZipName = IsFtpMode(task) ? FtpArchiveName(task, "", now)
                                 : ArchiveName(task, Destination::Main, zip.Extension, now);
 
@@ -331,7 +331,7 @@ bool HoldsSourceFolder(const TArhVCLZip& zip) {
   };
   const std::string backup = canonical(zip.ZipName);
   for (const std::string& folder : zip.SourceFolders) {
-    if (!folder.empty() && core::StartsWith(canonical(folder), backup)) return true;
+    if (!folder.empty() && base::StartsWith(canonical(folder), backup)) return true;
   }
   return false;
 }
@@ -376,7 +376,7 @@ StepResult FtpTransfer(TArhVCLZip& zip, const std::function<StepResult()>& trans
     return result;
   }
   std::string text = "Unable to copy file to FTP: " + QuotedHost(task) + " [" + reason + "]";
-  core::ReplaceAll(text, "\r\n", "");
+  base::ReplaceAll(text, "\r\n", "");
   AddLogLine(LogLevel::Error, task.TaskNumber, text);
   zip.ErrorText = text;
   return StepResult{false, 0};
@@ -478,7 +478,7 @@ StepResult TZipThread::Distribute(TArhVCLZip& zip, StepResult result) {
       result = step(zip, result);
     } catch (...) {
       std::string text = CurrentExceptionMessage();
-      core::ReplaceAll(text, "\r\n", "");
+      base::ReplaceAll(text, "\r\n", "");
       AddLogLine(LogLevel::Error, zip.Task.TaskNumber, text);
       zip.ErrorText = text;
       result = StepResult{false, 0};
@@ -519,7 +519,7 @@ StepResult TZipThread::Distribute(TArhVCLZip& zip, StepResult result) {
 // ---------------------------------------------------------------------------------------------
 // The main thread's side
 
-bool StartRun(core::TArhList& list, core::TArhRecord& task, core::TDateTime startTime,
+bool StartRun(core::TArhList& list, core::TArhRecord& task, base::TDateTime startTime,
               std::function<void(const RunOutcome& outcome)> onFinished) {
   const RunHooks hooks = CurrentRunHooks();
   task.IsStarted = true;

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "core/datetime.h"
+#include "base/datetime.h"
 #include "core/task_list.h"
 #include "core/task_record.h"
 #include "engine/backup_steps.h"
@@ -47,7 +47,7 @@ struct RunHooks {
   // the follow-on tasks, with the run's success flag.
   std::function<void(core::TArhList& list, core::TArhRecord& task, bool success)> FollowOn;
   // Main thread: the failure rule of a failed run; without it the task keeps its NextArh.
-  std::function<void(core::TArhList& list, core::TArhRecord& task, core::TDateTime startTime)> ErrorAction;
+  std::function<void(core::TArhList& list, core::TArhRecord& task, base::TDateTime startTime)> ErrorAction;
   // Main thread: e-mail and network messages.
   std::function<void(const RunNotification& notification)> SendNotifications;
   // Main thread: hangs up the dial-up line.
@@ -62,7 +62,7 @@ RunHooks CurrentRunHooks();
 struct ThreadRec {
   core::TArhList* list = nullptr;
   core::TArhRecord* task = nullptr;
-  core::TDateTime startTime = 0;
+  base::TDateTime startTime = 0;
   std::string errorText;
   bool success = false;  // s
   int result = 0;        // r
@@ -76,7 +76,7 @@ struct ThreadRec {
 // The worker of one run. It runs on a thread of its own and frees itself when its work ends.
 class TZipThread {
  public:
-  TZipThread(core::TArhList& list, core::TArhRecord& task, core::TDateTime startTime,
+  TZipThread(core::TArhList& list, core::TArhRecord& task, base::TDateTime startTime,
              std::function<void(const RunOutcome& outcome)> onFinished);
 
   // Starts the thread; from then on the thread owns itself. False when the system refused a thread;
@@ -95,7 +95,7 @@ class TZipThread {
 
   core::TArhList& list_;
   core::TArhRecord& task_;
-  core::TDateTime startTime_;
+  base::TDateTime startTime_;
   bool conditionsMet_ = false;
   std::function<void(const RunOutcome& outcome)> onFinished_;
 };
@@ -104,7 +104,7 @@ class TZipThread {
 // runs on the main thread once the worker has finished, then `onFinished`. False when nothing was
 // started because the program is closing; when the system refuses a thread the run is finished at
 // once as a failure.
-bool StartRun(core::TArhList& list, core::TArhRecord& task, core::TDateTime startTime,
+bool StartRun(core::TArhList& list, core::TArhRecord& task, base::TDateTime startTime,
               std::function<void(const RunOutcome& outcome)> onFinished = {});
 
 // Main thread: the end of a run: the outcome's log lines, notifications, the next run, saving the

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <optional>
 
-#include "core/clock.h"
+#include "base/clock.h"
 #include "engine/engine_ops.h"
 #include "engine/run_control.h"
 #include "engine/source_selection.h"
@@ -114,7 +114,7 @@ void RunProgram(const std::string& program, const std::string& parameters, const
   int left = pauseSeconds;
   if (left > 0) {
     task.StatusText3 = "TimeOut:" + std::to_string(left) + " sec";
-    const core::Clock& clock = core::CurrentClock();
+    const base::Clock& clock = base::CurrentClock();
     while (!task.StopTask && left > 0) {
       // One second in poll-sized slices, so a stop ends the pause at once.
       for (auto slept = std::chrono::milliseconds::zero(); slept < std::chrono::seconds(1) && !task.StopTask;

@@ -1,15 +1,15 @@
 #include "engine/run_context.h"
 
-#include "core/clock.h"
-#include "core/regional_format.h"
+#include "base/clock.h"
+#include "base/regional_format.h"
 #include "engine/engine_ops.h"
 #include "platform/files.h"
 
 namespace zentrove::engine {
 namespace {
 
-std::string DateTimeText(core::TDateTime value) {
-  return core::FormatShortDate(value) + " " + core::FormatLongTime(value);
+std::string DateTimeText(base::TDateTime value) {
+  return base::FormatShortDate(value) + " " + base::FormatLongTime(value);
 }
 
 }  // namespace
@@ -19,7 +19,7 @@ bool FullBackupLog::Open(const std::string& path, int taskNumber) {
   out_.open(path, std::ios::binary | std::ios::trunc);
   if (!out_.is_open()) return false;
   path_ = path;
-  out_ << "Start: [" << DateTimeText(core::NowLocal()) << "] " << taskNumber << "\r\n"
+  out_ << "Start: [" << DateTimeText(base::NowLocal()) << "] " << taskNumber << "\r\n"
        << "File Name;File Size;Modification Time\r\n";
   out_.flush();
   return true;
@@ -33,7 +33,7 @@ void FullBackupLog::WriteFile(const std::string& sourcePath) {
 
 void FullBackupLog::WriteEnd(int taskNumber) {
   if (!out_.is_open()) return;
-  out_ << "End: [" << DateTimeText(core::NowLocal()) << "] " << taskNumber << "\r\n";
+  out_ << "End: [" << DateTimeText(base::NowLocal()) << "] " << taskNumber << "\r\n";
   Close();
 }
 

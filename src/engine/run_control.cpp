@@ -5,8 +5,8 @@
 #include <memory>
 #include <mutex>
 
-#include "core/clock.h"
-#include "core/main_thread.h"
+#include "base/clock.h"
+#include "base/main_thread.h"
 #include "core/user_interface.h"
 #include "log/log.h"
 #include "platform/power.h"
@@ -53,7 +53,7 @@ int LockedFilePromptAnswer(const PromptSettings& settings, const std::string& fi
 // answer that comes later is dropped).
 std::optional<int> AskOnMainThread(const core::TArhRecord& task, const std::string& file) {
   const PromptSettings settings{task.TaskNumber, task.PromtShare, task.PSDefaultAction};
-  core::MainThread* mainThread = core::CurrentMainThread();
+  base::MainThread* mainThread = base::CurrentMainThread();
   if (mainThread == nullptr || mainThread->IsMainThread()) return LockedFilePromptAnswer(settings, file);
   auto answer = std::make_shared<std::promise<int>>();
   std::future<int> future = answer->get_future();
@@ -74,7 +74,7 @@ std::optional<int> AskOnMainThread(const core::TArhRecord& task, const std::stri
 }  // namespace
 
 bool SleepUnlessStopped(const core::TArhRecord& task, milliseconds duration) {
-  const core::Clock& clock = core::CurrentClock();
+  const base::Clock& clock = base::CurrentClock();
   while (duration > milliseconds::zero()) {
     if (task.StopTask) return false;
     const milliseconds slice = std::min(duration, kRunPollInterval);
@@ -96,7 +96,7 @@ void ThrottleAfterPercent(RunContext& run, int percent) {
       if (!task.PauseTask) break;
       if (firstPass) run.Refresh();
       firstPass = false;
-      core::CurrentClock().SleepFor(kRunPollInterval);
+      base::CurrentClock().SleepFor(kRunPollInterval);
     }
     if (percent <= task.PercentDone) return;
     task.PercentDone = percent;

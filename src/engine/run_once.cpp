@@ -3,8 +3,8 @@
 #include <chrono>
 #include <memory>
 
-#include "core/clock.h"
-#include "core/main_thread.h"
+#include "base/clock.h"
+#include "base/main_thread.h"
 #include "engine/job_runner.h"
 #include "log/log.h"
 
@@ -18,12 +18,12 @@ int RunTaskOnce(core::TArhList& list, int taskNumber) {
     return 1;
   }
 
-  std::unique_ptr<core::MainThread> ownMainThread;
-  core::MainThread* mainThread = core::CurrentMainThread();
+  std::unique_ptr<base::MainThread> ownMainThread;
+  base::MainThread* mainThread = base::CurrentMainThread();
   if (mainThread == nullptr) {
-    ownMainThread = core::MakeHeadlessMainThread();
+    ownMainThread = base::MakeHeadlessMainThread();
     mainThread = ownMainThread.get();
-    core::SetCurrentMainThread(mainThread);
+    base::SetCurrentMainThread(mainThread);
   }
 
   RunOutcome outcome;
@@ -31,7 +31,7 @@ int RunTaskOnce(core::TArhList& list, int taskNumber) {
   task->AutoStart = false;
   mainThread->Post([&] {
     const bool started =
-        StartRun(list, *task, core::NowLocal(), [&outcome, mainThread](const RunOutcome& finished) {
+        StartRun(list, *task, base::NowLocal(), [&outcome, mainThread](const RunOutcome& finished) {
           outcome = finished;
           // Quitting from a posted call lets the log lines FinishRun queued reach the file first.
           mainThread->Post([mainThread] { mainThread->Quit(0); });
@@ -41,7 +41,7 @@ int RunTaskOnce(core::TArhList& list, int taskNumber) {
   mainThread->Run();
   WaitForRunsToEnd(std::chrono::seconds(10));
 
-  if (ownMainThread) core::SetCurrentMainThread(nullptr);
+  if (ownMainThread) base::SetCurrentMainThread(nullptr);
   return outcome.failed ? 1 : 0;
 }
 

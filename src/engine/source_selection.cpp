@@ -10,7 +10,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "core/text.h"
+#include "base/text.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 
@@ -396,7 +396,7 @@ std::string ListItem(std::string_view list, int index) {
 std::vector<std::string> SplitList(std::string_view list) {
   std::vector<std::string> items;
   if (list.empty()) return items;
-  items = core::Split(list, ';');
+  items = base::Split(list, ';');
   if (list.back() == ';') items.pop_back();
   return items;
 }
@@ -448,7 +448,7 @@ bool MatchesMask(std::string_view mask, std::string_view text) {
 
 std::string AllFilesMaskToStar(std::string_view mask) {
   std::string result(mask);
-  core::ReplaceAll(result, kAllFilesMask, "*");
+  base::ReplaceAll(result, kAllFilesMask, "*");
   return result;
 }
 
@@ -572,7 +572,7 @@ std::string StoredFolder(std::string_view fileFolder, const std::vector<std::str
   bool relative = false;
   if (rule == StoredPathRule::RelativeToSources) {
     for (const std::string& source : sourceFolders) {
-      if (!source.empty() && core::EqualsNoCase(fileFolder.substr(0, source.size()), source)) {
+      if (!source.empty() && base::EqualsNoCase(fileFolder.substr(0, source.size()), source)) {
         rest = fileFolder.substr(source.size());
         relative = true;
         break;

@@ -8,9 +8,9 @@
 #include <mutex>
 #include <utility>
 
-#include "core/clock.h"
-#include "core/main_thread.h"
-#include "core/regional_format.h"
+#include "base/clock.h"
+#include "base/main_thread.h"
+#include "base/regional_format.h"
 #include "platform/environment.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
@@ -131,7 +131,7 @@ void WritePending() {
 
 // The thread that may write the file: the main thread, or any thread when there is none.
 bool MayWriteFile() {
-  const core::MainThread* mainThread = core::CurrentMainThread();
+  const base::MainThread* mainThread = base::CurrentMainThread();
   return mainThread == nullptr || mainThread->IsMainThread();
 }
 
@@ -140,7 +140,7 @@ void Enqueue(std::string line, std::int32_t colour) {
     std::lock_guard lock(g_queueMutex);
     g_pending.push_back(PendingLine{std::move(line), colour});
   }
-  if (core::MainThread* mainThread = core::CurrentMainThread()) {
+  if (base::MainThread* mainThread = base::CurrentMainThread()) {
     mainThread->Post([] { WritePending(); });
   } else {
     WritePending();
@@ -216,11 +216,11 @@ std::string StatisticsCopyPath() {
   return PathOf(kStatisticsCopyFileName);
 }
 
-std::string LogDateTimeText(core::TDateTime when) {
-  return core::FormatDateTime(when);
+std::string LogDateTimeText(base::TDateTime when) {
+  return base::FormatDateTime(when);
 }
 
-std::string ComposeLogLine(LogLevel level, int taskNumber, std::string_view text, core::TDateTime when) {
+std::string ComposeLogLine(LogLevel level, int taskNumber, std::string_view text, base::TDateTime when) {
   std::string line = LogDateTimeText(when);
   if (taskNumber > 0) {
     line.append(":").append(TaskTag(taskNumber)).append(LevelMark(level)).append(" ");
@@ -235,7 +235,7 @@ std::string AddLogLine(LogLevel level, int taskNumber, std::string_view text) {
   try {
     const LogSettings settings = GetLogSettings();
     if (!LevelEnabled(level, settings)) return std::string(text);
-    std::string line = ComposeLogLine(level, taskNumber, text, core::NowLocal());
+    std::string line = ComposeLogLine(level, taskNumber, text, base::NowLocal());
     if (settings.WriteToEventLog) {
       try {
         platform::ReportEvent(InfoOf(level).event, line);
@@ -264,7 +264,7 @@ void AppendLogLine(const std::string& line, std::int32_t colour) {
 }
 
 bool FlushLog(std::chrono::milliseconds timeout) {
-  core::MainThread* mainThread = core::CurrentMainThread();
+  base::MainThread* mainThread = base::CurrentMainThread();
   if (mainThread == nullptr || mainThread->IsMainThread()) {
     WritePending();
     return true;

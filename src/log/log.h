@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/datetime.h"
+#include "base/datetime.h"
 #include "log/log_pane_model.h"
 
 namespace zentrove::log {
@@ -54,10 +54,10 @@ std::string StatisticsCopyPath();
 
 // The time stamp of a line: the regional short date with "." as separator, one blank and the regional
 // long time; the time is left out at exactly midnight.
-std::string LogDateTimeText(core::TDateTime when);
+std::string LogDateTimeText(base::TDateTime when);
 // A task line (task number above 0) is date-time + ":[" + number + "]" + mark + " " + text; any other
 // line is date-time + ": " + text.
-std::string ComposeLogLine(LogLevel level, int taskNumber, std::string_view text, core::TDateTime when);
+std::string ComposeLogLine(LogLevel level, int taskNumber, std::string_view text, base::TDateTime when);
 
 // Composes a line in the caller's thread and posts it to the main thread, which appends it to the
 // file. Without a main thread (a short command-line run) the line is appended at once instead, so no

@@ -31,6 +31,10 @@ struct FileInfo {
   bool readOnly = false;  // the owner has no write permission
 };
 
+// The path with exactly one folder separator at its end / without any (the root stays "/").
+std::string WithTrailingSlash(std::string path);
+std::string WithoutTrailingSlash(std::string path);
+
 // Looks at the path itself: a symbolic link is reported as FileKind::Symlink.
 FileInfo Stat(const std::string& path);
 // Follows symbolic links: reports what the path finally names (a dangling link does not exist).

@@ -5,13 +5,13 @@
 #include <exception>
 #include <utility>
 
-#include "core/regional_format.h"
-#include "core/startup.h"
+#include "base/regional_format.h"
+#include "core/config_folder.h"
 
 namespace zentrove::scheduler {
 
+using base::TDateTime;
 using core::TArhRecord;
-using core::TDateTime;
 using log::LogLevel;
 
 namespace {
@@ -22,7 +22,7 @@ constexpr std::string_view kTitle = "Zentrove";
 constexpr std::string_view kNotificationCaption = "Zentrove notification";
 
 std::string DateTimeText(TDateTime value) {
-  return core::FormatShortDate(value) + " " + core::FormatLongTime(value);
+  return base::FormatShortDate(value) + " " + base::FormatLongTime(value);
 }
 
 bool IsTimeScheduleKind(int kind) {
@@ -62,24 +62,24 @@ void Dispatcher::InstallHooks() {
   engine::SetRunHooks(std::move(hooks));
 }
 
-core::MainThread* Dispatcher::Main() const {
-  return services_.mainThread != nullptr ? services_.mainThread : core::CurrentMainThread();
+base::MainThread* Dispatcher::Main() const {
+  return services_.mainThread != nullptr ? services_.mainThread : base::CurrentMainThread();
 }
 
 void Dispatcher::EnableTimer() {
   if (timer_ || terminating_) return;
-  if (core::MainThread* main = Main())
+  if (base::MainThread* main = Main())
     timer_ = main->StartTimer(kDispatcherInterval, [this] { DispatcherTick(); });
 }
 
 void Dispatcher::DisableTimer() {
   if (!timer_) return;
-  if (core::MainThread* main = Main()) main->StopTimer(*timer_);
+  if (base::MainThread* main = Main()) main->StopTimer(*timer_);
   timer_.reset();
 }
 
 TDateTime Dispatcher::Now() const {
-  return services_.clock != nullptr ? services_.clock->Now() : core::NowLocal();
+  return services_.clock != nullptr ? services_.clock->Now() : base::NowLocal();
 }
 
 std::shared_ptr<const core::ProgramOptions> Dispatcher::Options() const {
@@ -176,7 +176,7 @@ void Dispatcher::DispatcherTick() {
       TDateTime now = Now();
       const int kind = task->ArhPeriod_PeriodID;
       // Folder watch upkeep, in the first five seconds of every twenty.
-      const auto second = static_cast<int>(std::floor(core::TimeOf(now) * core::kSecondsPerDay + 0.0005));
+      const auto second = static_cast<int>(std::floor(base::TimeOf(now) * base::kSecondsPerDay + 0.0005));
       if (second % 60 % 20 < 5 && kind == kFolderChangeKind && !task->SourceChanged && task->NextArh == 0.0) {
         if (task->Monitoring && services_.waitingBox != nullptr) services_.waitingBox->WatchTask(*task);
         if (!task->Monitoring) {
@@ -189,7 +189,7 @@ void Dispatcher::DispatcherTick() {
       // that an event triggered has no next occurrence to wait for, so it is never skipped.
       now = Now();
       if (task->NextArh != 0.0 && IsTimeScheduleKind(kind) &&
-          now >= task->NextArh + kLateRunSeconds * core::kSecond && !task->ifNotArhImmidiately) {
+          now >= task->NextArh + kLateRunSeconds * base::kSecond && !task->ifNotArhImmidiately) {
         Schedule(*task);
         list.RefreshRow(*task);
       }
@@ -218,7 +218,7 @@ void Dispatcher::DispatcherTick() {
     terminating_ = true;
     if (services_.terminate) {
       services_.terminate();
-    } else if (core::MainThread* main = Main()) {
+    } else if (base::MainThread* main = Main()) {
       main->Quit(0);
     }
   };
@@ -227,7 +227,7 @@ void Dispatcher::DispatcherTick() {
     terminate();
   } else if (options->ExitIfTodayNoTasks && nothingToday && !dialogOpen &&
              !Flag(services_.trayToggle, false) && hidden &&
-             (earliest == 0.0 || core::DateOf(earliest) > core::DateOf(now))) {
+             (earliest == 0.0 || base::DateOf(earliest) > base::DateOf(now))) {
     Log(LogLevel::Information, 0,
         earliest != 0.0 ? "There are no active tasks for today ( next execution " + DateTimeText(earliest) +
                               ") - program will be unloaded"
@@ -269,7 +269,7 @@ void Dispatcher::DispatcherTick() {
 
 void Dispatcher::AdvanceNotice(TArhRecord& task, TDateTime now) {
   if (task.NextArh == 0.0 || task.NB_AlreadyShow) return;
-  if (now < task.NextArh - task.NoticeBeforPeriod * core::kSecond) return;
+  if (now < task.NextArh - task.NoticeBeforPeriod * base::kSecond) return;
   if (task.NB_NETSEND && services_.netSend) services_.netSend(task.NB_NetSend_User, task.NB_NetSend_Str);
   if (task.NB_ShowWindow && services_.showNotification) {
     services_.showNotification(NotificationWindowRequest{
@@ -410,7 +410,7 @@ void Dispatcher::ErrorAction(TArhRecord& task, TDateTime runStartTime) {
       const int minutes = std::max(task.RepeatMin, 1);
       // A run without a due time (an event task started with the batch command) retries from its start.
       const TDateTime base = task.NextArh != 0.0 ? static_cast<TDateTime>(task.NextArh) : runStartTime;
-      task.NextArh = base + minutes * core::kMinute;
+      task.NextArh = base + minutes * base::kMinute;
       Log(LogLevel::Information, task.TaskNumber,
           "The task will be executed again in " + std::to_string(minutes) + " minutes");
       break;

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "core/clock.h"
-#include "core/datetime.h"
-#include "core/main_thread.h"
+#include "base/clock.h"
+#include "base/datetime.h"
+#include "base/main_thread.h"
 #include "core/options.h"
 #include "core/task_list.h"
 #include "core/task_record.h"
@@ -31,12 +31,12 @@ inline constexpr int kLateRunSeconds = 600;
 struct NotificationWindowRequest {
   std::string caption;
   std::string text;
-  core::TDateTime closeAt = 0;
+  base::TDateTime closeAt = 0;
 };
 
 // Starts one run (engine::StartRun); `onFinished` runs on the main thread after the run's end.
 using StartRunFunction =
-    std::function<bool(core::TArhList& list, core::TArhRecord& task, core::TDateTime startTime,
+    std::function<bool(core::TArhList& list, core::TArhRecord& task, base::TDateTime startTime,
                        std::function<void(const engine::RunOutcome&)> onFinished)>;
 
 // What the dispatcher needs of the program. Only `list` is required; every other member has the
@@ -44,9 +44,9 @@ using StartRunFunction =
 struct DispatcherServices {
   core::TArhList* list = nullptr;
   // The timer's thread (CurrentMainThread).
-  core::MainThread* mainThread = nullptr;
+  base::MainThread* mainThread = nullptr;
   // The time of every comparison (CurrentClock).
-  const core::Clock* clock = nullptr;
+  const base::Clock* clock = nullptr;
   // The folder-change waiters (none: kind-7 tasks are not watched).
   TWaitingBox* waitingBox = nullptr;
   // The prompts (CurrentUserInterface).
@@ -113,7 +113,7 @@ class Dispatcher {
   // The end of a run (called by FinishRun): the follow-on tasks of kind 6, first of all; and the
   // failure rule of a failed automatic run.
   void FollowOn(core::TArhRecord& finished, bool success);
-  void ErrorAction(core::TArhRecord& task, core::TDateTime runStartTime);
+  void ErrorAction(core::TArhRecord& task, base::TDateTime runStartTime);
 
   // ScheduleNext with this dispatcher's context.
   void Schedule(core::TArhRecord& task, bool chainTrigger = false);
@@ -127,16 +127,16 @@ class Dispatcher {
   void ExecuteGroup(Selection selection, std::string_view question);
   void Start(core::TArhRecord& task);
   void RunFinished(int taskNumber);
-  void AdvanceNotice(core::TArhRecord& task, core::TDateTime now);
+  void AdvanceNotice(core::TArhRecord& task, base::TDateTime now);
   bool Ask(const std::string& question);
   void Log(log::LogLevel level, int taskNumber, std::string_view text) const;
-  core::TDateTime Now() const;
+  base::TDateTime Now() const;
   std::shared_ptr<const core::ProgramOptions> Options() const;
   bool Flag(const std::function<bool()>& flag, bool fallback) const { return flag ? flag() : fallback; }
-  core::MainThread* Main() const;
+  base::MainThread* Main() const;
 
   DispatcherServices services_;
-  std::optional<core::MainThread::TimerId> timer_;
+  std::optional<base::MainThread::TimerId> timer_;
   bool terminating_ = false;
   bool hooksInstalled_ = false;
   std::string trayHint_;

@@ -8,8 +8,8 @@
 #include <thread>
 #include <utility>
 
+#include "base/text.h"
 #include "core/task_list.h"
-#include "core/text.h"
 #include "scheduler/schedule.h"
 
 namespace zentrove::scheduler {
@@ -21,8 +21,8 @@ namespace {
 
 std::atomic<int> g_liveThreads{0};
 
-core::MainThread* MainThreadOf(const FolderMonitorServices& services) {
-  return services.mainThread != nullptr ? services.mainThread : core::CurrentMainThread();
+base::MainThread* MainThreadOf(const FolderMonitorServices& services) {
+  return services.mainThread != nullptr ? services.mainThread : base::CurrentMainThread();
 }
 
 }  // namespace
@@ -32,7 +32,7 @@ core::MainThread* MainThreadOf(const FolderMonitorServices& services) {
 // never waits for it.
 class TNotifyThread : public std::enable_shared_from_this<TNotifyThread> {
  public:
-  TNotifyThread(core::MainThread& mainThread, std::function<void()> callback)
+  TNotifyThread(base::MainThread& mainThread, std::function<void()> callback)
       : mainThread_(mainThread), callback_(std::move(callback)) {}
   TNotifyThread(const TNotifyThread&) = delete;
   TNotifyThread& operator=(const TNotifyThread&) = delete;
@@ -50,7 +50,7 @@ class TNotifyThread : public std::enable_shared_from_this<TNotifyThread> {
     watch_ = std::move(*watch);
     int lastError = 0;
     std::string lastText;
-    for (const std::string& entry : core::Split(folderList, ';')) {
+    for (const std::string& entry : base::Split(folderList, ';')) {
       if (handles_ >= kMaxWatchedFolders) break;
       const std::string folder = FolderPart(entry);
       if (folder.empty()) continue;
@@ -116,7 +116,7 @@ class TNotifyThread : public std::enable_shared_from_this<TNotifyThread> {
     if (callback) callback();
   }
 
-  core::MainThread& mainThread_;
+  base::MainThread& mainThread_;
   std::mutex mutex_;
   std::function<void()> callback_;
   bool terminated_ = false;
@@ -157,7 +157,7 @@ std::string FolderPart(std::string_view entry) {
 }
 
 bool AnySourceFolderExists(std::string_view folderList) {
-  for (const std::string& entry : core::Split(folderList, ';')) {
+  for (const std::string& entry : base::Split(folderList, ';')) {
     const std::string folder = FolderPart(entry);
     std::error_code error;
     if (!folder.empty() && std::filesystem::is_directory(folder, error)) return true;
@@ -175,7 +175,7 @@ TZTFolderSMonitor::~TZTFolderSMonitor() {
   Stop();
 }
 
-core::MainThread* TZTFolderSMonitor::Main() const {
+base::MainThread* TZTFolderSMonitor::Main() const {
   return MainThreadOf(services_);
 }
 
@@ -243,7 +243,7 @@ platform::Status TZTFolderSMonitor::Restart(bool active) {
   Stop();
   if (!active) return platform::Status::Success();
   // Changes are raised on the main thread; without one nothing could be told of them.
-  core::MainThread* main = Main();
+  base::MainThread* main = Main();
   if (main == nullptr) return platform::Status::Failure(EINVAL, "No main thread to report folder changes to");
   auto thread = std::make_shared<TNotifyThread>(*main, [this] { ChangeCallback(); });
   if (!thread->Create(folderName_, monitorSubtree_, filter_, services_.openWatch)) {

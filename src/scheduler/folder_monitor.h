@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/main_thread.h"
+#include "base/main_thread.h"
 #include "core/task_record.h"
 #include "log/log.h"
 #include "platform/folder_watch.h"
@@ -55,7 +55,7 @@ inline constexpr int kMaxWatchedFolders = 63;
 // What a monitor needs of the program: the main thread its events are raised on, and the system's
 // folder watch. Empty members mean the process-wide main thread and the system's watch.
 struct FolderMonitorServices {
-  core::MainThread* mainThread = nullptr;
+  base::MainThread* mainThread = nullptr;
   platform::FolderWatchFactory openWatch;
 };
 
@@ -102,11 +102,11 @@ class TZTFolderSMonitor {
   void ChangeCallback();
   void DelayElapsed();
   void RaiseOnChange();
-  core::MainThread* Main() const;
+  base::MainThread* Main() const;
 
   FolderMonitorServices services_;
   std::shared_ptr<TNotifyThread> thread_;
-  std::optional<core::MainThread::TimerId> delayTimer_;
+  std::optional<base::MainThread::TimerId> delayTimer_;
   int delayTimerInterval_ = 0;
   int delayTime_ = 0;
   TFileChangeFilters filter_ = kDefaultFilter;

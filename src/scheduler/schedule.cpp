@@ -8,15 +8,15 @@
 #include <optional>
 #include <utility>
 
-#include "core/clock.h"
-#include "core/regional_format.h"
+#include "base/clock.h"
+#include "base/regional_format.h"
 #include "core/task_list.h"
 
 namespace zentrove::scheduler {
 namespace {
 
+using base::TDateTime;
 using core::TArhRecord;
-using core::TDateTime;
 using log::LogLevel;
 
 // The calculation works in whole milliseconds, so that a slot that falls exactly on "now" or on the
@@ -136,7 +136,7 @@ bool WeekdayTicked(const TArhRecord& task, Ms day) {
 
 // Months are counted as year × 12 + (month − 1).
 Ms MonthIndexOf(Ms day) {
-  const core::DateParts d = core::DecodeDate(static_cast<TDateTime>(day));
+  const base::DateParts d = base::DecodeDate(static_cast<TDateTime>(day));
   return Ms{d.year} * 12 + (d.month - 1);
 }
 
@@ -149,9 +149,9 @@ std::optional<Ms> MonthDay(Ms monthIndex, int dayOfMonth) {
   const Ms year = FloorDiv(monthIndex, 12);
   const int month = static_cast<int>(monthIndex - year * 12) + 1;
   if (year < 1 || year > 9999) return std::nullopt;
-  const int day = std::min(dayOfMonth, core::DaysInMonth(static_cast<int>(year), month));
+  const int day = std::min(dayOfMonth, base::DaysInMonth(static_cast<int>(year), month));
   TDateTime date = 0;
-  if (!core::TryEncodeDate(static_cast<int>(year), month, day, date)) return std::nullopt;
+  if (!base::TryEncodeDate(static_cast<int>(year), month, day, date)) return std::nullopt;
   return DayOf(date);
 }
 
@@ -201,7 +201,7 @@ std::optional<Ms> RawNextOccurrence(const TArhRecord& task, const Series& s) {
     }
     case 2: {
       const int dayOfMonth = task.ArhPeriod_EveryMonth;
-      const core::DateParts start = core::DecodeDate(static_cast<TDateTime>(s.startDay));
+      const base::DateParts start = base::DecodeDate(static_cast<TDateTime>(s.startDay));
       Ms month = Ms{start.year} * 12 + (start.month - 1);
       if (start.day > dayOfMonth) ++month;
       // Months before the current one end before now, so the walk may begin at the current month.
@@ -290,7 +290,7 @@ bool RepeatSlotUsable(const TArhRecord& task, const Series& s, Ms previous, Ms s
 }
 
 std::string DateTimeText(TDateTime value) {
-  return core::FormatDateTime(value);
+  return base::FormatDateTime(value);
 }
 
 TDateTime Delay(const TArhRecord& task) {
@@ -548,7 +548,7 @@ void SetWatchTaskHandler(std::function<void(TArhRecord&)> handler) {
 
 ScheduleContext CurrentScheduleContext() {
   ScheduleContext context;
-  context.now = core::NowLocal();
+  context.now = base::NowLocal();
   context.startupPass = core::StartupPass();
   context.chainTrigger = ChainTrigger();
   std::lock_guard lock(g_handlerMutex);
@@ -565,12 +565,12 @@ void InstallScheduleNext(core::TArhList& list) {
 }
 
 std::string DelayText(TDateTime delay) {
-  return core::FormatLongTime(delay);
+  return base::FormatLongTime(delay);
 }
 
 std::string NextStartText(const TArhRecord& task) {
   const TDateTime next = task.NextArh;
-  if (next != 0.0) return core::FormatShortDate(next) + " " + core::FormatLongTime(next);
+  if (next != 0.0) return base::FormatShortDate(next) + " " + base::FormatLongTime(next);
   if (!task.IsActive) return {};
   switch (Kind(task)) {
     case 4:

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/datetime.h"
+#include "base/datetime.h"
 #include "core/task_record.h"
 #include "log/log.h"
 
@@ -18,7 +18,7 @@ namespace zentrove::scheduler {
 // clock, the program-wide flags and the folder-change waiter list; tests build their own.
 struct ScheduleContext {
   // The local time of the computation; one value serves every comparison of a call.
-  core::TDateTime now = 0;
+  base::TDateTime now = 0;
   // True only while the task list is loaded at program start: kinds 4 and 5 get their run then.
   bool startupPass = false;
   // True only while the end of a run schedules a follow-on task of kind 6.
@@ -74,6 +74,6 @@ ScheduleContext CurrentScheduleContext();
 std::string NextStartText(const core::TArhRecord& task);
 
 // The log lines' spelling of durations and dates.
-std::string DelayText(core::TDateTime delay);
+std::string DelayText(base::TDateTime delay);
 
 }  // namespace zentrove::scheduler

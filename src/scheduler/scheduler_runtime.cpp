@@ -8,30 +8,21 @@ SchedulerRuntime::~SchedulerRuntime() {
   Stop();
 }
 
-void SchedulerRuntime::AddTo(core::StartupHooks& hooks, DispatcherServices services) {
-  services_ = std::move(services);
-  hooks.CreateRunServices = [this](core::Application& application) { CreateRunServices(application); };
-  hooks.InstallScheduler = [this](core::TArhList& list) { InstallScheduler(list); };
-  hooks.StartDispatcher = [this](core::Application&) { StartDispatcher(); };
-  hooks.StopRunServices = [this] { Stop(); };
-}
-
-void SchedulerRuntime::CreateRunServices(core::Application& application) {
-  application_ = &application;
+void SchedulerRuntime::CreateRunServices(base::MainThread& mainThread, std::function<void()> terminate) {
+  mainThread_ = &mainThread;
+  terminate_ = std::move(terminate);
   cpuSampler_ = std::make_unique<engine::TCpuUsageThread>();
   engine::SetCpuUsageSampler(cpuSampler_.get());
   WaitingBoxServices boxServices;
-  boxServices.monitor.mainThread = &application.Thread();
+  boxServices.monitor.mainThread = &mainThread;
   waitingBox_ = std::make_unique<TWaitingBox>(std::move(boxServices));
 }
 
 void SchedulerRuntime::InstallScheduler(core::TArhList& list) {
   DispatcherServices services = services_;
   services.list = &list;
-  if (application_ != nullptr) {
-    services.mainThread = &application_->Thread();
-    if (!services.terminate) services.terminate = [application = application_] { application->Terminate(0); };
-  }
+  if (mainThread_ != nullptr) services.mainThread = mainThread_;
+  if (!services.terminate) services.terminate = terminate_;
   services.waitingBox = waitingBox_.get();
   services.cpuSampler = cpuSampler_.get();
   dispatcher_ = std::make_unique<Dispatcher>(std::move(services));
@@ -51,7 +42,8 @@ void SchedulerRuntime::Stop() {
     engine::SetCpuUsageSampler(nullptr);
     cpuSampler_.reset();
   }
-  application_ = nullptr;
+  mainThread_ = nullptr;
+  terminate_ = nullptr;
 }
 
 }  // namespace zentrove::scheduler

@@ -1,9 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <utility>
 
-#include "core/main_thread.h"
-#include "core/startup.h"
+#include "base/main_thread.h"
 #include "core/task_list.h"
 #include "engine/run_control.h"
 #include "scheduler/dispatcher.h"
@@ -16,18 +17,17 @@ namespace zentrove::scheduler {
 // exists (before it is loaded, so that loading registers the watchers), and the timer last.
 class SchedulerRuntime {
  public:
-  SchedulerRuntime() = default;
   ~SchedulerRuntime();
   SchedulerRuntime(const SchedulerRuntime&) = delete;
   SchedulerRuntime& operator=(const SchedulerRuntime&) = delete;
 
-  // The program's start hooks (CreateRunServices, InstallScheduler, StartDispatcher,
-  // StopRunServices) filled with this runtime, which must outlive the application's run.
   // `services` are the front end's parts of the dispatcher (tray, window, dialogs); the runtime fills
-  // in the list, the main thread, the waiter list, the sampler and the ending of the program.
-  void AddTo(core::StartupHooks& hooks, DispatcherServices services = {});
+  // in the list, the main thread, the waiter list, the sampler and the ending of the program. The
+  // program calls the steps below in its start order; the runtime must outlive the program's run.
+  explicit SchedulerRuntime(DispatcherServices services) : services_(std::move(services)) {}
 
-  void CreateRunServices(core::Application& application);
+  // `terminate` ends the program without a word, as the dispatcher's exit rules do.
+  void CreateRunServices(base::MainThread& mainThread, std::function<void()> terminate);
   void InstallScheduler(core::TArhList& list);
   void StartDispatcher();
   // The timer stops, the dispatcher's hooks are taken back and every watcher is released.
@@ -38,7 +38,8 @@ class SchedulerRuntime {
 
  private:
   DispatcherServices services_;
-  core::Application* application_ = nullptr;
+  base::MainThread* mainThread_ = nullptr;
+  std::function<void()> terminate_;
   std::unique_ptr<engine::TCpuUsageThread> cpuSampler_;
   std::unique_ptr<TWaitingBox> waitingBox_;
   std::unique_ptr<Dispatcher> dispatcher_;

@@ -68,9 +68,9 @@ TEST(LegacyText, ListFilesSplitLikeTheClassicStringList) {
 TEST(LegacyRecords, FieldsComeFromTheirOffsets) {
   LegacyRecord record;
   record.Text(4, "C:\\old").Byte(462, 0).Text(463, "D:\\Backup").Text(719, "pre_").Text(975, "yyyymmdd");
-  record.Date(1232, EncodeTime(22, 30, 0)).Int(1240, 1).Int(1248, 2).Byte(1253, 1).Byte(1257, 1);
-  record.Int(1260, 15).Byte(1264 + 30, 1).Byte(1295 + 11, 1).Date(1336, EncodeDate(2005, 6, 7) + 0.5);
-  record.Byte(1356, 1).Date(1376, EncodeDate(2006, 1, 1)).Text(1384, std::string(120, 'd'), 255);
+  record.Date(1232, base::EncodeTime(22, 30, 0)).Int(1240, 1).Int(1248, 2).Byte(1253, 1).Byte(1257, 1);
+  record.Int(1260, 15).Byte(1264 + 30, 1).Byte(1295 + 11, 1).Date(1336, base::EncodeDate(2005, 6, 7) + 0.5);
+  record.Byte(1356, 1).Date(1376, base::EncodeDate(2006, 1, 1)).Text(1384, std::string(120, 'd'), 255);
   record.Text(1736, "after.exe").Int(2772, 9).Int(2872, 2).Text(4156, "fmt4").Text(5165, "-q");
   record.Int(5428, 6).Byte(5432, 0).Byte(5436, 1).Int(5444, 15).Int(5460, 9).Byte(5465, 0);
   record.Text(5466, "7-Zip").Text(6692, "not there").Byte(6948, 1);
@@ -84,7 +84,7 @@ TEST(LegacyRecords, FieldsComeFromTheirOffsets) {
   EXPECT_EQ(task.Target, "D:\\Backup");
   EXPECT_EQ(task.FileMsk_Prefix, "pre_");
   EXPECT_EQ(task.FileMsk_ArhDateFormat, "yyyymmdd");
-  EXPECT_EQ(task.ArhPeriod_BeginTime, EncodeTime(22, 30, 0));
+  EXPECT_EQ(task.ArhPeriod_BeginTime, base::EncodeTime(22, 30, 0));
   EXPECT_EQ(task.ArhPeriod_PeriodID, 1);
   EXPECT_EQ(task.ArhPeriod_EveryWeek, 2);
   EXPECT_EQ(task.DayOfWeek, (std::array<bool, 7>{false, true, false, false, false, true, false}));
@@ -92,10 +92,10 @@ TEST(LegacyRecords, FieldsComeFromTheirOffsets) {
   EXPECT_TRUE(task.DayOfMonth[30]);
   EXPECT_TRUE(task.MonthOfYear[11]);
   EXPECT_FALSE(task.MonthOfYear[0]);
-  EXPECT_EQ(task.LastArh, EncodeDate(2005, 6, 7) + 0.5);
+  EXPECT_EQ(task.LastArh, base::EncodeDate(2005, 6, 7) + 0.5);
   EXPECT_EQ(task.NextArh, 0.0) << "a value that is no number is no date";
   EXPECT_TRUE(task.IsActive);
-  EXPECT_EQ(task.ArhEndDate, EncodeDate(2006, 1, 1));
+  EXPECT_EQ(task.ArhEndDate, base::EncodeDate(2006, 1, 1));
   EXPECT_EQ(task.Description, std::string(100, 'd')) << "a length byte beyond the field is cut to it";
   EXPECT_EQ(task.AfterRun, "after.exe");
   EXPECT_EQ(task.Deep4, 9);

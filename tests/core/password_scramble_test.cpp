@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "core/task_record.h"
-#include "core/text.h"
 
 namespace zentrove::core {
 namespace {

@@ -4,9 +4,9 @@
 
 #include <set>
 
+#include "base/text.h"
 #include "core/ini_file.h"
 #include "core/password_scramble.h"
-#include "core/text.h"
 
 namespace zentrove::core {
 namespace {
@@ -40,26 +40,26 @@ TEST(ValueForms, IntegersAreDecimalOrHexAfter0x) {
 }
 
 TEST(ValueForms, DatesAreWrittenDayMonthYearAndTheTimeOnlyWhenNotMidnight) {
-  const TDateTime day = EncodeDate(2012, 3, 5);
-  EXPECT_EQ(FormatFileDateTime(day + EncodeTime(14, 7, 9)), "05/03/2012 14:07:09");
-  EXPECT_EQ(FormatFileDateTime(day + EncodeTime(9, 5, 0)), "05/03/2012 9:05:00");
+  const base::TDateTime day = base::EncodeDate(2012, 3, 5);
+  EXPECT_EQ(FormatFileDateTime(day + base::EncodeTime(14, 7, 9)), "05/03/2012 14:07:09");
+  EXPECT_EQ(FormatFileDateTime(day + base::EncodeTime(9, 5, 0)), "05/03/2012 9:05:00");
   EXPECT_EQ(FormatFileDateTime(day), "05/03/2012");
   EXPECT_EQ(FormatFileDateTime(0), "30/12/1899");
-  EXPECT_EQ(FormatFileDateTime(day + EncodeTime(23, 59, 59, 999)), "05/03/2012 23:59:59");
+  EXPECT_EQ(FormatFileDateTime(day + base::EncodeTime(23, 59, 59, 999)), "05/03/2012 23:59:59");
   EXPECT_EQ(FormatFileDateTime(std::numeric_limits<double>::quiet_NaN()), "30/12/1899");
   EXPECT_EQ(FormatFileDateTime(1e12), "30/12/1899");
   EXPECT_EQ(FormatFileDate(day + 0.75), "05/03/2012");
   EXPECT_EQ(FormatFileTime(0), "0:00:00");
-  EXPECT_EQ(FormatFileTime(EncodeTime(17, 30, 5)), "17:30:05");
+  EXPECT_EQ(FormatFileTime(base::EncodeTime(17, 30, 5)), "17:30:05");
 }
 
 TEST(ValueForms, DateReadingFollowsOrderAndSeparator) {
-  const TDateTime expected = EncodeDate(2011, 12, 25) + EncodeTime(13, 5, 0);
+  const base::TDateTime expected = base::EncodeDate(2011, 12, 25) + base::EncodeTime(13, 5, 0);
   EXPECT_EQ(ParseFileDateTime("25/12/2011 13:05:00", DateFieldOrder::DayMonthYear, '/'), expected);
   EXPECT_EQ(ParseFileDateTime("12/25/2011 13:05", DateFieldOrder::MonthDayYear, '/'), expected);
   EXPECT_EQ(ParseFileDateTime("2011.12.25 1:05:00 PM", DateFieldOrder::YearMonthDay, '.'), expected);
   EXPECT_EQ(ParseFileDateTime(" 25 / 12 / 2011 ", DateFieldOrder::DayMonthYear, '/'),
-            EncodeDate(2011, 12, 25));
+            base::EncodeDate(2011, 12, 25));
   EXPECT_EQ(ParseFileDateTime("25.12.2011 13:05:00", DateFieldOrder::DayMonthYear, '/'), std::nullopt);
   EXPECT_EQ(ParseFileDateTime("31/02/2011", DateFieldOrder::DayMonthYear, '/'), std::nullopt);
   EXPECT_EQ(ParseFileDateTime("05/03/2012 25:00:00", DateFieldOrder::DayMonthYear, '/'), std::nullopt);
@@ -68,19 +68,19 @@ TEST(ValueForms, DateReadingFollowsOrderAndSeparator) {
   EXPECT_EQ(ParseFileDateTime("12:00:00", DateFieldOrder::DayMonthYear, '/'), 0.5);
   EXPECT_EQ(ParseFileTime("0:00:00"), 0.0);
   EXPECT_EQ(ParseFileTime("12:00 AM"), 0.0);
-  EXPECT_EQ(ParseFileTime("6:00:00.500"), EncodeTime(6, 0, 0, 500));
+  EXPECT_EQ(ParseFileTime("6:00:00.500"), base::EncodeTime(6, 0, 0, 500));
   EXPECT_EQ(ParseFileTime("05/03/2012"), std::nullopt);
 }
 
 TEST(ValueForms, WrittenDateTimesReadBackToTheSecond) {
-  for (const TDateTime value :
-       {0.0, EncodeDate(1, 1, 1), EncodeDate(9999, 12, 31) + EncodeTime(23, 59, 59),
-        EncodeDate(2024, 2, 29) + EncodeTime(0, 0, 1), EncodeDate(1899, 12, 29) + 0.25}) {
-    const std::optional<TDateTime> read =
+  for (const base::TDateTime value :
+       {0.0, base::EncodeDate(1, 1, 1), base::EncodeDate(9999, 12, 31) + base::EncodeTime(23, 59, 59),
+        base::EncodeDate(2024, 2, 29) + base::EncodeTime(0, 0, 1), base::EncodeDate(1899, 12, 29) + 0.25}) {
+    const std::optional<base::TDateTime> read =
         ParseFileDateTime(FormatFileDateTime(value), DateFieldOrder::DayMonthYear, '/');
     ASSERT_TRUE(read.has_value()) << FormatFileDateTime(value);
     EXPECT_EQ(FormatFileDateTime(*read), FormatFileDateTime(value));
-    EXPECT_NEAR(*read, value, kSecond / 2);
+    EXPECT_NEAR(*read, value, base::kSecond / 2);
   }
 }
 
@@ -110,7 +110,7 @@ TEST(KeyTable, HoldsEveryKeyOnceInWritingOrder) {
   EXPECT_EQ(names[161], "Shut_When");
   std::set<std::string> lower;
   for (const std::string_view name : names)
-    lower.insert(ToLowerAscii(name));
+    lower.insert(base::ToLowerAscii(name));
   EXPECT_EQ(lower.size(), kSectionKeyCount);
 }
 
@@ -157,19 +157,19 @@ TEST(SectionReading, ValuesOutsideTheirFormOrRangeFollowTheLoaderRules) {
 TEST(SectionReading, NewDateFormIsDayMonthYearWhateverTheRegion) {
   const TArhRecord task =
       ReadSection("IsNewDS2008=1\r\nNextArh=05/03/2012 9:05:00\r\n", DateFieldOrder::MonthDayYear);
-  EXPECT_EQ(task.NextArh, EncodeDate(2012, 3, 5) + EncodeTime(9, 5, 0));
+  EXPECT_EQ(task.NextArh, base::EncodeDate(2012, 3, 5) + base::EncodeTime(9, 5, 0));
 }
 
 TEST(SectionReading, OldSectionsUseTheRegionalOrderAndASecondReadingWithDots) {
   const TArhRecord dotted = ReadSection("LastArh=25.12.2011 13:05:00\r\nArhStartDate=01.02.2010\r\n");
-  EXPECT_EQ(dotted.LastArh, EncodeDate(2011, 12, 25) + EncodeTime(13, 5, 0));
-  EXPECT_EQ(dotted.ArhStartDate, EncodeDate(2010, 2, 1));
+  EXPECT_EQ(dotted.LastArh, base::EncodeDate(2011, 12, 25) + base::EncodeTime(13, 5, 0));
+  EXPECT_EQ(dotted.ArhStartDate, base::EncodeDate(2010, 2, 1));
 
   const TArhRecord american = ReadSection("NextArh=03/05/2012 9:05:00\r\n", DateFieldOrder::MonthDayYear);
-  EXPECT_EQ(american.NextArh, EncodeDate(2012, 3, 5) + EncodeTime(9, 5, 0));
+  EXPECT_EQ(american.NextArh, base::EncodeDate(2012, 3, 5) + base::EncodeTime(9, 5, 0));
 
   // The second reading is for dates only; time keys are read once.
-  EXPECT_EQ(ReadSection("ExecuteAfterTimeout=0:10:00\r\n").ExecuteAfterTimeout, EncodeTime(0, 10, 0));
+  EXPECT_EQ(ReadSection("ExecuteAfterTimeout=0:10:00\r\n").ExecuteAfterTimeout, base::EncodeTime(0, 10, 0));
   EXPECT_EQ(ReadSection("ArhEndDate=not a date\r\n").ArhEndDate, 0.0);
 }
 
@@ -188,7 +188,7 @@ TEST(SectionWriting, WritesAll162KeysInOrderWithThePasswordsScrambled) {
   task.TaskNumber = 1007;
   task.Password = "geheim";
   IniFile file("/nonexistent/ArhTasks.bpd");
-  WriteTaskSection(file, task, SectionStamp{4242, EncodeDate(2024, 5, 6) + EncodeTime(7, 8, 9)});
+  WriteTaskSection(file, task, SectionStamp{4242, base::EncodeDate(2024, 5, 6) + base::EncodeTime(7, 8, 9)});
   const std::vector<std::string> keys = file.KeyNames("1007");
   ASSERT_EQ(keys.size(), kSectionKeyCount);
   const std::vector<std::string_view> expected = SectionKeyNames();
@@ -213,11 +213,11 @@ TEST(TaskFieldSetter, AcceptsTheFileFormStrictly) {
   ASSERT_TRUE(SetTaskField(task, "IsActive", "1", error)) << error;
   EXPECT_TRUE(task.IsActive);
   ASSERT_TRUE(SetTaskField(task, "NextArh", "05/03/2012 9:05:00", error)) << error;
-  EXPECT_EQ(task.NextArh, EncodeDate(2012, 3, 5) + EncodeTime(9, 5, 0));
+  EXPECT_EQ(task.NextArh, base::EncodeDate(2012, 3, 5) + base::EncodeTime(9, 5, 0));
   ASSERT_TRUE(SetTaskField(task, "ArhStartDate", "1/2/2010", error)) << error;
-  EXPECT_EQ(task.ArhStartDate, EncodeDate(2010, 2, 1));
+  EXPECT_EQ(task.ArhStartDate, base::EncodeDate(2010, 2, 1));
   ASSERT_TRUE(SetTaskField(task, "ArhPeriod_BeginTime", "23:15:00", error)) << error;
-  EXPECT_EQ(task.ArhPeriod_BeginTime, EncodeTime(23, 15, 0));
+  EXPECT_EQ(task.ArhPeriod_BeginTime, base::EncodeTime(23, 15, 0));
   ASSERT_TRUE(SetTaskField(task, "DayOfWeek", "0111110", error)) << error;
   EXPECT_TRUE(task.DayOfWeek[1]);
   EXPECT_FALSE(task.DayOfWeek[0]);

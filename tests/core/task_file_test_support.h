@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/regional_format.h"
+#include "base/regional_format.h"
 #include "core/user_interface.h"
 #include "log/log.h"
 #include "support/sandbox.h"
@@ -40,14 +40,14 @@ class TaskFileTest : public testing::SandboxedTest {
       logLines_.push_back(line);
     });
     SetCurrentUserInterface(&ui_);
-    RegionalFormats formats = CLocaleRegionalFormats();
+    base::RegionalFormats formats = base::CLocaleRegionalFormats();
     formats.dateOrder = "DMY";
-    SetRegionalFormats(formats);
+    base::SetRegionalFormats(formats);
   }
   void TearDown() override {
     SetCurrentUserInterface(nullptr);
     log::SetLogSink(nullptr);
-    SetRegionalFormats(CLocaleRegionalFormats());
+    base::SetRegionalFormats(base::CLocaleRegionalFormats());
     SandboxedTest::TearDown();
   }
 

@@ -6,10 +6,10 @@
 
 #include <filesystem>
 
+#include "base/text.h"
 #include "core/ini_file.h"
 #include "core/password_scramble.h"
 #include "core/task_file_format.h"
-#include "core/text.h"
 #include "task_file_test_support.h"
 
 namespace zentrove::core {
@@ -102,7 +102,7 @@ TEST_F(TaskListTest, EveryKeySurvivesASaveAndALoad) {
   for (std::size_t i = 0; i < keys.size(); ++i)
     EXPECT_EQ(actual[i], expected[i]) << keys[i];
   EXPECT_EQ(loaded.LastArh, saved->LastArh) << "exact to the second, no drift";
-  EXPECT_EQ(CharCount(loaded.Password), 100u);
+  EXPECT_EQ(base::CharCount(loaded.Password), 100u);
   EXPECT_TRUE(Messages().empty());
 
   // Saving the loaded task again changes nothing but the stamp.
@@ -235,7 +235,7 @@ TEST_F(TaskListTest, ChangesSavedByAnotherProgramAreTakenOverExceptForARunningTa
   // The running task ends: its save takes in what was changed meanwhile and keeps its own result.
   TArhRecord& ran = *service.Get(1);
   ran.IsStarted = false;
-  ran.LastArh = EncodeDate(2026, 3, 4) + EncodeTime(5, 6, 7);
+  ran.LastArh = base::EncodeDate(2026, 3, 4) + base::EncodeTime(5, 6, 7);
   ASSERT_TRUE(service.SaveTask(ran));
   EXPECT_EQ(ran.Target, "/new");
   EXPECT_TRUE(Logged("The task was changed by another program during its run; the changes are kept"));
@@ -284,7 +284,7 @@ TEST_F(TaskListTest, ASaveMergesFieldByFieldWithWhatAnotherProgramSavedMeanwhile
   // and where both changed a field, the later save wins.
   TArhRecord& task = *mine.Get(0);
   task.Description = "mine";
-  task.LastArh = EncodeDate(2026, 3, 4) + EncodeTime(5, 6, 7);
+  task.LastArh = base::EncodeDate(2026, 3, 4) + base::EncodeTime(5, 6, 7);
   ASSERT_TRUE(mine.SaveTask(task));
   EXPECT_EQ(task.Target, "/theirs");
   IniFile file(TaskFile());
@@ -325,14 +325,14 @@ TEST_F(TaskListTest, OldSectionsAreReadInTheRegionalDateOrder) {
   WriteFile("config/ArhTasks.bpd",
             "[1001]\r\nNextArh=03/05/2012 9:05:00\r\nLastArh=12.25.2011 13:05:00\r\n"
             "[1002]\r\nIsNewDS2008=1\r\nNextArh=03/05/2012 9:05:00\r\n");
-  RegionalFormats american = CLocaleRegionalFormats();
+  base::RegionalFormats american = base::CLocaleRegionalFormats();
   american.dateOrder = "MDY";
-  SetRegionalFormats(american);
+  base::SetRegionalFormats(american);
   TArhList list(TaskFile());
   ASSERT_TRUE(list.LoadTaskFile(NewTaskDefaults{}));
-  EXPECT_EQ(list.Get(0)->NextArh, EncodeDate(2012, 3, 5) + EncodeTime(9, 5, 0));
-  EXPECT_EQ(list.Get(0)->LastArh, EncodeDate(2011, 12, 25) + EncodeTime(13, 5, 0));
-  EXPECT_EQ(list.Get(1)->NextArh, EncodeDate(2012, 5, 3) + EncodeTime(9, 5, 0));
+  EXPECT_EQ(list.Get(0)->NextArh, base::EncodeDate(2012, 3, 5) + base::EncodeTime(9, 5, 0));
+  EXPECT_EQ(list.Get(0)->LastArh, base::EncodeDate(2011, 12, 25) + base::EncodeTime(13, 5, 0));
+  EXPECT_EQ(list.Get(1)->NextArh, base::EncodeDate(2012, 5, 3) + base::EncodeTime(9, 5, 0));
 }
 
 TEST_F(TaskListTest, OldFormPasswordsAreClearedWithAMessageNamingTheTask) {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/datetime.h"
-#include "core/text.h"
+#include "base/datetime.h"
+#include "base/text.h"
 
 namespace zentrove::core {
 namespace {
@@ -40,7 +40,7 @@ TEST(TaskRecord, CopySharesNothingAndCutsTexts) {
   EXPECT_EQ(copy.StatusText2.get(), "sending");
   source->StatusText2 = "changed";
   EXPECT_EQ(copy.StatusText2.get(), "sending");
-  EXPECT_LE(CharCount(copy.UserName), 40u);
+  EXPECT_LE(base::CharCount(copy.UserName), 40u);
 }
 
 TEST(TaskRecord, ProgressShowsStatusTextsThenPercentOrElapsedTime) {
@@ -60,23 +60,23 @@ TEST(Text, CutNeverSplitsUtf8AndKeepsStrayBytes) {
   std::string text =
       "a\xC3\xA4\xE2\x82\xAC\xFF"
       "b";
-  EXPECT_EQ(CharCount(text), 5u);
-  EXPECT_EQ(CutCopy(text, 3), "a\xC3\xA4\xE2\x82\xAC");
-  EXPECT_EQ(CutCopy(text, 4), "a\xC3\xA4\xE2\x82\xAC\xFF");
-  EXPECT_EQ(CutCopy(text, 0), text);
+  EXPECT_EQ(base::CharCount(text), 5u);
+  EXPECT_EQ(base::CutCopy(text, 3), "a\xC3\xA4\xE2\x82\xAC");
+  EXPECT_EQ(base::CutCopy(text, 4), "a\xC3\xA4\xE2\x82\xAC\xFF");
+  EXPECT_EQ(base::CutCopy(text, 0), text);
 }
 
 TEST(DateTime, DayCountMatchesTheCalendar) {
-  EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
-  EXPECT_EQ(EncodeDate(1970, 1, 1), 25569.0);
-  EXPECT_EQ(EncodeDate(2012, 3, 5), 40973.0);
-  EXPECT_EQ(EncodeDate(2023, 2, 29), 0.0);
-  const DateParts leap = DecodeDate(EncodeDate(2024, 2, 29) + EncodeTime(23, 59, 59));
+  EXPECT_EQ(base::EncodeDate(1899, 12, 30), 0.0);
+  EXPECT_EQ(base::EncodeDate(1970, 1, 1), 25569.0);
+  EXPECT_EQ(base::EncodeDate(2012, 3, 5), 40973.0);
+  EXPECT_EQ(base::EncodeDate(2023, 2, 29), 0.0);
+  const base::DateParts leap = base::DecodeDate(base::EncodeDate(2024, 2, 29) + base::EncodeTime(23, 59, 59));
   EXPECT_EQ(leap.year, 2024);
   EXPECT_EQ(leap.month, 2);
   EXPECT_EQ(leap.day, 29);
-  EXPECT_EQ(DayOfWeekIndex(EncodeDate(2012, 3, 5)), 1);  // a Monday
-  const TimeParts t = DecodeTime(EncodeDate(2012, 3, 5) + EncodeTime(14, 7, 9));
+  EXPECT_EQ(base::DayOfWeekIndex(base::EncodeDate(2012, 3, 5)), 1);  // a Monday
+  const base::TimeParts t = base::DecodeTime(base::EncodeDate(2012, 3, 5) + base::EncodeTime(14, 7, 9));
   EXPECT_EQ(t.hour, 14);
   EXPECT_EQ(t.minute, 7);
   EXPECT_EQ(t.second, 9);

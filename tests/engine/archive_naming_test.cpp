@@ -2,17 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include "core/datetime.h"
+#include "base/datetime.h"
 
 namespace zentrove::engine {
 namespace {
 
-core::TDateTime At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0, int ms = 0) {
-  return core::EncodeDate(year, month, day) + core::EncodeTime(hour, minute, second, ms);
+base::TDateTime At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0, int ms = 0) {
+  return base::EncodeDate(year, month, day) + base::EncodeTime(hour, minute, second, ms);
 }
 
-std::string Format(std::string_view format, core::TDateTime moment) {
-  return FormatArchiveDate(format, moment, core::CLocaleRegionalFormats());
+std::string Format(std::string_view format, base::TDateTime moment) {
+  return FormatArchiveDate(format, moment, base::CLocaleRegionalFormats());
 }
 
 TEST(ArchiveDate, TheOfferedFormats) {
@@ -51,7 +51,7 @@ TEST(ArchiveDate, HalfDayMarkerSwitchesToTwelveHours) {
 }
 
 TEST(ArchiveDate, RegionalNamesAndTimeSeparator) {
-  core::RegionalFormats german = core::CLocaleRegionalFormats();
+  base::RegionalFormats german = base::CLocaleRegionalFormats();
   german.longMonthNames[2] = "M\xC3\xA4rz";
   german.shortDayNames[2] = "Di";
   german.timeSeparator = ".";
@@ -103,7 +103,7 @@ TEST(ArchiveNames, FolderPrefixDateAndExtension) {
 class ArchiveNameTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    core::SetRegionalFormats(core::CLocaleRegionalFormats());
+    base::SetRegionalFormats(base::CLocaleRegionalFormats());
     task_.Target = "/backup/";
     task_.FileMsk_Prefix = "Main";
     task_.FileMsk_ArhDateFormat = "YYYY/MM/DD";
@@ -121,7 +121,7 @@ class ArchiveNameTest : public ::testing::Test {
   }
 
   core::TArhRecord task_;
-  const core::TDateTime moment_ = At(2024, 3, 5, 14, 7);
+  const base::TDateTime moment_ = At(2024, 3, 5, 14, 7);
 };
 
 TEST_F(ArchiveNameTest, EveryDestination) {

@@ -35,8 +35,8 @@ using zentrove::testing::SetMtime;
 using zentrove::testing::Tree;
 using zentrove::testing::TreeDifferences;
 
-const core::TDateTime kJan2 = core::EncodeDate(2024, 1, 2) + core::EncodeTime(10, 0, 0);
-const core::TDateTime kFeb9 = core::EncodeDate(2024, 2, 9) + core::EncodeTime(8, 30, 0);
+const base::TDateTime kJan2 = base::EncodeDate(2024, 1, 2) + base::EncodeTime(10, 0, 0);
+const base::TDateTime kFeb9 = base::EncodeDate(2024, 2, 9) + base::EncodeTime(8, 30, 0);
 
 // Restores an environment variable when the test ends.
 class EnvGuard {
@@ -76,7 +76,7 @@ class CopyModeTest : public zentrove::testing::RunFixture {
 
   fs::path Src() const { return Sandbox() / "src"; }
   fs::path Backup() const { return Sandbox() / "target" / "Docs"; }
-  fs::path Source(const std::string& relative, const std::string& content, core::TDateTime mtime = kJan2) {
+  fs::path Source(const std::string& relative, const std::string& content, base::TDateTime mtime = kJan2) {
     const fs::path path = WriteFile("src/" + relative, content);
     SetMtime(path, mtime);
     return path;

@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/datetime.h"
+#include "base/datetime.h"
 #include "platform/files.h"
 #include "support/sandbox.h"
 
@@ -96,11 +96,11 @@ inline std::vector<std::string> ScratchLeftovers(const std::filesystem::path& ro
   return found;
 }
 
-inline std::int64_t Ns(core::TDateTime local) {
-  return core::ToUnixNanoseconds(local);
+inline std::int64_t Ns(base::TDateTime local) {
+  return base::ToUnixNanoseconds(local);
 }
 
-inline void SetMtime(const std::filesystem::path& path, core::TDateTime local) {
+inline void SetMtime(const std::filesystem::path& path, base::TDateTime local) {
   ASSERT_TRUE(platform::SetFileTimes(path.string(), Ns(local), platform::kKeepTime).Ok());
 }
 

@@ -27,8 +27,8 @@ using zentrove::testing::ScratchLeftovers;
 using zentrove::testing::SetMtime;
 using zentrove::testing::TreeDifferences;
 
-core::TDateTime At(int year, int month, int day, int hour = 10, int minute = 0) {
-  return core::EncodeDate(year, month, day) + core::EncodeTime(hour, minute, 0);
+base::TDateTime At(int year, int month, int day, int hour = 10, int minute = 0) {
+  return base::EncodeDate(year, month, day) + base::EncodeTime(hour, minute, 0);
 }
 
 std::vector<std::string> Names(const fs::path& folder) {
@@ -59,13 +59,13 @@ class DestinationsTest : public zentrove::testing::RunFixture {
 
   fs::path Target() const { return Sandbox() / "target"; }
   fs::path Extra() const { return Sandbox() / "extra"; }
-  fs::path Backup(const fs::path& folder, const std::string& name, core::TDateTime mtime,
+  fs::path Backup(const fs::path& folder, const std::string& name, base::TDateTime mtime,
                   const std::string& content = "zip") {
     const fs::path path = WriteFile(fs::relative(folder / name, Sandbox()).string(), content);
     SetMtime(path, mtime);
     return path;
   }
-  fs::path BackupFolder(const fs::path& folder, const std::string& name, core::TDateTime mtime) {
+  fs::path BackupFolder(const fs::path& folder, const std::string& name, base::TDateTime mtime) {
     Backup(folder / name, "inside.txt", mtime, "kept inside");
     SetMtime(folder / name, mtime);
     return folder / name;
@@ -75,8 +75,8 @@ class DestinationsTest : public zentrove::testing::RunFixture {
     RotateOldBackups(Target().string(), prefix, extension, format, newest.string(), kTask, unit, depth);
     log::FlushLog();
   }
-  static std::string Deleted(const fs::path& path, core::TDateTime time, bool trash = false) {
-    return Line('W', "File was deleted " + path.string() + "(" + core::FormatDateTime(time) + ")" +
+  static std::string Deleted(const fs::path& path, base::TDateTime time, bool trash = false) {
+    return Line('W', "File was deleted " + path.string() + "(" + base::FormatDateTime(time) + ")" +
                          (trash ? "[in Recycled Bin]" : ""));
   }
   void UseTrash() {
@@ -150,14 +150,14 @@ TEST_F(DestinationsTest, DepthZeroKeepsEverythingAndUnknownUnitsDeleteNothing) {
 }
 
 TEST_F(DestinationsTest, RotationByDaysComparesWithTheClock) {
-  const core::TDateTime now = clock_.Now();
+  const base::TDateTime now = clock_.Now();
   const fs::path old = Backup(Target(), "Work1.zip", now - 8);
-  const fs::path justOld = Backup(Target(), "Work2.zip", now - 7 - 2 * core::kMinute);
-  Backup(Target(), "Work3.zip", now - 7 + 2 * core::kMinute);
+  const fs::path justOld = Backup(Target(), "Work2.zip", now - 7 - 2 * base::kMinute);
+  Backup(Target(), "Work3.zip", now - 7 + 2 * base::kMinute);
   Backup(Target(), "Work4.zip", now - 1);
   Rotate("Work", ".zip", "", Target() / "Work4.zip", 1, 7);
   EXPECT_THAT(Names(Target()), ElementsAre("Work3.zip", "Work4.zip"));
-  EXPECT_THAT(Lines(), ElementsAre(Deleted(justOld, now - 7 - 2 * core::kMinute), Deleted(old, now - 8)));
+  EXPECT_THAT(Lines(), ElementsAre(Deleted(justOld, now - 7 - 2 * base::kMinute), Deleted(old, now - 8)));
 }
 
 TEST_F(DestinationsTest, RotationByMonthsCutsTheDayAtTheEndOfAShorterMonth) {

@@ -57,7 +57,7 @@ TEST_F(EngineOpsTest, FileDescriptionNamesExistingFilesOnly) {
   const auto file = WriteFile("a.bin", std::string(2048, 'x'));
   ASSERT_TRUE(platform::SetFileTimes(
                   file.string(),
-                  core::ToUnixNanoseconds(core::EncodeDate(2024, 3, 5) + core::EncodeTime(14, 7, 1)),
+                  base::ToUnixNanoseconds(base::EncodeDate(2024, 3, 5) + base::EncodeTime(14, 7, 1)),
                   platform::kKeepTime)
                   .Ok());
   EXPECT_EQ(FileDescription(file.string()), file.string() + " 2 Kb 03.05.2024 14:07:00");

@@ -22,8 +22,8 @@ using zentrove::testing::WaitFor;
 
 const std::string kRecordArgs = std::string(ZENTROVE_TEST_PROGRAMS_DIR) + "/record_args";
 
-void SetModificationTime(const std::string& path, core::TDateTime local) {
-  ASSERT_TRUE(platform::SetFileTimes(path, core::ToUnixNanoseconds(local), platform::kKeepTime).Ok());
+void SetModificationTime(const std::string& path, base::TDateTime local) {
+  ASSERT_TRUE(platform::SetFileTimes(path, base::ToUnixNanoseconds(local), platform::kKeepTime).Ok());
 }
 
 class JobRunnerTest : public zentrove::testing::RunFixture {
@@ -50,7 +50,7 @@ class JobRunnerTest : public zentrove::testing::RunFixture {
         OnEndZip(run, entry.path().string());
       }
       WriteFile(std::filesystem::relative(run.ZipName, Sandbox()).string(), "zip!");
-      SetModificationTime(run.ZipName, core::EncodeDate(2024, 1, 2) + core::EncodeTime(10, 0, 0));
+      SetModificationTime(run.ZipName, base::EncodeDate(2024, 1, 2) + base::EncodeTime(10, 0, 0));
       return StepResult{true, added};
     });
   }
@@ -97,7 +97,7 @@ TEST_F(JobRunnerTest, FailingConditionsRunNoProgramButReportTheUnreachableShare)
   task.UserPassword = "secret";
   task.BeforeRun = "//server/tools/record_args";
   task.AfterRun = kRecordArgs;
-  task.NextArh = core::EncodeDate(2024, 3, 6);
+  task.NextArh = base::EncodeDate(2024, 3, 6);
 
   const RunOutcome outcome = Run(task);
 
@@ -116,7 +116,7 @@ TEST_F(JobRunnerTest, FailingConditionsRunNoProgramButReportTheUnreachableShare)
   EXPECT_FALSE(std::filesystem::exists(record_));
   // A failed run started by hand keeps its error mark and its next run.
   EXPECT_TRUE(task.WasError);
-  EXPECT_EQ(task.NextArh, core::EncodeDate(2024, 3, 6));
+  EXPECT_EQ(task.NextArh, base::EncodeDate(2024, 3, 6));
 }
 
 TEST_F(JobRunnerTest, StopDuringTheBeforeProgramEndsTheRunWithTheAbortLineOnly) {
@@ -212,7 +212,7 @@ TEST_F(JobRunnerTest, SuccessfulArchiveRunWritesTheFullBackupLog) {
   auto& task = AddTask();
   task.SaveFullLog = true;
   const auto a = WriteFile("src/a.txt", "hello");
-  SetModificationTime(a.string(), core::EncodeDate(2024, 1, 2) + core::EncodeTime(10, 0, 1));
+  SetModificationTime(a.string(), base::EncodeDate(2024, 1, 2) + base::EncodeTime(10, 0, 1));
 
   const RunOutcome outcome = Run(task);
 
@@ -235,7 +235,7 @@ TEST_F(JobRunnerTest, ExistingArchiveIsReplacedOrDeletedAsTheTaskSays) {
   auto& task = AddTask();
   WriteFile("src/a.txt", "hello");
   WriteFile("target/Work20240305.zip", "old");
-  SetModificationTime(ZipPath(), core::EncodeDate(2024, 3, 4) + core::EncodeTime(9, 30, 0));
+  SetModificationTime(ZipPath(), base::EncodeDate(2024, 3, 4) + base::EncodeTime(9, 30, 0));
   const std::string description = ZipPath() + " 3 b 03.04.2024 09:30:00";
   task.IfArhiveExistDeleteOld = false;
   task.IfArhiveExistAction = 1;
@@ -248,7 +248,7 @@ TEST_F(JobRunnerTest, ExistingArchiveIsReplacedOrDeletedAsTheTaskSays) {
 
   ClearLines();
   WriteFile("target/Work20240305.zip", "old");
-  SetModificationTime(ZipPath(), core::EncodeDate(2024, 3, 4) + core::EncodeTime(9, 30, 0));
+  SetModificationTime(ZipPath(), base::EncodeDate(2024, 3, 4) + base::EncodeTime(9, 30, 0));
   task.IfArhiveExistDeleteOld = true;
   EXPECT_FALSE(Run(task).failed);
   EXPECT_EQ(Lines().at(2), Line('W', "The archive file (" + description + ") already exists"));
@@ -465,7 +465,7 @@ TEST_F(JobRunnerTest, FinishRunCallsTheSchedulerHooksByHowTheRunWasStarted) {
   hooks.FollowOn = [&](core::TArhList&, core::TArhRecord&, bool success) {
     calls.push_back(std::string("follow-on ") + (success ? "ok" : "failed"));
   };
-  hooks.ErrorAction = [&](core::TArhList&, core::TArhRecord& task, core::TDateTime) {
+  hooks.ErrorAction = [&](core::TArhList&, core::TArhRecord& task, base::TDateTime) {
     calls.push_back(std::string("error action auto=") + (task.AutoStart ? "1" : "0"));
   };
   SetRunHooks(hooks);
@@ -518,7 +518,7 @@ TEST_F(JobRunnerTest, FailedRunOffersTheShutdownOnlyWhenItsWhenSettingFits) {
 }
 
 TEST_F(JobRunnerTest, RunTaskOnceRunsInTheForegroundWithAMainThreadOfItsOwn) {
-  core::SetCurrentMainThread(nullptr);
+  base::SetCurrentMainThread(nullptr);
   auto& task = AddTask();
   task.ExecuteZip = false;
   task.AutoStart = true;
@@ -530,7 +530,7 @@ TEST_F(JobRunnerTest, RunTaskOnceRunsInTheForegroundWithAMainThreadOfItsOwn) {
   WriteFile("src/a.txt", "hello");
   EXPECT_EQ(RunTaskOnce(*list_, kTask), 1);
   EXPECT_EQ(RunTaskOnce(*list_, 999), 2);
-  EXPECT_EQ(core::CurrentMainThread(), nullptr);
+  EXPECT_EQ(base::CurrentMainThread(), nullptr);
   log::FlushLog();
   EXPECT_EQ(Lines().back(),
             Line('E',

@@ -182,7 +182,7 @@ TEST_F(LockedFileTest, YesReadsThisFileSharedAndTheNextOneAsksAgain) {
   ScriptedPrompt prompt(
       {static_cast<int>(core::LockedFileAnswer::Yes), static_cast<int>(core::LockedFileAnswer::No)});
   core::SetCurrentUserInterface(&prompt);
-  core::SetCurrentMainThread(nullptr);  // asked on this thread
+  base::SetCurrentMainThread(nullptr);  // asked on this thread
 
   EXPECT_TRUE(OpenSourceFile(*run_, file_).IsOpen());
   OnEndZip(*run_, file_);  // the shared mode holds for one file only
@@ -191,7 +191,7 @@ TEST_F(LockedFileTest, YesReadsThisFileSharedAndTheNextOneAsksAgain) {
                                          Line('W', "The file will be packed as shared"),
                                          Line('W', "File " + second + " is locked by another application."),
                                          Line('W', "File " + second + " is skipped.")));
-  core::SetCurrentMainThread(mainThread_.get());
+  base::SetCurrentMainThread(mainThread_.get());
 }
 
 }  // namespace

@@ -64,7 +64,7 @@ TEST_F(ProgramsTest, FailedConditionsNameTheMaskAsWrittenOrTheExistingFile) {
   const auto blocker = WriteFile("stop.flag", std::string(2048, 'x'));
   ASSERT_TRUE(platform::SetFileTimes(
                   blocker.string(),
-                  core::ToUnixNanoseconds(core::EncodeDate(2024, 2, 29) + core::EncodeTime(23, 59, 59)),
+                  base::ToUnixNanoseconds(base::EncodeDate(2024, 2, 29) + base::EncodeTime(23, 59, 59)),
                   platform::kKeepTime)
                   .Ok());
   task.RunIfNotExists = blocker.string();
@@ -135,10 +135,10 @@ TEST_F(ProgramsTest, WaitEndsAtTheLimitOrAStopAndLeavesTheProgramRunning) {
 TEST_F(ProgramsTest, PauseCountsDownInStatusText3) {
   auto& task = AddTask();
   ScriptedClock clock([](milliseconds) {});
-  core::SetCurrentClock(&clock);
+  base::SetCurrentClock(&clock);
   EXPECT_THAT(CountDown(task, 3), ElementsAre("", "TimeOut:2 sec", "TimeOut:1 sec", "TimeOut:0 sec", ""));
   EXPECT_EQ(clock.Slept(), milliseconds(3000));
-  core::SetCurrentClock(&clock_);
+  base::SetCurrentClock(&clock_);
 }
 
 TEST_F(ProgramsTest, PauseRequestHoldsTheCountdownAndStopEndsIt) {
@@ -147,17 +147,17 @@ TEST_F(ProgramsTest, PauseRequestHoldsTheCountdownAndStopEndsIt) {
     if (slept == milliseconds(500)) task.PauseTask = true;
     if (slept == milliseconds(10500)) task.PauseTask = false;
   });
-  core::SetCurrentClock(&paused);
+  base::SetCurrentClock(&paused);
   CountDown(task, 3);
   EXPECT_EQ(paused.Slept(), milliseconds(13000));
 
   ScriptedClock stopped([&](milliseconds slept) {
     if (slept == milliseconds(1500)) task.StopTask = true;
   });
-  core::SetCurrentClock(&stopped);
+  base::SetCurrentClock(&stopped);
   EXPECT_THAT(CountDown(task, 30), ElementsAre("", "TimeOut:29 sec", ""));
   EXPECT_EQ(stopped.Slept(), milliseconds(1500));
-  core::SetCurrentClock(&clock_);
+  base::SetCurrentClock(&clock_);
 }
 
 }  // namespace

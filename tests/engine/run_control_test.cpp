@@ -108,9 +108,9 @@ TEST_F(RunControlTest, StopCancelsAndPauseHoldsTheProgressHook) {
   ScriptedClock clock([&](milliseconds slept) {
     if (slept == milliseconds(1000)) task_->PauseTask = false;
   });
-  core::SetCurrentClock(&clock);
+  base::SetCurrentClock(&clock);
   ThrottleAfterPercent(*run_, 10);
-  core::SetCurrentClock(&clock_);
+  base::SetCurrentClock(&clock_);
   EXPECT_EQ(clock.Slept(), milliseconds(1000));
   EXPECT_EQ(task_->PercentDone, 10);
   EXPECT_EQ(redraws_, 2);  // once on entering the pause, once for the new percent
@@ -120,9 +120,9 @@ TEST_F(RunControlTest, LongPausesEndWithinAPollIntervalOfAStop) {
   ScriptedClock clock([&](milliseconds slept) {
     if (slept == milliseconds(300)) task_->StopTask = true;
   });
-  core::SetCurrentClock(&clock);
+  base::SetCurrentClock(&clock);
   EXPECT_FALSE(SleepUnlessStopped(*task_, std::chrono::hours(1)));
-  core::SetCurrentClock(&clock_);
+  base::SetCurrentClock(&clock_);
   EXPECT_EQ(clock.Slept(), milliseconds(300));
 }
 
@@ -130,7 +130,7 @@ TEST_F(RunControlTest, PerFileHookWritesTheFullLogLineAndPauses) {
   const auto file = WriteFile("src/a.txt", "hello");
   ASSERT_TRUE(platform::SetFileTimes(
                   file.string(),
-                  core::ToUnixNanoseconds(core::EncodeDate(2024, 1, 2) + core::EncodeTime(10, 0, 3)),
+                  base::ToUnixNanoseconds(base::EncodeDate(2024, 1, 2) + base::EncodeTime(10, 0, 3)),
                   platform::kKeepTime)
                   .Ok());
   const std::string fullLog = (Sandbox() / "full.log").string();

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "core/clock.h"
-#include "core/main_thread.h"
+#include "base/clock.h"
+#include "base/main_thread.h"
+#include "base/regional_format.h"
 #include "core/options.h"
-#include "core/regional_format.h"
 #include "core/task_list.h"
 #include "core/user_interface.h"
 #include "engine/backup_steps.h"
@@ -32,11 +32,11 @@ namespace zentrove::testing {
 
 // A clock whose sleeps return at once and tell a script how long the run has slept in all, so a
 // test can pause or stop the task at a given moment of a countdown.
-class ScriptedClock final : public core::Clock {
+class ScriptedClock final : public base::Clock {
  public:
   explicit ScriptedClock(std::function<void(std::chrono::milliseconds slept)> script)
       : script_(std::move(script)) {}
-  core::TDateTime Now() const override { return core::EncodeDate(2024, 3, 5); }
+  base::TDateTime Now() const override { return base::EncodeDate(2024, 3, 5); }
   std::chrono::steady_clock::time_point Steady() const override { return std::chrono::steady_clock::now(); }
   void SleepFor(std::chrono::milliseconds duration) const override {
     slept_ += duration;
@@ -101,12 +101,12 @@ class RunFixture : public SandboxedTest {
     options.DeleteinRecucledBin = false;
     options.WriteToEventLog = false;
     core::SetCurrentOptions(options);
-    core::SetRegionalFormats(core::CLocaleRegionalFormats());
+    base::SetRegionalFormats(base::CLocaleRegionalFormats());
     log::SetLogFolder(ConfigFolderText());
-    core::SetCurrentClock(&clock_);
+    base::SetCurrentClock(&clock_);
     platform::SetCurrentSystemPower(&power_);
-    mainThread_ = core::MakeHeadlessMainThread();
-    core::SetCurrentMainThread(mainThread_.get());
+    mainThread_ = base::MakeHeadlessMainThread();
+    base::SetCurrentMainThread(mainThread_.get());
     engine::ClearRegisteredSteps();
     engine::SetRunHooks({});
     engine::SetShareConnector({});
@@ -122,10 +122,10 @@ class RunFixture : public SandboxedTest {
     engine::ClearRegisteredSteps();
     engine::SetRunHooks({});
     engine::SetShareConnector({});
-    core::SetCurrentMainThread(nullptr);
+    base::SetCurrentMainThread(nullptr);
     mainThread_.reset();
     platform::SetCurrentSystemPower(nullptr);
-    core::SetCurrentClock(nullptr);
+    base::SetCurrentClock(nullptr);
     SandboxedTest::TearDown();
   }
 
@@ -179,9 +179,9 @@ class RunFixture : public SandboxedTest {
     return std::to_string(kTask) + " " + level + " " + text;
   }
 
-  core::FakeClock clock_{core::EncodeDate(2024, 3, 5) + core::EncodeTime(14, 7, 0)};
+  base::FakeClock clock_{base::EncodeDate(2024, 3, 5) + base::EncodeTime(14, 7, 0)};
   platform::FakeSystemPower power_;
-  std::unique_ptr<core::MainThread> mainThread_;
+  std::unique_ptr<base::MainThread> mainThread_;
   std::unique_ptr<core::TArhList> list_;
   std::unique_ptr<LogCapture> capture_;
 };

@@ -38,7 +38,7 @@ class ZipStepTest : public zentrove::testing::RunFixture {
   void TearDown() override {
     for (platform::Process& locker : lockers_)
       (void)locker.Kill();
-    core::SetCurrentClock(&clock_);
+    base::SetCurrentClock(&clock_);
     RunFixture::TearDown();
   }
 
@@ -88,9 +88,9 @@ class ZipStepTest : public zentrove::testing::RunFixture {
   // Runs the task with a clock whose sleeps (the pauses after files and percents) call `script`.
   RunOutcome RunWithPauses(core::TArhRecord& task, std::function<void()> script) {
     zentrove::testing::ScriptedClock clock([&script](std::chrono::milliseconds) { script(); });
-    core::SetCurrentClock(&clock);
+    base::SetCurrentClock(&clock);
     const RunOutcome outcome = Run(task);
-    core::SetCurrentClock(&clock_);
+    base::SetCurrentClock(&clock_);
     return outcome;
   }
 

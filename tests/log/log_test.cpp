@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/text.h"
+#include "base/text.h"
 #include "log/log_test_support.h"
 
 namespace zentrove::testing {
@@ -58,9 +58,9 @@ TEST_F(LogTest, GeneralLineCarriesNoMarkWhateverItsLevel) {
 }
 
 TEST_F(LogTest, MidnightLeavesTheTimeOut) {
-  const core::TDateTime midnight = core::EncodeDate(2024, 3, 5);
+  const base::TDateTime midnight = base::EncodeDate(2024, 3, 5);
   EXPECT_EQ(log::ComposeLogLine(LogLevel::Information, 0, "x", midnight), "05.03.2024: x");
-  EXPECT_EQ(log::ComposeLogLine(LogLevel::Information, 0, "x", midnight + core::kSecond),
+  EXPECT_EQ(log::ComposeLogLine(LogLevel::Information, 0, "x", midnight + base::kSecond),
             "05.03.2024 00:00:01: x");
 }
 
@@ -96,8 +96,8 @@ TEST_F(LogTest, FilteredLevelGoesNowhere) {
 
   const auto lines = FileLines(LogText());
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_TRUE(core::EndsWith(lines[0], "[E] error text"));
-  EXPECT_TRUE(core::EndsWith(lines[1], ": warning text"));
+  EXPECT_TRUE(base::EndsWith(lines[0], "[E] error text"));
+  EXPECT_TRUE(base::EndsWith(lines[1], ": warning text"));
   EXPECT_EQ(Pane().Size(), 2u);
   const auto events = Events();
   ASSERT_EQ(events.size(), 2u);
@@ -136,7 +136,7 @@ TEST_F(LogTest, PaneGetsEveryLineInTheColourOfItsLevel) {
   const auto pane = Pane();
   ASSERT_EQ(pane.Size(), 3u);
   EXPECT_EQ(pane.Lines()[0].colour, 3);
-  EXPECT_TRUE(core::EndsWith(pane.Lines()[0].text, "[I] i"));
+  EXPECT_TRUE(base::EndsWith(pane.Lines()[0].text, "[I] i"));
   EXPECT_EQ(pane.Lines()[1].colour, 2);
   EXPECT_EQ(pane.Lines()[2].colour, 1);
 }
@@ -193,25 +193,25 @@ TEST_F(LogTest, FailingPaneDoesNotReachTheCaller) {
 }
 
 TEST_F(LogTest, PostedLinesWaitForTheMainThread) {
-  auto mainThread = core::MakeHeadlessMainThread();
-  core::SetCurrentMainThread(mainThread.get());
+  auto mainThread = base::MakeHeadlessMainThread();
+  base::SetCurrentMainThread(mainThread.get());
 
   const std::string line = log::AddLogLine(LogLevel::Information, 1001, "queued");
   EXPECT_FALSE(std::filesystem::exists(log::LogFilePath()));
   EXPECT_TRUE(log::FlushLog());
   EXPECT_EQ(LogText(), line + "\r\n");
-  core::SetCurrentMainThread(nullptr);
+  base::SetCurrentMainThread(nullptr);
 }
 
 TEST_F(LogTest, LinesFromManyThreadsAllArriveWholeAndInOrderPerThread) {
-  auto mainThread = core::MakeHeadlessMainThread();
-  core::MainThread* main = mainThread.get();
+  auto mainThread = base::MakeHeadlessMainThread();
+  base::MainThread* main = mainThread.get();
   std::thread loop([main] { main->Run(); });
   std::promise<void> running;
   main->Post([&running] { running.set_value(); });
   running.get_future().wait();
   ASSERT_FALSE(main->IsMainThread());
-  core::SetCurrentMainThread(main);
+  base::SetCurrentMainThread(main);
 
   constexpr int kThreads = 6;
   constexpr int kLines = 200;
@@ -233,14 +233,14 @@ TEST_F(LogTest, LinesFromManyThreadsAllArriveWholeAndInOrderPerThread) {
   int longLines = 0;
   const auto lines = FileLines(LogText());
   for (const std::string& line : lines) {
-    if (core::EndsWith(line, longText)) {
+    if (base::EndsWith(line, longText)) {
       ++longLines;
       continue;
     }
     const int task = std::stoi(line.substr(line.find(":[") + 2)) - 1001;
     ASSERT_GE(task, 0);
     ASSERT_LT(task, kThreads);
-    EXPECT_TRUE(core::EndsWith(line, "] line " + std::to_string(next[task]))) << line;
+    EXPECT_TRUE(base::EndsWith(line, "] line " + std::to_string(next[task]))) << line;
     ++next[task];
   }
   EXPECT_EQ(longLines, 1);
@@ -248,7 +248,7 @@ TEST_F(LogTest, LinesFromManyThreadsAllArriveWholeAndInOrderPerThread) {
     EXPECT_EQ(count, kLines);
   EXPECT_EQ(Pane().Size(), 500u);
 
-  core::SetCurrentMainThread(nullptr);
+  base::SetCurrentMainThread(nullptr);
   main->Quit();
   loop.join();
 }
@@ -262,9 +262,9 @@ TEST_F(LogTest, TaskLinesPickUpTheTagAnywhereAndSkipGeneralLines) {
 
   const auto lines = log::TaskLogLines(1001);
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_TRUE(core::EndsWith(lines[0], ":[1001][I] Started"));
-  EXPECT_TRUE(core::EndsWith(lines[1], "Waiting for [1001] to end"));
-  EXPECT_TRUE(core::EndsWith(lines[2], ":[1001][I] Finished"));
+  EXPECT_TRUE(base::EndsWith(lines[0], ":[1001][I] Started"));
+  EXPECT_TRUE(base::EndsWith(lines[1], "Waiting for [1001] to end"));
+  EXPECT_TRUE(base::EndsWith(lines[2], ":[1001][I] Finished"));
 
   const std::string path = log::WriteTaskLogFile(1001);
   EXPECT_EQ(path, ConfigFolderText() + "Zentrove.lg~");

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "core/clock.h"
-#include "core/main_thread.h"
-#include "core/regional_format.h"
+#include "base/clock.h"
+#include "base/main_thread.h"
+#include "base/regional_format.h"
 #include "log/log.h"
 #include "platform/event_log.h"
 #include "support/sandbox.h"
@@ -24,14 +24,14 @@ class LogTest : public SandboxedTest {
 
   void SetUp() override {
     SandboxedTest::SetUp();
-    core::RegionalFormats formats = core::CLocaleRegionalFormats();
+    base::RegionalFormats formats = base::CLocaleRegionalFormats();
     formats.dateOrder = "DMY";
     formats.shortDatePattern = "%d.%m.%Y";
     formats.longTimePattern = "%H:%M:%S";
-    core::SetRegionalFormats(formats);
-    clock_.Set(core::EncodeDate(2024, 3, 5) + core::EncodeTime(14, 7, 9));
-    core::SetCurrentClock(&clock_);
-    core::SetCurrentMainThread(nullptr);
+    base::SetRegionalFormats(formats);
+    clock_.Set(base::EncodeDate(2024, 3, 5) + base::EncodeTime(14, 7, 9));
+    base::SetCurrentClock(&clock_);
+    base::SetCurrentMainThread(nullptr);
     log::SetLogFolder(ConfigFolderText());
     log::SetLogSettings(log::LogSettings{});
     platform::SetEventSink([this](platform::EventLevel level, std::string_view text) {
@@ -52,11 +52,11 @@ class LogTest : public SandboxedTest {
     log::SetLogSink({});
     log::SetLogClearSink({});
     platform::SetEventSink({});
-    core::SetCurrentMainThread(nullptr);
-    core::SetCurrentClock(nullptr);
+    base::SetCurrentMainThread(nullptr);
+    base::SetCurrentClock(nullptr);
     log::SetLogFolder("");
     log::SetLogSettings(log::LogSettings{});
-    core::SetRegionalFormats(core::CLocaleRegionalFormats());
+    base::SetRegionalFormats(base::CLocaleRegionalFormats());
     SandboxedTest::TearDown();
   }
 
@@ -71,7 +71,7 @@ class LogTest : public SandboxedTest {
     return pane_;
   }
 
-  core::FakeClock clock_;
+  base::FakeClock clock_;
 
  private:
   std::mutex mutex_;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/clock.h"
+#include "base/clock.h"
 #include "scheduler/fake_main_thread.h"
 #include "scheduler/scheduler_test_util.h"
 #include "support/sandbox.h"
@@ -16,8 +16,8 @@
 namespace zentrove::scheduler {
 namespace {
 
+using base::TDateTime;
 using core::TArhRecord;
-using core::TDateTime;
 using log::LogLevel;
 
 using testing::At;
@@ -128,7 +128,7 @@ class DispatcherTest : public testing::SandboxedTest {
     task->IsActive = true;
     task->ArhPeriod_PeriodID = kind;
     task->ArhStartDate = At(2024, 1, 1);
-    task->ArhPeriod_BeginTime = core::EncodeTime(hour, minute, 0);
+    task->ArhPeriod_BeginTime = base::EncodeTime(hour, minute, 0);
     TArhRecord* added = list->ListAppend(std::move(task));
     return *added;
   }
@@ -167,7 +167,7 @@ class DispatcherTest : public testing::SandboxedTest {
 
   testing::PinnedRegionalFormats formats;
   testing::FakeMainThread main;
-  core::FakeClock clock;
+  base::FakeClock clock;
   RecordingUserInterface ui;
   core::ProgramOptions options;
   std::unique_ptr<core::TArhList> list;
@@ -332,7 +332,7 @@ TEST_F(DispatcherTest, FollowOnTaskRunsAfterSuccessOnly) {
   TArhRecord& next = Add(1002, 6);
   next.ExecuteAfter = 1001;
   next.ExecuteAfterKind = 1;
-  next.ExecuteAfterTimeout = core::EncodeTime(0, 2, 0);
+  next.ExecuteAfterTimeout = base::EncodeTime(0, 2, 0);
   TArhRecord& never = Add(1003, 6);
   never.ExecuteAfter = 1001;
   never.ExecuteAfterKind = 7;
@@ -356,7 +356,7 @@ TEST_F(DispatcherTest, RunningFollowOnTaskIsNotStartedTwiceButRunsAgainAfterward
   TArhRecord& task = Add(1001, 0);
   TArhRecord& next = Add(1002, 6);
   next.ExecuteAfter = 1001;
-  next.ExecuteAfterTimeout = core::EncodeTime(0, 1, 0);
+  next.ExecuteAfterTimeout = base::EncodeTime(0, 1, 0);
   dispatcher->Schedule(task);
   Tick(At(2024, 3, 5, 9));
   Finish(task, true, At(2024, 3, 5, 9, 5));
@@ -580,7 +580,7 @@ TEST_F(DispatcherTest, FolderChangeRunsAfterTheDelayAndWatchesAgainAfterTheRun) 
   MakeDispatcher(true);
   TArhRecord& task = Add(1001, 7);
   task.FileSourceMask = (Sandbox() / "src").string() + "/*.*";
-  task.ExecuteAfterTimeout = core::EncodeTime(0, 5, 0);
+  task.ExecuteAfterTimeout = base::EncodeTime(0, 5, 0);
   dispatcher->Schedule(task);
   EXPECT_TRUE(task.Monitoring);
   EXPECT_EQ(NextStartText(task), "On source files change");

@@ -5,13 +5,13 @@
 #include <map>
 #include <mutex>
 
-#include "core/main_thread.h"
+#include "base/main_thread.h"
 
 namespace zentrove::testing {
 
 // A main thread that runs only when the test says so: posted calls wait for RunPending, timers fire
 // when the test moves their time on. Post is safe from any thread.
-class FakeMainThread final : public core::MainThread {
+class FakeMainThread final : public base::MainThread {
  public:
   void Post(Call call) override {
     std::lock_guard lock(mutex_);

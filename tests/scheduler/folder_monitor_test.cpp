@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/datetime.h"
+#include "base/datetime.h"
 #include "core/task_list.h"
 #include "scheduler/fake_main_thread.h"
 #include "scheduler/schedule.h"
@@ -178,7 +178,7 @@ class WaitingBoxTest : public FolderMonitorTest {
     task.TaskNumber = 1007;
     task.ArhPeriod_PeriodID = 7;
     task.IsActive = true;
-    task.ExecuteAfterTimeout = core::EncodeTime(0, 5, 0);
+    task.ExecuteAfterTimeout = base::EncodeTime(0, 5, 0);
     task.FileSourceMask = Entry("src") + "*.*";
     MakeDir("src/sub");
   }
@@ -209,7 +209,7 @@ class WaitingBoxTest : public FolderMonitorTest {
   }
 
   testing::PinnedRegionalFormats formats;
-  core::TDateTime now = testing::At(2024, 3, 5, 8);
+  base::TDateTime now = testing::At(2024, 3, 5, 8);
   TArhRecord task;
   std::unique_ptr<TWaitingBox> box;
   std::vector<std::string> lines;
@@ -231,7 +231,7 @@ TEST_F(WaitingBoxTest, AChangeSchedulesOneRunAfterTheDelay) {
                        "1007 Monitoring is ON",
                        "1007 The sources files have been changed. The task will be started in 00:05:00",
                        "1007 Monitoring is OFF"}));
-  EXPECT_DOUBLE_EQ(task.NextArh, now + core::EncodeTime(0, 5, 0));
+  EXPECT_DOUBLE_EQ(task.NextArh, now + base::EncodeTime(0, 5, 0));
   EXPECT_FALSE(task.Monitoring);
   EXPECT_FALSE(task.SourceChanged);
   EXPECT_EQ(box->Count(), 0);
@@ -304,7 +304,7 @@ TEST_F(WaitingBoxTest, SubfolderChangesCountOnlyWithSubfolders) {
 }
 
 TEST_F(WaitingBoxTest, AChangeBeforeTheStartDateKeepsWatching) {
-  task.ArhStartDate = core::EncodeDate(2024, 4, 1);
+  task.ArhStartDate = base::EncodeDate(2024, 4, 1);
   MakeBox();
   Schedule(task);
   WriteFile("src/f", "x");

@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "core/datetime.h"
+#include "base/datetime.h"
 #include "core/task_record.h"
 #include "scheduler/scheduler_test_util.h"
 
 namespace zentrove::scheduler {
 namespace {
 
+using base::TDateTime;
 using core::TArhRecord;
-using core::TDateTime;
 using log::LogLevel;
 
 using testing::At;
@@ -23,8 +23,8 @@ using testing::At;
 // Whole minutes since 1 January 2000, so expectations compare exactly and print readably.
 std::string Show(TDateTime value) {
   if (value == 0.0) return "none";
-  const auto d = core::DecodeDate(value);
-  const auto t = core::DecodeTime(value);
+  const auto d = base::DecodeDate(value);
+  const auto t = base::DecodeTime(value);
   char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day, t.hour, t.minute,
                 t.second);
@@ -63,7 +63,7 @@ class ScheduleTest : public ::testing::Test {
       const TDateTime start = task.NextArh;
       runs.push_back(Show(start));
       task.LastArh = start;
-      ScheduleNext(task, Ctx(start + core::kMinute));
+      ScheduleNext(task, Ctx(start + base::kMinute));
     }
     return runs;
   }
@@ -85,7 +85,7 @@ TArhRecord Task(int kind, TDateTime startDate, int hour, int minute = 0) {
   task.TaskNumber = 1001;
   task.ArhPeriod_PeriodID = kind;
   task.ArhStartDate = startDate;
-  task.ArhPeriod_BeginTime = core::EncodeTime(hour, minute, 0);
+  task.ArhPeriod_BeginTime = base::EncodeTime(hour, minute, 0);
   task.IsActive = true;
   return task;
 }
@@ -380,7 +380,7 @@ TEST_F(ScheduleTest, RepeatSlotsOfTheEndDateStillRun) {
 
 TEST_F(ScheduleTest, AtStartupRunsOnlyDuringTheStartupPass) {
   TArhRecord task = Task(4, At(2024, 1, 1), 0);
-  task.ExecuteAfterTimeout = core::EncodeTime(0, 5, 0);
+  task.ExecuteAfterTimeout = base::EncodeTime(0, 5, 0);
   ScheduleContext context = Ctx(At(2024, 3, 5, 8));
   context.startupPass = true;
   ScheduleNext(task, context);
@@ -408,7 +408,7 @@ TEST_F(ScheduleTest, AtStartupRunsOnlyDuringTheStartupPass) {
 TEST_F(ScheduleTest, AtStartupOncePerNDays) {
   TArhRecord task = Task(5, 0, 0);
   task.ArhPeriod_EveryDay = 7;
-  task.ExecuteAfterTimeout = core::EncodeTime(0, 1, 30);
+  task.ExecuteAfterTimeout = base::EncodeTime(0, 1, 30);
   task.LastArh = At(2024, 3, 2, 14, 30);
   ScheduleContext context = Ctx(At(2024, 3, 5, 8));
   context.startupPass = true;
@@ -446,7 +446,7 @@ TEST_F(ScheduleTest, AfterAnotherTaskOnlyWhenTriggered) {
   TArhRecord task = Task(6, 0, 0);
   task.ExecuteAfter = 1001;
   task.TaskNumber = 1002;
-  task.ExecuteAfterTimeout = core::EncodeTime(0, 0, 30);
+  task.ExecuteAfterTimeout = base::EncodeTime(0, 0, 30);
   EXPECT_EQ(Next(task, At(2024, 3, 5, 8)), "none");
   EXPECT_EQ(NextStartText(task), "After task 1001");
 
@@ -466,7 +466,7 @@ TEST_F(ScheduleTest, AfterAnotherTaskOnlyWhenTriggered) {
 
 TEST_F(ScheduleTest, FolderChangeRegistersTheWatcherOrSchedulesTheChange) {
   TArhRecord task = Task(7, 0, 0);
-  task.ExecuteAfterTimeout = core::EncodeTime(0, 5, 0);
+  task.ExecuteAfterTimeout = base::EncodeTime(0, 5, 0);
   EXPECT_EQ(Next(task, At(2024, 3, 5, 8)), "none");
   EXPECT_EQ(watched, std::vector<int>{1001});
 
@@ -599,14 +599,14 @@ TEST_F(ScheduleTest, DamagedDatesDoNotBreakTheCalculation) {
 // The occurrences of a kind 0 to 2 schedule listed day by day, without the closed forms.
 std::vector<TDateTime> Enumerate(const TArhRecord& task, TDateTime until) {
   std::vector<TDateTime> out;
-  const TDateTime start = core::DateOf(task.ArhStartDate);
-  const TDateTime time = core::TimeOf(task.ArhPeriod_BeginTime);
+  const TDateTime start = base::DateOf(task.ArhStartDate);
+  const TDateTime time = base::TimeOf(task.ArhPeriod_BeginTime);
   TDateTime firstTicked = start;
   while (task.ArhPeriod_PeriodID == 1 &&
-         !task.DayOfWeek[static_cast<std::size_t>(core::DayOfWeekIndex(firstTicked))]) {
+         !task.DayOfWeek[static_cast<std::size_t>(base::DayOfWeekIndex(firstTicked))]) {
     firstTicked += 1;
   }
-  const TDateTime firstMonday = firstTicked - (core::DayOfWeekIndex(firstTicked) + 6) % 7;
+  const TDateTime firstMonday = firstTicked - (base::DayOfWeekIndex(firstTicked) + 6) % 7;
   for (TDateTime day = start; day <= until; day += 1) {
     bool runs = false;
     if (task.ArhPeriod_PeriodID == 0) {
@@ -614,11 +614,11 @@ std::vector<TDateTime> Enumerate(const TArhRecord& task, TDateTime until) {
     } else if (task.ArhPeriod_PeriodID == 1) {
       const auto week = static_cast<long>((day - firstMonday) / 7);
       runs = day >= firstTicked && week % task.ArhPeriod_EveryWeek == 0 &&
-             task.DayOfWeek[static_cast<std::size_t>(core::DayOfWeekIndex(day))];
+             task.DayOfWeek[static_cast<std::size_t>(base::DayOfWeekIndex(day))];
     } else {
-      const auto d = core::DecodeDate(day);
-      const auto s = core::DecodeDate(start);
-      const int want = std::min(task.ArhPeriod_EveryMonth, core::DaysInMonth(d.year, d.month));
+      const auto d = base::DecodeDate(day);
+      const auto s = base::DecodeDate(start);
+      const int want = std::min(task.ArhPeriod_EveryMonth, base::DaysInMonth(d.year, d.month));
       const bool sameMonthTooEarly =
           d.year == s.year && d.month == s.month && s.day > task.ArhPeriod_EveryMonth;
       runs = d.day == want && task.MonthOfYear[static_cast<std::size_t>(d.month - 1)] && !sameMonthTooEarly;
@@ -649,7 +649,7 @@ TEST_F(ScheduleTest, NextAndPreviousOccurrenceAgreeWithTheEnumeratedSeries) {
     // Half a minute off every start time: at the start time itself the weekly rule already looks
     // at the next day, the others still take the occurrence.
     const TDateTime now =
-        from + static_cast<int>(random() % 700) + (random() % 1440) * core::kMinute + 30 * core::kSecond;
+        from + static_cast<int>(random() % 700) + (random() % 1440) * base::kMinute + 30 * base::kSecond;
     ScheduleContext context = Ctx(now);
     NextOccurrence(task, context);
     TDateTime expectedNext = 0;

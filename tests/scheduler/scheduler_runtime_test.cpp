@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "core/startup.h"
 #include "core/task_list.h"
 #include "scheduler/fake_main_thread.h"
 #include "support/sandbox.h"
@@ -26,22 +25,14 @@ class SchedulerRuntimeTest : public testing::SandboxedTest {
   }
 
   testing::FakeMainThread main;
-  std::unique_ptr<core::UserInterface> ui = core::MakeHeadlessUserInterface();
-  core::StartupFrontEnd frontEnd;
 };
 
-TEST_F(SchedulerRuntimeTest, HooksFollowTheProgramsStartOrder) {
-  SchedulerRuntime runtime;
-  core::StartupHooks hooks;
-  runtime.AddTo(hooks);
-  ASSERT_TRUE(hooks.CreateRunServices && hooks.InstallScheduler && hooks.StartDispatcher &&
-              hooks.StopRunServices);
-  core::Application application(main, *ui, frontEnd);
-
-  hooks.CreateRunServices(application);
+TEST_F(SchedulerRuntimeTest, StepsFollowTheProgramsStartOrder) {
+  SchedulerRuntime runtime({});
+  runtime.CreateRunServices(main, [] {});
   ASSERT_NE(runtime.WaitingBox(), nullptr);
   core::TArhList list((ConfigDir() / "ArhTasks.bpd").string());
-  hooks.InstallScheduler(list);
+  runtime.InstallScheduler(list);
   ASSERT_NE(runtime.GetDispatcher(), nullptr);
 
   // Loading schedules through the dispatcher, which registers the watcher of a kind-7 task.
@@ -55,11 +46,11 @@ TEST_F(SchedulerRuntimeTest, HooksFollowTheProgramsStartOrder) {
   EXPECT_TRUE(added.Monitoring);
   EXPECT_TRUE(engine::CurrentRunHooks().FollowOn);
 
-  hooks.StartDispatcher(application);
+  runtime.StartDispatcher();
   EXPECT_TRUE(runtime.GetDispatcher()->TimerEnabled());
   EXPECT_EQ(main.TimerCount(), 1u);
 
-  hooks.StopRunServices();
+  runtime.Stop();
   EXPECT_FALSE(added.Monitoring);
   EXPECT_EQ(main.TimerCount(), 0u);
   EXPECT_FALSE(engine::CurrentRunHooks().FollowOn);

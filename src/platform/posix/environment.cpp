@@ -1,5 +1,7 @@
 #include "platform/environment.h"
 
+#include "platform/files.h"
+
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,11 +15,6 @@ extern char** environ;
 
 namespace zentrove::platform {
 namespace {
-
-std::string WithTrailingSlash(std::string folder) {
-  if (folder.empty() || folder.back() != '/') folder += '/';
-  return folder;
-}
 
 bool IsNameChar(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';

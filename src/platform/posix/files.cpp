@@ -454,4 +454,15 @@ Result<std::string> ReadWholeFile(const std::string& path) {
   return content;
 }
 
+std::string WithTrailingSlash(std::string path) {
+  if (path.empty() || path.back() != '/') path.push_back('/');
+  return path;
+}
+
+std::string WithoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
+  return path;
+}
+
 }  // namespace zentrove::platform

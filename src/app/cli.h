@@ -8,7 +8,7 @@
 #include "core/task_list.h"
 #include "core/task_record.h"
 
-namespace zentrove::core {
+namespace zentrove::app {
 
 // Exit codes of the commands.
 inline constexpr int kExitSuccess = 0;
@@ -25,23 +25,23 @@ CliCommand FindCliCommand(const std::vector<std::string>& arguments);
 struct CliServices {
   // The schedule calculation for the command line: computes NextArh as a running program would,
   // without the start-up runs of a real start.
-  std::function<void(TArhRecord& task)> ScheduleNext;
+  std::function<void(core::TArhRecord& task)> ScheduleNext;
   // The text of the grid's "Next start" column; without it the next start is shown as a date.
-  std::function<std::string(const TArhRecord& task)> NextStartText;
+  std::function<std::string(const core::TArhRecord& task)> NextStartText;
   // Runs the task once in the foreground: 0 success, 1 failure, 2 no such task.
-  std::function<int(TArhList& list, int taskNumber)> RunTaskOnce;
+  std::function<int(core::TArhList& list, int taskNumber)> RunTaskOnce;
 };
 
 std::string CliUsage();
 
 // One line of `zentrove list`: number, active (1/0), schedule kind, next start, last start and
 // description, separated by tabs. Tabs and line breaks in the description become blanks.
-std::string TaskListLine(const TArhRecord& task,
-                         const std::function<std::string(const TArhRecord&)>& nextStartText);
+std::string TaskListLine(const core::TArhRecord& task,
+                         const std::function<std::string(const core::TArhRecord&)>& nextStartText);
 
 // Runs the command of the command line (the program path at index 0) against the configuration
 // folder; returns the exit code. It does not take the instance lock: a running copy is not disturbed.
 int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
            const CliServices& services = {});
 
-}  // namespace zentrove::core
+}  // namespace zentrove::app

@@ -1,9 +1,9 @@
-#include "core/clock.h"
+#include "base/clock.h"
 
 #include <atomic>
 #include <thread>
 
-namespace zentrove::core {
+namespace zentrove::base {
 namespace {
 
 std::atomic<const Clock*> g_clock{nullptr};
@@ -73,4 +73,4 @@ TDateTime NowLocal() {
   return CurrentClock().Now();
 }
 
-}  // namespace zentrove::core
+}  // namespace zentrove::base

@@ -1,9 +1,9 @@
-#include "core/datetime.h"
+#include "base/datetime.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace zentrove::core {
+namespace zentrove::base {
 namespace {
 
 constexpr std::int64_t kUnixEpochDay = 25569;  // 1 January 1970 in the day count
@@ -146,4 +146,4 @@ std::int64_t ToUnixNanoseconds(TDateTime value) {
   return static_cast<std::int64_t>(ToTimeT(value)) * 1000000000 + std::int64_t{t.millisecond} * 1000000;
 }
 
-}  // namespace zentrove::core
+}  // namespace zentrove::base

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace zentrove::core {
+namespace zentrove::base {
 
 // A task field that the main thread and a run's worker thread both touch. Each value is read and
 // written whole, so the two threads never see a torn value, yet the record stays copyable like the
@@ -66,4 +66,4 @@ class SharedText {
   std::string text_;
 };
 
-}  // namespace zentrove::core
+}  // namespace zentrove::base

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zentrove::core {
+namespace zentrove::base {
 
 // Number of characters of a text: UTF-8 sequences count as one, stray bytes that are not valid UTF-8
 // count one each, so no byte is ever lost or split.
@@ -28,4 +28,4 @@ bool EndsWith(std::string_view text, std::string_view suffix);
 void ReplaceAll(std::string& text, std::string_view from, std::string_view to);
 std::string ReplaceAllNoCase(std::string_view text, std::string_view from, std::string_view to);
 
-}  // namespace zentrove::core
+}  // namespace zentrove::base

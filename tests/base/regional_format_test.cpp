@@ -1,4 +1,4 @@
-#include "core/regional_format.h"
+#include "base/regional_format.h"
 
 #include <clocale>
 #include <cstdlib>
@@ -6,7 +6,7 @@
 
 #include "support/sandbox.h"
 
-namespace zentrove::core {
+namespace zentrove::base {
 namespace {
 
 const TDateTime kAfternoon = EncodeDate(2024, 3, 5) + EncodeTime(14, 7, 9);  // a Tuesday
@@ -172,4 +172,4 @@ TEST_F(LocaleFormatTest, AmericanLocaleUsesTheTwelveHourClock) {
 }
 
 }  // namespace
-}  // namespace zentrove::core
+}  // namespace zentrove::base

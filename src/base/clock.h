@@ -3,9 +3,9 @@
 #include <chrono>
 #include <mutex>
 
-#include "core/datetime.h"
+#include "base/datetime.h"
 
-namespace zentrove::core {
+namespace zentrove::base {
 
 // The time as the program sees it. Everything that reads the clock or sleeps goes through the
 // current Clock, so tests can run a month of schedule in milliseconds.
@@ -58,4 +58,4 @@ void SetCurrentClock(const Clock* clock);
 // CurrentClock().Now().
 TDateTime NowLocal();
 
-}  // namespace zentrove::core
+}  // namespace zentrove::base

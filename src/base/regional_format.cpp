@@ -1,4 +1,4 @@
-#include "core/regional_format.h"
+#include "base/regional_format.h"
 
 #include <iconv.h>
 #include <langinfo.h>
@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-namespace zentrove::core {
+namespace zentrove::base {
 namespace {
 
 std::mutex g_mutex;
@@ -408,4 +408,4 @@ std::string FormatDateTime(TDateTime value) {
   return FormatDateTime(value, *CurrentRegionalFormats());
 }
 
-}  // namespace zentrove::core
+}  // namespace zentrove::base

@@ -1,16 +1,17 @@
-#include "core/cli.h"
+#include "app/cli.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "core/datetime.h"
+#include "app/startup.h"
+#include "base/datetime.h"
+#include "base/regional_format.h"
 #include "core/options.h"
-#include "core/regional_format.h"
-#include "core/startup.h"
 #include "support/sandbox.h"
 
-namespace zentrove::core {
+namespace zentrove::app {
+using namespace core;
 namespace {
 
 using testing::ReadFile;
@@ -29,15 +30,15 @@ TEST(CliCommandLine, TheFirstArgumentThatIsNoSwitchNamesTheCommand) {
 }
 
 TEST(CliListLine, TabSeparatedWithDatesInTheLogsForm) {
-  SetRegionalFormats(CLocaleRegionalFormats());
+  base::SetRegionalFormats(base::CLocaleRegionalFormats());
   TArhRecord task;
   task.TaskNumber = 1004;
   task.IsActive = true;
   task.ArhPeriod_PeriodID = 3;
-  task.LastArh = EncodeDate(2012, 3, 5) + EncodeTime(14, 7, 9);
+  task.LastArh = base::EncodeDate(2012, 3, 5) + base::EncodeTime(14, 7, 9);
   task.Description = "Daily\tdocuments\r\n";
   EXPECT_EQ(TaskListLine(task, {}), "1004\t1\t3\t\t03.05.2012 14:07:09\tDaily documents  ");
-  task.NextArh = EncodeDate(2012, 3, 6);
+  task.NextArh = base::EncodeDate(2012, 3, 6);
   EXPECT_EQ(TaskListLine(task, {}), "1004\t1\t3\t03.06.2012\t03.05.2012 14:07:09\tDaily documents  ");
   EXPECT_EQ(TaskListLine(task, [](const TArhRecord&) { return std::string("at startup"); }),
             "1004\t1\t3\tat startup\t03.05.2012 14:07:09\tDaily documents  ");
@@ -158,4 +159,4 @@ TEST_F(CliTest, ACorruptTaskListFailsWithoutChangingTheFile) {
 }
 
 }  // namespace
-}  // namespace zentrove::core
+}  // namespace zentrove::app

@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "core/datetime.h"
+#include "base/datetime.h"
 
-namespace zentrove::core {
+namespace zentrove::base {
 
 // The regional date and time formats the grid, the log and the archive names use. Patterns use the
 // strftime conversions (%d %e %m %y %Y %b %B %a %A %H %k %I %l %M %S %p and the like), formatted by
@@ -57,4 +57,4 @@ std::string FormatShortDate(TDateTime value, const RegionalFormats& formats);
 std::string FormatLongTime(TDateTime value, const RegionalFormats& formats);
 std::string FormatDateTime(TDateTime value, const RegionalFormats& formats);
 
-}  // namespace zentrove::core
+}  // namespace zentrove::base

@@ -1,8 +1,8 @@
-#include "core/text.h"
+#include "base/text.h"
 
 #include <algorithm>
 
-namespace zentrove::core {
+namespace zentrove::base {
 namespace {
 
 // Length of the valid UTF-8 sequence at `pos`, or 1 for a byte that starts none.
@@ -148,4 +148,4 @@ std::string ReplaceAllNoCase(std::string_view text, std::string_view from, std::
   return result;
 }
 
-}  // namespace zentrove::core
+}  // namespace zentrove::base

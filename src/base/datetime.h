@@ -5,7 +5,7 @@
 #include <ctime>
 #include <string>
 
-namespace zentrove::core {
+namespace zentrove::base {
 
 // A local wall-clock value counted in days from 30 December 1899 0:00; the fraction is the time of
 // day. There is no time zone and no daylight-saving handling; 0 means "none".
@@ -51,4 +51,4 @@ TDateTime FromTimePoint(std::chrono::system_clock::time_point tp);
 std::time_t ToTimeT(TDateTime value);
 std::int64_t ToUnixNanoseconds(TDateTime value);
 
-}  // namespace zentrove::core
+}  // namespace zentrove::base

@@ -1,4 +1,4 @@
-#include "core/startup.h"
+#include "app/startup.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,8 @@
 
 #include "support/sandbox.h"
 
-namespace zentrove::core {
+namespace zentrove::app {
+using namespace core;
 namespace {
 
 namespace fs = std::filesystem;
@@ -196,4 +197,4 @@ TEST(WorkingSet, TrimsAboveTheThresholdAndWhenTheSizeIsUnknown) {
 }
 
 }  // namespace
-}  // namespace zentrove::core
+}  // namespace zentrove::app

@@ -1,4 +1,4 @@
-#include "core/main_thread.h"
+#include "base/main_thread.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-namespace zentrove::core {
+namespace zentrove::base {
 namespace {
 
 std::atomic<MainThread*> g_mainThread{nullptr};
@@ -115,4 +115,4 @@ std::unique_ptr<MainThread> MakeHeadlessMainThread() {
   return std::make_unique<HeadlessMainThread>();
 }
 
-}  // namespace zentrove::core
+}  // namespace zentrove::base

@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-namespace zentrove::core {
+namespace zentrove::base {
 
 // The program's main thread as the core sees it: a queue of calls, repeating timers and a loop that
 // runs until asked to quit. Everything but the runs happens there; worker threads reach it only through
@@ -36,4 +36,4 @@ void SetCurrentMainThread(MainThread* mainThread);
 
 std::unique_ptr<MainThread> MakeHeadlessMainThread();
 
-}  // namespace zentrove::core
+}  // namespace zentrove::base

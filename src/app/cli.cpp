@@ -1,4 +1,4 @@
-#include "core/cli.h"
+#include "app/cli.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,15 +9,17 @@
 #include <optional>
 #include <ostream>
 
+#include "base/regional_format.h"
+#include "base/text.h"
+#include "core/config_folder.h"
 #include "core/legacy_task_file.h"
 #include "core/options.h"
-#include "core/regional_format.h"
-#include "core/startup.h"
 #include "core/task_file_format.h"
-#include "core/text.h"
 #include "log/log.h"
 
-namespace zentrove::core {
+namespace zentrove::app {
+
+using namespace core;
 namespace {
 
 // Beside the task file rather than the file itself: the file is replaced by a rename on every save,
@@ -131,7 +133,7 @@ std::string ScheduleProblem(const TArhRecord& task) {
   return {};
 }
 
-std::string FormatDateOrEmpty(TDateTime value) {
+std::string FormatDateOrEmpty(base::TDateTime value) {
   return value == 0 ? std::string() : log::LogDateTimeText(value);
 }
 
@@ -174,13 +176,13 @@ class CommandRun {
   enum class ListAccess { Shared, Exclusive };
   template <typename Body>
   int WithList(Body body, ListAccess access = ListAccess::Shared) {
-    LoadRegionalFormatsFromLocale();
+    base::LoadRegionalFormatsFromLocale();
     const std::string programFolder = ProgramFolder();
     const std::string configFolder = ConfigFolder();
     log::SetLogFolder(configFolder);
     if (MigrateOldInstallation(programFolder, configFolder, nullptr) && !ServiceMode()) {
       std::string message = MigrationMessage(configFolder);
-      ReplaceAll(message, "\n\r", "\n");
+      base::ReplaceAll(message, "\n\r", "\n");
       err_ << message << '\n';
     }
 
@@ -357,4 +359,4 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
   return exitCode;
 }
 
-}  // namespace zentrove::core
+}  // namespace zentrove::app

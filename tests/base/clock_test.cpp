@@ -1,4 +1,4 @@
-#include "core/clock.h"
+#include "base/clock.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-namespace zentrove::core {
+namespace zentrove::base {
 namespace {
 
 TEST(ClockTest, SystemClockGivesTheLocalWallClockTime) {
@@ -76,4 +76,4 @@ TEST(ClockTest, CurrentClockIsReplaceable) {
 }
 
 }  // namespace
-}  // namespace zentrove::core
+}  // namespace zentrove::base
