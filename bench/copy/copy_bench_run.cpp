@@ -15,6 +15,7 @@
 #include "core/options.h"
 #include "engine/copy_mode.h"
 #include "engine/destinations.h"
+#include "engine/run_environment.h"
 #include "engine/run_once.h"
 
 int main(int argc, char** argv) {
@@ -35,10 +36,11 @@ int main(int argc, char** argv) {
     std::printf("%.3f\n", took.count());
     return 0;
   }
-  engine::RegisterCopyAndDestinationSteps();
+  engine::RunEnvironment environment;
+  engine::RegisterCopyAndDestinationSteps(environment);
   app::CliServices services;
-  services.RunTaskOnce = [](core::TArhList& list, int taskNumber) {
-    return engine::RunTaskOnce(list, taskNumber);
+  services.RunTaskOnce = [&environment](core::TArhList& list, int taskNumber) {
+    return engine::RunTaskOnce(environment, list, taskNumber);
   };
   return app::RunCli(arguments, std::cout, std::cerr, services);
 }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/cli.h"
@@ -10,6 +11,7 @@
 #include "base/main_thread.h"
 #include "core/user_interface.h"
 #include "engine/register_steps.h"
+#include "engine/run_environment.h"
 #include "engine/run_once.h"
 #include "platform/signals.h"
 #include "scheduler/schedule.h"
@@ -19,7 +21,7 @@ namespace {
 
 using namespace zentrove;
 
-app::CliServices MakeCliServices() {
+app::CliServices MakeCliServices(const engine::RunEnvironment& environment) {
   app::CliServices services;
   // A command looks at the tasks as a running copy sees them between its starts: no start-up runs,
   // no folder watchers, and the schedule's decisions are left to the running copy's log.
@@ -31,8 +33,8 @@ app::CliServices MakeCliServices() {
     scheduler::ScheduleNext(task, context);
   };
   services.NextStartText = [](const core::TArhRecord& task) { return scheduler::NextStartText(task); };
-  services.RunTaskOnce = [](core::TArhList& list, int taskNumber) {
-    return engine::RunTaskOnce(list, taskNumber);
+  services.RunTaskOnce = [&environment](core::TArhList& list, int taskNumber) {
+    return engine::RunTaskOnce(environment, list, taskNumber);
   };
   return services;
 }
@@ -51,13 +53,15 @@ app::StartupHooks MakeStartupHooks(scheduler::SchedulerRuntime& scheduler) {
 
 // The headless program: the service, and every start without a desktop. The tray front end takes
 // this place when a display is present, once it exists.
-int RunHeadless(const std::vector<std::string>& arguments) {
+int RunHeadless(const std::vector<std::string>& arguments, engine::RunEnvironment& environment) {
   // Before any other thread exists, so no thread takes the signals' default action.
   platform::BlockSessionEndSignals();
   const auto mainThread = base::MakeHeadlessMainThread();
   const auto ui = core::MakeHeadlessUserInterface();
   app::StartupFrontEnd frontEnd;
-  scheduler::SchedulerRuntime scheduler({});
+  scheduler::DispatcherServices services;
+  services.environment = &environment;
+  scheduler::SchedulerRuntime scheduler(std::move(services));
   app::Application application(*mainThread, *ui, frontEnd, MakeStartupHooks(scheduler));
   const int exitCode = application.Run(arguments);
   // Runs still in progress are not waited for, and they use the task list to the last moment, so the
@@ -74,10 +78,12 @@ int main(int argc, char** argv) {
   // The regional date and time formats come from the locale; numbers keep the C form everywhere.
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");
-  engine::RegisterAllSteps();
+  // What every run of this program is given: the steps of each mode and the hooks filled in below.
+  engine::RunEnvironment environment;
+  engine::RegisterAllSteps(environment);
   const std::vector<std::string> arguments(argv, argv + argc);
   if (app::FindCliCommand(arguments) != app::CliCommand::None) {
-    return app::RunCli(arguments, std::cout, std::cerr, MakeCliServices());
+    return app::RunCli(arguments, std::cout, std::cerr, MakeCliServices(environment));
   }
-  return RunHeadless(arguments);
+  return RunHeadless(arguments, environment);
 }

@@ -51,17 +51,6 @@ enum class DistributionStepKind {
 // ErrorText. MainRotation normally returns the result unchanged.
 using DistributionStep = std::function<StepResult(RunContext& run, StepResult current)>;
 
-// Registration happens at start-up, before any run; lookups are safe from any thread. Registering
-// again replaces the step; an empty function removes it.
-void RegisterBackupStep(BackupStepKind kind, BackupStep step);
-void RegisterPrepareStep(BackupStepKind kind, PrepareStep step);
-void RegisterDistributionStep(DistributionStepKind kind, DistributionStep step);
-
-// Empty functions when nothing is registered.
-BackupStep FindBackupStep(BackupStepKind kind);
-PrepareStep FindPrepareStep(BackupStepKind kind);
-DistributionStep FindDistributionStep(DistributionStepKind kind);
-
 // The error of a run that needs a step this build does not have, for example "The built-in ZIP
 // archiver is not available in this build". Such a run fails; it never reports success.
 std::string MissingStepText(BackupStepKind kind);
@@ -69,8 +58,5 @@ std::string MissingStepText(DistributionStepKind kind);
 
 // The step kind a task's settings select.
 BackupStepKind BackupStepKindOf(const core::TArhRecord& task);
-
-// Removes every registration (tests).
-void ClearRegisteredSteps();
 
 }  // namespace zentrove::engine

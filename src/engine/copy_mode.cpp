@@ -1,4 +1,5 @@
 #include "engine/copy_mode.h"
+#include "engine/run_environment.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -518,10 +519,10 @@ StepResult CopyModeStep(RunContext& run) {
   return StepResult{true, copied};
 }
 
-void RegisterCopyAndDestinationSteps() {
-  RegisterBackupStep(BackupStepKind::Copy, CopyModeStep);
-  RegisterDistributionStep(DistributionStepKind::ExtraFolders, CopyToExtraFolders);
-  RegisterDistributionStep(DistributionStepKind::MainRotation, RotateMainFolder);
+void RegisterCopyAndDestinationSteps(RunEnvironment& environment) {
+  environment.SetBackupStep(BackupStepKind::Copy, CopyModeStep);
+  environment.SetDistributionStep(DistributionStepKind::ExtraFolders, CopyToExtraFolders);
+  environment.SetDistributionStep(DistributionStepKind::MainRotation, RotateMainFolder);
 }
 
 }  // namespace zentrove::engine

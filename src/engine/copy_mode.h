@@ -14,9 +14,11 @@
 
 namespace zentrove::engine {
 
+class RunEnvironment;
+
 // Registers the copy mode's backup step and the distribution steps of this part of the engine: the
 // copies to the extra folders and the rotation of the main folder. Called once at start-up.
-void RegisterCopyAndDestinationSteps();
+void RegisterCopyAndDestinationSteps(RunEnvironment& environment);
 
 // The longest destination path for which a failed write is reported as a full disk rather than as
 // a name that is too long.

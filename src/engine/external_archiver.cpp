@@ -1,4 +1,5 @@
 #include "engine/external_archiver.h"
+#include "engine/run_environment.h"
 
 #include <algorithm>
 #include <any>
@@ -201,8 +202,8 @@ bool HasItems(const std::vector<std::string>& items) {
   return std::any_of(items.begin(), items.end(), [](const std::string& item) { return !item.empty(); });
 }
 
-bool ProgramClosing() {
-  const RunHooks hooks = CurrentRunHooks();
+bool ProgramClosing(const RunContext& run) {
+  const RunHooks hooks = HooksOf(run);
   return hooks.ProgramClosing && hooks.ProgramClosing();
 }
 
@@ -290,7 +291,7 @@ std::vector<std::string> ArchiverNames(const std::string& configFolder) {
 ArchiverTemplateValues TemplateValuesOf(const RunContext& run, const std::string& includeListPath,
                                         const std::string& excludeListPath) {
   const core::TArhRecord& task = run.Task;
-  const auto options = core::CurrentOptions();
+  const auto options = OptionsOf(run);
   ArchiverTemplateValues values;
   values.action = run.Action;
   values.processSubfolders = task.ProcessSubfolders;
@@ -424,7 +425,7 @@ int ExternalArchiveRun(RunContext& run, const TExtArhInfo& config) {
         const auto start = std::chrono::steady_clock::now();
         while (!process->WaitFor(std::chrono::milliseconds(1000))) {
           // The program is ending: the archiver is left to finish on its own.
-          if (ProgramClosing()) return 0;
+          if (ProgramClosing(run)) return 0;
           const auto elapsed =
               std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
           task.PercentDone = static_cast<int>(elapsed.count());
@@ -461,13 +462,13 @@ int ExternalArchiveRun(RunContext& run, const TExtArhInfo& config) {
   return result;
 }
 
-void RegisterExternalArchiverStep() {
-  RegisterPrepareStep(BackupStepKind::ExternalArchiver, [](RunContext& run) {
+void RegisterExternalArchiverStep(RunEnvironment& environment) {
+  environment.SetPrepareStep(BackupStepKind::ExternalArchiver, [](RunContext& run) {
     TExtArhInfo config = LoadArchiverConfig(run.Task.UseExtArh, run.Task.TaskNumber);
     run.Extension = "." + config.Ext;
     run.ModeState = std::move(config);
   });
-  RegisterBackupStep(BackupStepKind::ExternalArchiver, [](RunContext& run) {
+  environment.SetBackupStep(BackupStepKind::ExternalArchiver, [](RunContext& run) {
     if (const auto* config = std::any_cast<TExtArhInfo>(&run.ModeState)) {
       return StepResult{false, ExternalArchiveRun(run, *config)};
     }

@@ -15,6 +15,8 @@
 
 namespace zentrove::engine {
 
+class RunEnvironment;
+
 inline constexpr std::string_view kArchiverConfigExtension = ".EMC";
 inline constexpr std::string_view kIncludeListExtension = ".IFM";
 inline constexpr std::string_view kExcludeListExtension = ".EFM";
@@ -112,6 +114,6 @@ int ExternalArchiveRun(RunContext& run, const TExtArhInfo& config);
 
 // Registers the preparation (the configuration is loaded and the extension set at the start of the
 // run) and the step of BackupStepKind::ExternalArchiver.
-void RegisterExternalArchiverStep();
+void RegisterExternalArchiverStep(RunEnvironment& environment);
 
 }  // namespace zentrove::engine

@@ -26,9 +26,6 @@ namespace {
 using log::AddLogLine;
 using log::LogLevel;
 
-std::mutex g_hooksMutex;
-RunHooks g_hooks;
-
 // Serialises the posts of concurrent workers; nothing else is done under it.
 std::mutex g_runPostMutex;
 
@@ -69,16 +66,6 @@ std::string CurrentExceptionMessage() {
 
 }  // namespace
 
-void SetRunHooks(RunHooks hooks) {
-  std::lock_guard lock(g_hooksMutex);
-  g_hooks = std::move(hooks);
-}
-
-RunHooks CurrentRunHooks() {
-  std::lock_guard lock(g_hooksMutex);
-  return g_hooks;
-}
-
 std::string ExceptionErrorText(const std::string& message, const core::TArhRecord& task) {
   std::string text;
   text.reserve(message.size());
@@ -97,9 +84,13 @@ std::string FullBackupLogPath(const core::TArhRecord& task, const std::string& z
 // ---------------------------------------------------------------------------------------------
 // The worker
 
-TZipThread::TZipThread(core::TArhList& list, core::TArhRecord& task, base::TDateTime startTime,
-                       std::function<void(const RunOutcome& outcome)> onFinished)
-    : list_(list), task_(task), startTime_(startTime), onFinished_(std::move(onFinished)) {}
+TZipThread::TZipThread(const RunEnvironment& environment, core::TArhList& list, core::TArhRecord& task,
+                       base::TDateTime startTime, std::function<void(const RunOutcome& outcome)> onFinished)
+    : environment_(environment),
+      list_(list),
+      task_(task),
+      startTime_(startTime),
+      onFinished_(std::move(onFinished)) {}
 
 namespace {
 
@@ -132,6 +123,7 @@ bool TZipThread::Start(std::unique_ptr<TZipThread> thread) {
 void TZipThread::Execute() {
   bool enableSound = false;
   auto rec = std::make_unique<ThreadRec>();
+  rec->environment = &environment_;
   rec->list = &list_;
   rec->task = &task_;
   rec->startTime = startTime_;
@@ -139,8 +131,9 @@ void TZipThread::Execute() {
   // Nothing a run meets may end the program: whatever escapes the phases fails the run instead.
   try {
     ApplyWorkerPriority(task_.ZipPriority);
-    enableSound = core::CurrentOptions()->EnableSound;
+    enableSound = environment_.Options()->EnableSound;
     rec->zip = std::make_unique<TArhVCLZip>(task_);
+    rec->zip->Environment = &environment_;
     rec->zip->RefreshRow = [list = &list_, task = &task_] { list->RefreshRow(*task); };
     const StepResult result = Phases(*rec->zip);
     rec->success = result.s;
@@ -192,14 +185,14 @@ void TZipThread::Post(std::unique_ptr<ThreadRec> rec) {
 StepResult TZipThread::Phases(TArhVCLZip& zip) {
   core::TArhRecord& task = task_;
   const int number = task.TaskNumber;
-  const auto options = core::CurrentOptions();
+  const auto options = environment_.Options();
 
   if (options->EnableSound) Beep();
   conditionsMet_ = CheckRunConditions(task);
 
   task.DialOk = true;
   if (task.CheckDial && conditionsMet_) {
-    const RunHooks hooks = CurrentRunHooks();
+    const RunHooks hooks = environment_.Hooks();
     if (hooks.DialUp) {
       task.DialOk = hooks.DialUp(task);
     } else {
@@ -212,7 +205,7 @@ StepResult TZipThread::Phases(TArhVCLZip& zip) {
   task.WasError = false;
   if (IsCopyOrFtp(task)) zip.Extension.clear();
   if (task.ExecuteZip) {
-    if (const PrepareStep prepare = FindPrepareStep(BackupStepKindOf(task))) prepare(zip);
+    if (const PrepareStep prepare = environment_.FindPrepareStep(BackupStepKindOf(task))) prepare(zip);
   }
 
   const base::TDateTime now = base::NowLocal();
@@ -433,7 +426,7 @@ StepResult TZipThread::BackupPhase(TArhVCLZip& zip) {
 StepResult TZipThread::ModeStep(TArhVCLZip& zip) {
   core::TArhRecord& task = task_;
   const BackupStepKind kind = BackupStepKindOf(task);
-  const BackupStep step = FindBackupStep(kind);
+  const BackupStep step = environment_.FindBackupStep(kind);
 
   if (kind == BackupStepKind::FtpMode) {
     SetActionFromTask(zip);
@@ -492,7 +485,7 @@ StepResult TZipThread::Distribute(TArhVCLZip& zip, StepResult result) {
   };
 
   if (!task.Target2.empty() || !task.Target3.empty() || !task.Target4.empty()) {
-    if (const DistributionStep step = FindDistributionStep(DistributionStepKind::ExtraFolders)) {
+    if (const DistributionStep step = environment_.FindDistributionStep(DistributionStepKind::ExtraFolders)) {
       guarded(step);
     } else {
       missing(DistributionStepKind::ExtraFolders);
@@ -500,14 +493,14 @@ StepResult TZipThread::Distribute(TArhVCLZip& zip, StepResult result) {
   }
 
   if (task.CopyToFtp) {
-    const DistributionStep step = FindDistributionStep(DistributionStepKind::FtpUpload);
+    const DistributionStep step = environment_.FindDistributionStep(DistributionStepKind::FtpUpload);
     std::function<StepResult()> transfer;
     if (step) transfer = [&step, &zip, &result] { return step(zip, result); };
     const StepResult uploaded = FtpTransfer(zip, transfer, MissingStepText(DistributionStepKind::FtpUpload));
     if (!uploaded.s) result = StepResult{false, 0};
   }
 
-  if (const DistributionStep step = FindDistributionStep(DistributionStepKind::MainRotation)) {
+  if (const DistributionStep step = environment_.FindDistributionStep(DistributionStepKind::MainRotation)) {
     guarded(step);
   } else if (task.DeleteWhenArhivMoreThan > 0) {
     // Keeping more old backups than asked loses nothing, so this does not fail the run.
@@ -519,9 +512,9 @@ StepResult TZipThread::Distribute(TArhVCLZip& zip, StepResult result) {
 // ---------------------------------------------------------------------------------------------
 // The main thread's side
 
-bool StartRun(core::TArhList& list, core::TArhRecord& task, base::TDateTime startTime,
-              std::function<void(const RunOutcome& outcome)> onFinished) {
-  const RunHooks hooks = CurrentRunHooks();
+bool StartRun(const RunEnvironment& environment, core::TArhList& list, core::TArhRecord& task,
+              base::TDateTime startTime, std::function<void(const RunOutcome& outcome)> onFinished) {
+  const RunHooks hooks = environment.Hooks();
   task.IsStarted = true;
   AddLogLine(LogLevel::Information, task.TaskNumber,
              "Task started  [" + std::string(core::VersionText()) + "-" +
@@ -552,15 +545,18 @@ bool StartRun(core::TArhList& list, core::TArhRecord& task, base::TDateTime star
   auto forward = [onFinishedShared](const RunOutcome& outcome) {
     if (*onFinishedShared) (*onFinishedShared)(outcome);
   };
-  if (TZipThread::Start(std::make_unique<TZipThread>(list, task, startTime, forward))) return true;
+  if (TZipThread::Start(std::make_unique<TZipThread>(environment, list, task, startTime, forward)))
+    return true;
 
   // Without a worker the run still has to end, or the task would stay started for good.
   ThreadRec rec;
+  rec.environment = &environment;
   rec.list = &list;
   rec.task = &task;
   rec.startTime = startTime;
   rec.errorText = "The worker thread cannot be started";
   rec.zip = std::make_unique<TArhVCLZip>(task);
+  rec.zip->Environment = &environment;
   rec.onFinished = forward;
   FinishRun(rec);
   return true;
@@ -570,7 +566,7 @@ RunOutcome FinishRun(ThreadRec& rec) {
   core::TArhList& list = *rec.list;
   core::TArhRecord& task = *rec.task;
   const int number = task.TaskNumber;
-  const RunHooks hooks = CurrentRunHooks();
+  const RunHooks hooks = rec.environment != nullptr ? rec.environment->Hooks() : RunHooks{};
   RunOutcome outcome;
 
   const auto save = [&list, &task, number] {

@@ -11,6 +11,7 @@
 #include "core/task_record.h"
 #include "engine/backup_steps.h"
 #include "engine/run_context.h"
+#include "engine/run_environment.h"
 
 namespace zentrove::engine {
 
@@ -20,46 +21,9 @@ struct RunOutcome {
   bool failed = false;   // the run failed (an aborted run counts as failed too)
 };
 
-// What the notification step of a finished run gets.
-struct RunNotification {
-  core::TArhRecord& task;
-  bool failed = false;
-  // The run's final log line as AddLogLine composed it ("The Task finished ...", "No files to
-  // archive", the unexpected-error line), or the bare text when its level is filtered out.
-  std::string finalLine;
-  std::string errorText;
-  std::string archiveName;
-  const TArhVCLZip& run;
-};
-
-// The parts of a run that other subsystems provide. Every hook is optional: without one its step
-// does nothing, except DialUp, whose absence fails a run that asks for dial-up.
-struct RunHooks {
-  // Worker thread: dials the task's connection; true when it is up.
-  std::function<bool(core::TArhRecord& task)> DialUp;
-  // Main thread, at the start of a run of the folder-change kind.
-  std::function<void(core::TArhRecord& task)> UnwatchTask;
-  // Main thread: the tray icon's animation is switched on at every start.
-  std::function<void()> StartTrayAnimation;
-  // True once the program is ending; no run is started then.
-  std::function<bool()> ProgramClosing;
-  // Main thread, first step at the end of a run that the dispatcher or "Execute the batch" started:
-  // the follow-on tasks, with the run's success flag.
-  std::function<void(core::TArhList& list, core::TArhRecord& task, bool success)> FollowOn;
-  // Main thread: the failure rule of a failed run; without it the task keeps its NextArh.
-  std::function<void(core::TArhList& list, core::TArhRecord& task, base::TDateTime startTime)> ErrorAction;
-  // Main thread: e-mail and network messages.
-  std::function<void(const RunNotification& notification)> SendNotifications;
-  // Main thread: hangs up the dial-up line.
-  std::function<void(core::TArhRecord& task)> HangUpDialUp;
-};
-
-// Installed at start-up; runs read a copy when they need a hook.
-void SetRunHooks(RunHooks hooks);
-RunHooks CurrentRunHooks();
-
 // The result of one run, handed from the worker to the main thread.
 struct ThreadRec {
+  const RunEnvironment* environment = nullptr;
   core::TArhList* list = nullptr;
   core::TArhRecord* task = nullptr;
   base::TDateTime startTime = 0;
@@ -76,8 +40,8 @@ struct ThreadRec {
 // The worker of one run. It runs on a thread of its own and frees itself when its work ends.
 class TZipThread {
  public:
-  TZipThread(core::TArhList& list, core::TArhRecord& task, base::TDateTime startTime,
-             std::function<void(const RunOutcome& outcome)> onFinished);
+  TZipThread(const RunEnvironment& environment, core::TArhList& list, core::TArhRecord& task,
+             base::TDateTime startTime, std::function<void(const RunOutcome& outcome)> onFinished);
 
   // Starts the thread; from then on the thread owns itself. False when the system refused a thread;
   // the worker is then released.
@@ -93,6 +57,7 @@ class TZipThread {
   StepResult Distribute(TArhVCLZip& zip, StepResult result);
   void Post(std::unique_ptr<ThreadRec> rec);
 
+  const RunEnvironment& environment_;
   core::TArhList& list_;
   core::TArhRecord& task_;
   base::TDateTime startTime_;
@@ -104,8 +69,8 @@ class TZipThread {
 // runs on the main thread once the worker has finished, then `onFinished`. False when nothing was
 // started because the program is closing; when the system refuses a thread the run is finished at
 // once as a failure.
-bool StartRun(core::TArhList& list, core::TArhRecord& task, base::TDateTime startTime,
-              std::function<void(const RunOutcome& outcome)> onFinished = {});
+bool StartRun(const RunEnvironment& environment, core::TArhList& list, core::TArhRecord& task,
+              base::TDateTime startTime, std::function<void(const RunOutcome& outcome)> onFinished = {});
 
 // Main thread: the end of a run: the outcome's log lines, notifications, the next run, saving the
 // task, the shutdown offer. Releases the run's working state.

@@ -6,10 +6,10 @@
 
 namespace zentrove::engine {
 
-void RegisterAllSteps() {
-  RegisterZipStep();
-  RegisterExternalArchiverStep();
-  RegisterCopyAndDestinationSteps();
+void RegisterAllSteps(RunEnvironment& environment) {
+  RegisterZipStep(environment);
+  RegisterExternalArchiverStep(environment);
+  RegisterCopyAndDestinationSteps(environment);
 }
 
 }  // namespace zentrove::engine

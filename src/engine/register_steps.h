@@ -2,8 +2,10 @@
 
 namespace zentrove::engine {
 
+class RunEnvironment;
+
 // Registers the backup and distribution steps of every mode this build has. Called once at the
 // program's start, before any run.
-void RegisterAllSteps();
+void RegisterAllSteps(RunEnvironment& environment);
 
 }  // namespace zentrove::engine

@@ -12,6 +12,8 @@
 
 namespace zentrove::engine {
 
+class RunEnvironment;
+
 // What the writer does with an archive (or, in copy and FTP mode, a destination) that exists already.
 enum class ZipAction { Update, Replace, Freshen };
 
@@ -48,6 +50,8 @@ class TArhVCLZip {
   TArhVCLZip& operator=(const TArhVCLZip&) = delete;
 
   core::TArhRecord& Task;
+  // What the program gave the run: its steps, hooks and options. Set by the worker before any step.
+  const RunEnvironment* Environment = nullptr;
 
   // ".zip" for the built-in archiver, "." + Ext for an external one, empty in copy and FTP mode.
   std::string Extension = ".zip";

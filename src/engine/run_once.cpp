@@ -10,7 +10,7 @@
 
 namespace zentrove::engine {
 
-int RunTaskOnce(core::TArhList& list, int taskNumber) {
+int RunTaskOnce(const RunEnvironment& environment, core::TArhList& list, int taskNumber) {
   core::TArhRecord* task = list.FindByNumber(taskNumber);
   if (task == nullptr) return 2;
   if (task->IsStarted) {
@@ -30,12 +30,13 @@ int RunTaskOnce(core::TArhList& list, int taskNumber) {
   outcome.failed = true;
   task->AutoStart = false;
   mainThread->Post([&] {
-    const bool started =
-        StartRun(list, *task, base::NowLocal(), [&outcome, mainThread](const RunOutcome& finished) {
-          outcome = finished;
-          // Quitting from a posted call lets the log lines FinishRun queued reach the file first.
-          mainThread->Post([mainThread] { mainThread->Quit(0); });
-        });
+    const bool started = StartRun(environment, list, *task, base::NowLocal(),
+                                  [&outcome, mainThread](const RunOutcome& finished) {
+                                    outcome = finished;
+                                    // Quitting from a posted call lets the log lines FinishRun queued reach
+                                    // the file first.
+                                    mainThread->Post([mainThread] { mainThread->Quit(0); });
+                                  });
     if (!started) mainThread->Quit(0);
   });
   mainThread->Run();

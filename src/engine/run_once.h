@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/task_list.h"
+#include "engine/run_environment.h"
 
 namespace zentrove::engine {
 
@@ -9,6 +10,6 @@ namespace zentrove::engine {
 // the main thread. Uses the current main thread when it is not running yet, or a headless one of its
 // own when there is none; call it outside the main loop. Returns 0 when the run succeeded, 1 when it
 // failed or was aborted, 2 when the list holds no task of that number.
-int RunTaskOnce(core::TArhList& list, int taskNumber);
+int RunTaskOnce(const RunEnvironment& environment, core::TArhList& list, int taskNumber);
 
 }  // namespace zentrove::engine

@@ -1,4 +1,5 @@
 #include "engine/zip_step.h"
+#include "engine/run_environment.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -320,7 +321,7 @@ StepResult RunZipStep(RunContext& run) {
   const SourcePlan plan = PlanSources(run);
   if (plan.stopped || task.StopTask) return StepResult{false, 0};
 
-  zip::ZipWriter writer(ZipSettingsOf(task, run.Action, core::CurrentOptions()->TempPath), HooksFor(run));
+  zip::ZipWriter writer(ZipSettingsOf(task, run.Action, OptionsOf(run)->TempPath), HooksFor(run));
   const zip::ZipResult result = writer.Write(run.ZipName, plan.sources);
   task.NextFileText = "End ZIP";
   if (!result.Ok) {
@@ -372,8 +373,8 @@ StepResult RunZipStep(RunContext& run) {
   return StepResult{s, r};
 }
 
-void RegisterZipStep() {
-  RegisterBackupStep(BackupStepKind::BuiltInZip, RunZipStep);
+void RegisterZipStep(RunEnvironment& environment) {
+  environment.SetBackupStep(BackupStepKind::BuiltInZip, RunZipStep);
 }
 
 }  // namespace zentrove::engine

@@ -15,6 +15,8 @@
 
 namespace zentrove::engine {
 
+class RunEnvironment;
+
 // The writer's action for the run's action.
 zip::ZipAction WriterActionOf(ZipAction action);
 
@@ -46,6 +48,6 @@ ArchiveCheck CheckArchive(RunContext& run, const std::string& path);
 StepResult RunZipStep(RunContext& run);
 
 // Registers RunZipStep as the step of BackupStepKind::BuiltInZip.
-void RegisterZipStep();
+void RegisterZipStep(RunEnvironment& environment);
 
 }  // namespace zentrove::engine

@@ -36,30 +36,32 @@ Dispatcher::Dispatcher(DispatcherServices services) : services_(std::move(servic
 Dispatcher::~Dispatcher() {
   DisableTimer();
   if (!hooksInstalled_) return;
-  engine::RunHooks hooks = engine::CurrentRunHooks();
-  hooks.FollowOn = nullptr;
-  hooks.ErrorAction = nullptr;
-  if (services_.waitingBox != nullptr) {
-    hooks.UnwatchTask = nullptr;
-    SetWatchTaskHandler(nullptr);
+  const bool watching = services_.waitingBox != nullptr;
+  if (services_.environment != nullptr) {
+    services_.environment->UpdateHooks([watching](engine::RunHooks& hooks) {
+      hooks.FollowOn = nullptr;
+      hooks.ErrorAction = nullptr;
+      if (watching) hooks.UnwatchTask = nullptr;
+    });
   }
-  engine::SetRunHooks(std::move(hooks));
+  if (watching) SetWatchTaskHandler(nullptr);
   services_.list->SetScheduleNext(nullptr);
 }
 
 void Dispatcher::InstallHooks() {
   hooksInstalled_ = true;
   services_.list->SetScheduleNext([this](TArhRecord& task) { Schedule(task); });
-  engine::RunHooks hooks = engine::CurrentRunHooks();
-  hooks.FollowOn = [this](core::TArhList&, TArhRecord& task, bool success) { FollowOn(task, success); };
-  hooks.ErrorAction = [this](core::TArhList&, TArhRecord& task, TDateTime start) {
-    ErrorAction(task, start);
-  };
-  if (TWaitingBox* box = services_.waitingBox) {
-    hooks.UnwatchTask = [box](TArhRecord& task) { box->UnwatchTask(task); };
-    SetWatchTaskHandler([box](TArhRecord& task) { box->WatchTask(task); });
+  TWaitingBox* box = services_.waitingBox;
+  if (services_.environment != nullptr) {
+    services_.environment->UpdateHooks([this, box](engine::RunHooks& hooks) {
+      hooks.FollowOn = [this](core::TArhList&, TArhRecord& task, bool success) { FollowOn(task, success); };
+      hooks.ErrorAction = [this](core::TArhList&, TArhRecord& task, TDateTime start) {
+        ErrorAction(task, start);
+      };
+      if (box != nullptr) hooks.UnwatchTask = [box](TArhRecord& task) { box->UnwatchTask(task); };
+    });
   }
-  engine::SetRunHooks(std::move(hooks));
+  if (box != nullptr) SetWatchTaskHandler([box](TArhRecord& task) { box->WatchTask(task); });
 }
 
 base::MainThread* Dispatcher::Main() const {
@@ -124,8 +126,8 @@ void Dispatcher::Start(TArhRecord& task) {
   auto onFinished = [this, number = task.TaskNumber](const engine::RunOutcome&) { RunFinished(number); };
   if (services_.startRun) {
     (void)services_.startRun(*services_.list, task, Now(), std::move(onFinished));
-  } else {
-    (void)engine::StartRun(*services_.list, task, Now(), std::move(onFinished));
+  } else if (services_.environment != nullptr) {
+    (void)engine::StartRun(*services_.environment, *services_.list, task, Now(), std::move(onFinished));
   }
 }
 

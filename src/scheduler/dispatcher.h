@@ -17,6 +17,7 @@
 #include "core/user_interface.h"
 #include "engine/job_runner.h"
 #include "engine/run_control.h"
+#include "engine/run_environment.h"
 #include "log/log.h"
 #include "scheduler/folder_monitor.h"
 #include "scheduler/schedule.h"
@@ -43,6 +44,8 @@ using StartRunFunction =
 // program's own default (named after it).
 struct DispatcherServices {
   core::TArhList* list = nullptr;
+  // The steps, hooks and options runs are started with; the dispatcher fills in its own hooks there.
+  engine::RunEnvironment* environment = nullptr;
   // The timer's thread (CurrentMainThread).
   base::MainThread* mainThread = nullptr;
   // The time of every comparison (CurrentClock).

@@ -62,7 +62,7 @@ class CopyModeTest : public zentrove::testing::RunFixture {
  protected:
   void SetUp() override {
     RunFixture::SetUp();
-    RegisterCopyAndDestinationSteps();
+    RegisterCopyAndDestinationSteps(environment_);
     task_ = &AddTask();
     task_->ArchiveOrCopy = static_cast<int>(core::BackupMode::Copy);
     task_->FileMsk_Prefix = "Docs";

@@ -43,7 +43,7 @@ class DestinationsTest : public zentrove::testing::RunFixture {
  protected:
   void SetUp() override {
     RunFixture::SetUp();
-    RegisterCopyAndDestinationSteps();
+    RegisterCopyAndDestinationSteps(environment_);
   }
   void TearDown() override {
     if (lockFd_ >= 0) close(lockFd_);

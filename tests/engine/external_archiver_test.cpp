@@ -167,7 +167,7 @@ class ExternalArchiverTest : public zentrove::testing::RunFixture {
  protected:
   void SetUp() override {
     RunFixture::SetUp();
-    RegisterExternalArchiverStep();
+    RegisterExternalArchiverStep(environment_);
   }
 
   core::TArhRecord& AddArchiverTask(const std::string& configuration) {

@@ -446,6 +446,7 @@ TEST_F(JobRunnerTest, FinishRunAppliesTheSuccessRule) {
     task.IfArhiveExistAction = c.action;
     task.IsStarted = true;
     ThreadRec rec;
+    rec.environment = &environment_;
     rec.list = list_.get();
     rec.task = &task;
     rec.success = c.s;
@@ -476,6 +477,7 @@ TEST_F(JobRunnerTest, FinishRunCallsTheSchedulerHooksByHowTheRunWasStarted) {
     task.WasError = false;
     task.ArhPeriod_PeriodID = kind;
     ThreadRec rec;
+    rec.environment = &environment_;
     rec.list = list_.get();
     rec.task = &task;
     rec.success = success;
@@ -497,6 +499,7 @@ TEST_F(JobRunnerTest, FailedRunOffersTheShutdownOnlyWhenItsWhenSettingFits) {
   task.Shut_what = 1;
   const auto finishFailed = [&] {
     ThreadRec rec;
+    rec.environment = &environment_;
     rec.list = list_.get();
     rec.task = &task;
     rec.zip = std::make_unique<TArhVCLZip>(task);
@@ -522,14 +525,14 @@ TEST_F(JobRunnerTest, RunTaskOnceRunsInTheForegroundWithAMainThreadOfItsOwn) {
   auto& task = AddTask();
   task.ExecuteZip = false;
   task.AutoStart = true;
-  EXPECT_EQ(RunTaskOnce(*list_, kTask), 0);
+  EXPECT_EQ(RunTaskOnce(environment_, *list_, kTask), 0);
   EXPECT_EQ(task.LastArh, clock_.Now());
   EXPECT_FALSE(task.AutoStart);
 
   task.ExecuteZip = true;
   WriteFile("src/a.txt", "hello");
-  EXPECT_EQ(RunTaskOnce(*list_, kTask), 1);
-  EXPECT_EQ(RunTaskOnce(*list_, 999), 2);
+  EXPECT_EQ(RunTaskOnce(environment_, *list_, kTask), 1);
+  EXPECT_EQ(RunTaskOnce(environment_, *list_, 999), 2);
   EXPECT_EQ(base::CurrentMainThread(), nullptr);
   log::FlushLog();
   EXPECT_EQ(Lines().back(),

@@ -23,6 +23,7 @@
 #include "engine/engine_ops.h"
 #include "engine/job_runner.h"
 #include "engine/run_control.h"
+#include "engine/run_environment.h"
 #include "log/log.h"
 #include "platform/power.h"
 #include "platform/process.h"
@@ -107,8 +108,6 @@ class RunFixture : public SandboxedTest {
     platform::SetCurrentSystemPower(&power_);
     mainThread_ = base::MakeHeadlessMainThread();
     base::SetCurrentMainThread(mainThread_.get());
-    engine::ClearRegisteredSteps();
-    engine::SetRunHooks({});
     engine::SetShareConnector({});
     list_ = std::make_unique<core::TArhList>(ConfigFolderText() + "ArhTasks.bpd");
     capture_ = std::make_unique<LogCapture>();
@@ -119,8 +118,6 @@ class RunFixture : public SandboxedTest {
     log::FlushLog();
     capture_.reset();
     list_.reset();
-    engine::ClearRegisteredSteps();
-    engine::SetRunHooks({});
     engine::SetShareConnector({});
     base::SetCurrentMainThread(nullptr);
     mainThread_.reset();
@@ -128,6 +125,19 @@ class RunFixture : public SandboxedTest {
     base::SetCurrentClock(nullptr);
     SandboxedTest::TearDown();
   }
+
+  // The steps and hooks of this test's runs; each test starts with none.
+  void RegisterBackupStep(engine::BackupStepKind kind, engine::BackupStep step) {
+    environment_.SetBackupStep(kind, std::move(step));
+  }
+  void RegisterPrepareStep(engine::BackupStepKind kind, engine::PrepareStep step) {
+    environment_.SetPrepareStep(kind, std::move(step));
+  }
+  void RegisterDistributionStep(engine::DistributionStepKind kind, engine::DistributionStep step) {
+    environment_.SetDistributionStep(kind, std::move(step));
+  }
+  void ClearRegisteredSteps() { environment_.ClearSteps(); }
+  void SetRunHooks(engine::RunHooks hooks) { environment_.SetHooks(std::move(hooks)); }
 
   // A task that archives sandbox/src/*.* into sandbox/target with the prefix "Work".
   core::TArhRecord& AddTask() {
@@ -148,7 +158,7 @@ class RunFixture : public SandboxedTest {
     bool finished = false;
     mainThread_->Post([&] {
       const bool started =
-          engine::StartRun(*list_, task, clock_.Now(), [&](const engine::RunOutcome& result) {
+          engine::StartRun(environment_, *list_, task, clock_.Now(), [&](const engine::RunOutcome& result) {
             outcome = result;
             finished = true;
             mainThread_->Post([this] { mainThread_->Quit(0); });
@@ -181,6 +191,7 @@ class RunFixture : public SandboxedTest {
 
   base::FakeClock clock_{base::EncodeDate(2024, 3, 5) + base::EncodeTime(14, 7, 0)};
   platform::FakeSystemPower power_;
+  engine::RunEnvironment environment_;
   std::unique_ptr<base::MainThread> mainThread_;
   std::unique_ptr<core::TArhList> list_;
   std::unique_ptr<LogCapture> capture_;

@@ -33,7 +33,7 @@ class ZipStepTest : public zentrove::testing::RunFixture {
  protected:
   void SetUp() override {
     RunFixture::SetUp();
-    RegisterZipStep();
+    RegisterZipStep(environment_);
   }
   void TearDown() override {
     for (platform::Process& locker : lockers_)

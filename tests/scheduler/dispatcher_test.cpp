@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "engine/run_environment.h"
 #include "scheduler/fake_main_thread.h"
 #include "scheduler/scheduler_test_util.h"
 #include "support/sandbox.h"
@@ -84,6 +85,7 @@ class DispatcherTest : public testing::SandboxedTest {
     }
     DispatcherServices services;
     services.list = list.get();
+    services.environment = &environment;
     services.mainThread = &main;
     services.clock = &clock;
     services.waitingBox = box.get();
@@ -101,7 +103,7 @@ class DispatcherTest : public testing::SandboxedTest {
       // What StartRun does to the task before its worker takes over.
       task.IsStarted = true;
       if (task.ArhPeriod_PeriodID == 7) {
-        if (const auto unwatch = engine::CurrentRunHooks().UnwatchTask) unwatch(task);
+        if (const auto unwatch = environment.Hooks().UnwatchTask) unwatch(task);
       }
       runs.push_back({task.TaskNumber, start, task.AutoStart, std::move(onFinished)});
       return true;
@@ -152,6 +154,7 @@ class DispatcherTest : public testing::SandboxedTest {
                             [&](const StartedRun& r) { return r.number == task.TaskNumber; });
     EXPECT_NE(run, runs.rend());
     engine::ThreadRec rec;
+    rec.environment = &environment;
     rec.list = list.get();
     rec.task = &task;
     rec.startTime = run->start;
@@ -170,6 +173,7 @@ class DispatcherTest : public testing::SandboxedTest {
   base::FakeClock clock;
   RecordingUserInterface ui;
   core::ProgramOptions options;
+  engine::RunEnvironment environment;
   std::unique_ptr<core::TArhList> list;
   std::unique_ptr<TWaitingBox> box;
   std::unique_ptr<Dispatcher> dispatcher;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/task_list.h"
+#include "engine/run_environment.h"
 #include "scheduler/fake_main_thread.h"
 #include "support/sandbox.h"
 
@@ -28,7 +29,10 @@ class SchedulerRuntimeTest : public testing::SandboxedTest {
 };
 
 TEST_F(SchedulerRuntimeTest, StepsFollowTheProgramsStartOrder) {
-  SchedulerRuntime runtime({});
+  engine::RunEnvironment environment;
+  DispatcherServices services;
+  services.environment = &environment;
+  SchedulerRuntime runtime(std::move(services));
   runtime.CreateRunServices(main, [] {});
   ASSERT_NE(runtime.WaitingBox(), nullptr);
   core::TArhList list((ConfigDir() / "ArhTasks.bpd").string());
@@ -44,7 +48,7 @@ TEST_F(SchedulerRuntimeTest, StepsFollowTheProgramsStartOrder) {
   core::TArhRecord& added = *list.ListAppend(std::move(task));
   list.ScheduleNext(added);
   EXPECT_TRUE(added.Monitoring);
-  EXPECT_TRUE(engine::CurrentRunHooks().FollowOn);
+  EXPECT_TRUE(environment.Hooks().FollowOn);
 
   runtime.StartDispatcher();
   EXPECT_TRUE(runtime.GetDispatcher()->TimerEnabled());
@@ -53,7 +57,7 @@ TEST_F(SchedulerRuntimeTest, StepsFollowTheProgramsStartOrder) {
   runtime.Stop();
   EXPECT_FALSE(added.Monitoring);
   EXPECT_EQ(main.TimerCount(), 0u);
-  EXPECT_FALSE(engine::CurrentRunHooks().FollowOn);
+  EXPECT_FALSE(environment.Hooks().FollowOn);
   EXPECT_EQ(runtime.GetDispatcher(), nullptr);
 }
 
