@@ -1,5 +1,4 @@
 #include "engine/copy_mode.h"
-#include "engine/run_environment.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +13,7 @@
 #include "engine/engine_ops.h"
 #include "engine/locked_file.h"
 #include "engine/run_control.h"
+#include "engine/run_environment.h"
 #include "log/log.h"
 #include "platform/files.h"
 

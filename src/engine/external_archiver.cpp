@@ -1,5 +1,4 @@
 #include "engine/external_archiver.h"
-#include "engine/run_environment.h"
 
 #include <algorithm>
 #include <any>
@@ -17,6 +16,7 @@
 #include "core/user_interface.h"
 #include "engine/engine_ops.h"
 #include "engine/job_runner.h"
+#include "engine/run_environment.h"
 #include "engine/source_selection.h"
 #include "engine/zip/zip_names.h"
 #include "log/log.h"

@@ -1,5 +1,4 @@
 #include "engine/zip_step.h"
-#include "engine/run_environment.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +13,7 @@
 #include "core/options.h"
 #include "engine/engine_ops.h"
 #include "engine/run_control.h"
+#include "engine/run_environment.h"
 #include "engine/source_selection.h"
 #include "engine/zip/zip_reader.h"
 #include "engine/zip/zip_writer.h"
