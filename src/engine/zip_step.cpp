@@ -241,11 +241,8 @@ zip::ZipSettings ZipSettingsOf(const core::TArhRecord& task, ZipAction action, c
 }
 
 std::string TemporaryArchiveName(const std::string& finalName, int taskNumber) {
-  const std::string folder = FolderPart(finalName);
-  const std::string_view name = NamePart(finalName);
-  const std::size_t dot = name.rfind('.');
-  const std::string_view extension = dot == std::string_view::npos ? std::string_view() : name.substr(dot);
-  return folder + "~" + std::to_string(taskNumber) + std::string(extension);
+  return platform::ScratchPathFor(finalName, platform::ScratchShape::Numbered,
+                                  static_cast<unsigned>(taskNumber));
 }
 
 std::string ZipStartInfoText(std::uint64_t fileCount, std::uint64_t totalBytes) {

@@ -22,6 +22,9 @@ enum class ScratchShape {
   // ".NAME.zentrove-part": one per target, locked while it is written, so a leftover that nobody
   // holds is known to come from a run that died.
   Locked,
+  // "~N.EXT" with the counter N (a task number) and the target's extension: a new archive before it
+  // takes its final name.
+  Numbered,
 };
 
 // The scratch path for `target` (a trailing "/" is ignored). Counted names are cut at a character

@@ -50,9 +50,13 @@ TEST_F(ScratchTest, NamesKeepTheirShapesAndAreRecognised) {
   EXPECT_EQ(ScratchPathFor("/b/Work20240305.zip", ScratchShape::ReplacedExtension), "/b/Work20240305.~tm");
   EXPECT_EQ(ScratchPathFor("/x/Docs20240305/", ScratchShape::ReplacedExtension), "/x/Docs20240305.~tm");
   EXPECT_EQ(ScratchPathFor("/b/Work.zip", ScratchShape::Locked), "/b/.Work.zip.zentrove-part");
-  for (const std::string name : {".Work.zip.7.~tm", "Work20240305.~tm", ".Work.zip.zentrove-part"})
+  EXPECT_EQ(ScratchPathFor("/b/v1.2/Work.zip", ScratchShape::Numbered, 1004), "/b/v1.2/~1004.zip");
+  EXPECT_EQ(ScratchPathFor("/b/v1.2/Work", ScratchShape::Numbered, 1004), "/b/v1.2/~1004");
+  for (const std::string name :
+       {".Work.zip.7.~tm", "Work20240305.~tm", ".Work.zip.zentrove-part", "~1004.zip"})
     EXPECT_TRUE(IsScratchName(name)) << name;
-  for (const std::string name : {"Work.zip", ".~tm", "notes.tmp", "zentrove-part", ".profile"})
+  for (const std::string name :
+       {"Work.zip", ".~tm", "notes.tmp", "zentrove-part", ".profile", "~tm", "~1x.zip"})
     EXPECT_FALSE(IsScratchName(name)) << name;
 
   // A long name is cut at a character boundary so the scratch name stays within 255 bytes.

@@ -1,6 +1,5 @@
 #include "platform/files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/file.h>
@@ -96,13 +95,6 @@ Status RemoveMark(const std::string& path) {
   return status;
 }
 
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 // The file a path finally names when it is a (possibly dangling) chain of symbolic links.
 std::string FollowLinks(const std::string& path) {
   std::string current = path;
@@ -113,7 +105,7 @@ std::string FollowLinks(const std::string& path) {
     const ssize_t n = readlink(current.c_str(), target.data(), target.size());
     if (n <= 0) return current;
     target.resize(static_cast<std::size_t>(n));
-    current = target.front() == '/' ? target : FolderOf(current) + "/" + target;
+    current = target.front() == '/' ? target : posix::FolderOf(current) + "/" + target;
   }
   return current;
 }
@@ -141,45 +133,19 @@ bool IsHiddenName(std::string_view path) {
 }
 
 Result<std::vector<FolderEntry>> ListFolder(const std::string& path) {
-  DIR* dir = opendir(path.c_str());
-  if (dir == nullptr) return Status::FromErrno(errno, path);
+  auto folder = Folder::Open(path);
+  if (!folder) return folder.GetStatus();
   std::vector<FolderEntry> entries;
-  for (;;) {
-    errno = 0;
-    const dirent* entry = readdir(dir);
-    if (entry == nullptr) {
-      const int error = errno;
-      closedir(dir);
-      if (error != 0) return Status::FromErrno(error, path);
-      return entries;
+  const Status listed = folder->ForEachEntry([&](std::string_view name, FileKind kind) {
+    if (kind == FileKind::None) {
+      const FileInfo info = folder->InfoOf(std::string(name).c_str(), Links::DontFollow);
+      kind = info.exists ? info.kind : FileKind::Other;
     }
-    const std::string_view name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    FolderEntry item;
-    item.name = std::string(name);
-    switch (entry->d_type) {
-      case DT_REG:
-        item.kind = FileKind::File;
-        break;
-      case DT_DIR:
-        item.kind = FileKind::Folder;
-        break;
-      case DT_LNK:
-        item.kind = FileKind::Symlink;
-        break;
-      case DT_UNKNOWN: {
-        struct stat st {};
-        item.kind = fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0
-                        ? posix::KindOfMode(st.st_mode)
-                        : FileKind::Other;
-        break;
-      }
-      default:
-        item.kind = FileKind::Other;
-        break;
-    }
-    entries.push_back(std::move(item));
-  }
+    entries.push_back({std::string(name), kind});
+    return true;
+  });
+  if (!listed) return listed;
+  return entries;
 }
 
 bool IsArchiveAttributeSet(const std::string& path) {
@@ -408,9 +374,8 @@ Status DeleteTreeAt(Folder& parent, const std::string& name, const std::string& 
 Status DeleteTree(const std::string& folder, const DeleteFailure& onFailure) {
   const std::string path = WithoutTrailingSlash(folder);
   const auto slash = path.find_last_of('/');
-  const std::string parentPath = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  auto parent = Folder::Open(parentPath);
+  auto parent = Folder::Open(posix::FolderOf(path));
   if (!parent) {
     if (onFailure) onFailure(path, parent.Code(), FileKind::Folder);
     return Status::FromErrno(parent.Code(), path);

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <utility>
 
+#include "platform/posix/stat_info.h"
+
 namespace zentrove::platform {
 namespace {
 
@@ -31,13 +33,6 @@ SplitPath Split(const std::string& target) {
   return {path.substr(0, slash + 1), path.substr(slash + 1)};
 }
 
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 std::string CountedName(const std::string& name, unsigned counter) {
   const std::string suffix = "." + std::to_string(counter) + std::string(kScratchExtension);
   std::size_t keep = std::min(name.size(), kNameMax - 1 - suffix.size());
@@ -50,6 +45,19 @@ std::string CountedName(const std::string& name, unsigned counter) {
 std::string ReplacedExtensionName(const std::string& name) {
   const auto dot = name.rfind('.');
   return (dot == std::string::npos ? name : name.substr(0, dot)) + std::string(kScratchExtension);
+}
+
+std::string NumberedName(const std::string& name, unsigned counter) {
+  const auto dot = name.rfind('.');
+  return "~" + std::to_string(counter) + (dot == std::string::npos ? std::string() : name.substr(dot));
+}
+
+bool IsNumberedName(std::string_view name) {
+  if (name.size() < 2 || name.front() != '~') return false;
+  const std::string_view number =
+      name.substr(1, name.find('.') == std::string_view::npos ? name.npos : name.find('.') - 1);
+  return !number.empty() &&
+         std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool EndsWith(std::string_view text, std::string_view end) {
@@ -92,6 +100,8 @@ std::string ScratchPathFor(const std::string& target, ScratchShape shape, unsign
       return parts.folder + CountedName(parts.name, counter);
     case ScratchShape::ReplacedExtension:
       return parts.folder + ReplacedExtensionName(parts.name);
+    case ScratchShape::Numbered:
+      return parts.folder + NumberedName(parts.name, counter);
     case ScratchShape::Locked:
       break;
   }
@@ -103,6 +113,7 @@ unsigned NextScratchCounter() {
 }
 
 bool IsScratchName(std::string_view name) {
+  if (IsNumberedName(name)) return true;
   if (EndsWith(name, kLockedSuffix)) return name.size() > kLockedSuffix.size() + 1 && name.front() == '.';
   return EndsWith(name, kScratchExtension) && name.size() > kScratchExtension.size();
 }
@@ -127,7 +138,7 @@ Status MoveScratchInPlace(const std::string& scratch, const std::string& target,
     }
   }
   // The new contents are in place; a folder that cannot be flushed only weakens the crash guarantee.
-  if (flushFolder == Flush::Yes) (void)SyncFolder(FolderOf(WithoutTrailingSlash(target)));
+  if (flushFolder == Flush::Yes) (void)SyncFolder(posix::FolderOf(WithoutTrailingSlash(target)));
   return Status::Success();
 }
 

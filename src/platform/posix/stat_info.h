@@ -1,6 +1,7 @@
 #pragma once
 
-// What the POSIX files of the platform layer share: turning a struct stat into a FileInfo.
+// What the POSIX files of the platform layer share: paths' folders and turning a struct stat into a
+// FileInfo.
 
 #include <sys/stat.h>
 
@@ -11,6 +12,14 @@
 #include "platform/files.h"
 
 namespace zentrove::platform::posix {
+
+// The folder part of a path without its trailing "/": "." for a bare name, "/" for the root's entries.
+inline std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
 
 inline std::int64_t ToNs(const timespec& t) {
   return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
