@@ -74,7 +74,11 @@ Result<File> CreateLocked(const std::string& scratch, std::uint32_t mode) {
   for (int attempt = 0; attempt < 3; ++attempt) {
     auto file = File::Open(scratch, options);
     if (file) {
-      if (flock(file->NativeHandle(), LOCK_EX | LOCK_NB) != 0) return Status::FromErrno(errno, scratch);
+      if (flock(file->NativeHandle(), LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        (void)unlink(scratch.c_str());
+        return Status::FromErrno(error, scratch);
+      }
       return file;
     }
     if (file.Code() != EEXIST) return file.GetStatus();
