@@ -1,9 +1,5 @@
 #include "app/cli.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <optional>
@@ -16,6 +12,7 @@
 #include "core/options.h"
 #include "core/task_file_format.h"
 #include "log/log.h"
+#include "platform/file_handle.h"
 
 namespace zentrove::app {
 
@@ -25,27 +22,6 @@ namespace {
 // Beside the task file rather than the file itself: the file is replaced by a rename on every save,
 // and a lock on the old file would not hold the new one.
 constexpr const char* kListLockFileName = ".ArhTasks.lock";
-
-// An exclusive lock on the lock file for as long as the object lives. Where the lock cannot be had
-// (a read-only folder), the command goes on without it, as it did before.
-class ListLock {
- public:
-  explicit ListLock(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd_ < 0) return;
-    while (::flock(fd_, LOCK_EX) != 0) {
-      if (errno != EINTR) break;
-    }
-  }
-  ~ListLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  ListLock(const ListLock&) = delete;
-  ListLock& operator=(const ListLock&) = delete;
-
- private:
-  int fd_ = -1;
-};
 
 struct ParsedCommand {
   CliCommand command = CliCommand::None;
@@ -192,8 +168,11 @@ class CommandRun {
     SetCurrentOptions(options);
     defaults_ = options.TaskDefaults();
 
-    std::optional<ListLock> lock;
-    if (access == ListAccess::Exclusive) lock.emplace(configFolder + kListLockFileName);
+    // Where the lock cannot be had (a read-only folder), the command goes on without it.
+    std::optional<platform::Result<platform::FileLock>> lock;
+    if (access == ListAccess::Exclusive)
+      lock.emplace(
+          platform::FileLock::Acquire(configFolder + kListLockFileName, platform::FileLock::Target::File));
     list_ = std::make_unique<TArhList>(configFolder + kTaskFileName);
     if (LegacyConversionNeeded(programFolder, list_->TaskFilePath())) {
       err_ << "zentrove: the task file of an older version (" << kLegacyTaskFileName

@@ -1,12 +1,11 @@
 #include "base/regional_format.h"
 
-#include <iconv.h>
-#include <langinfo.h>
-
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <vector>
+
+#include "platform/environment.h"
 
 namespace zentrove::base {
 namespace {
@@ -105,35 +104,11 @@ std::string Simplify(std::string_view pattern, std::string_view twelveHour) {
   return result;
 }
 
-std::string ToUtf8(const char* text, const char* codeset) {
-  std::string input = text != nullptr ? text : "";
-  bool ascii = true;
-  for (const unsigned char c : input)
-    ascii = ascii && c < 0x80;
-  if (ascii || codeset == nullptr || std::strcmp(codeset, "UTF-8") == 0) return input;
-  iconv_t converter = iconv_open("UTF-8", codeset);
-  if (converter == reinterpret_cast<iconv_t>(-1)) return input;
-  std::string output(input.size() * 4 + 4, '\0');
-  char* in = input.data();
-  std::size_t inLeft = input.size();
-  char* out = output.data();
-  std::size_t outLeft = output.size();
-  const std::size_t converted = iconv(converter, &in, &inLeft, &out, &outLeft);
-  iconv_close(converter);
-  if (converted == static_cast<std::size_t>(-1)) return input;
-  output.resize(output.size() - outLeft);
-  return output;
-}
-
-std::string LangInfo(nl_item item) {
-  return ToUtf8(nl_langinfo(item), nl_langinfo(CODESET));
-}
-
-// The standalone (nominative) month name where the locale has one: "YYYY\MMMM" folder names stand
-// alone, while MON_n is the form used inside a date in languages such as Russian or Polish.
-std::string MonthName(nl_item standalone, nl_item inDate) {
-  std::string name = LangInfo(standalone);
-  return name.empty() ? LangInfo(inDate) : name;
+// The standalone (nominative) month name where the locale has one: "YYYY\\MMMM" folder names stand
+// alone, while the other form is the one used inside a date in languages such as Russian or Polish.
+std::string MonthName(int month, platform::NameForm standalone, platform::NameForm inDate) {
+  std::string name = platform::LocaleMonthName(month, standalone);
+  return name.empty() ? platform::LocaleMonthName(month, inDate) : name;
 }
 
 std::string TimeSeparatorOf(std::string_view pattern) {
@@ -221,44 +196,35 @@ RegionalFormats RegionalFormatsFromLocale() {
   RegionalFormats formats = CLocaleRegionalFormats();
   std::string order;
   std::string pattern;
-  if (ShortDateFromLocalePattern(LangInfo(D_FMT), order, pattern)) {
+  using platform::LocaleString;
+  using platform::LocaleText;
+  using platform::NameForm;
+  if (ShortDateFromLocalePattern(LocaleString(LocaleText::DateFormat), order, pattern)) {
     formats.dateOrder = order;
     formats.shortDatePattern = pattern;
   }
-  const std::string time = Simplify(LangInfo(T_FMT), LangInfo(T_FMT_AMPM));
+  const std::string time =
+      Simplify(LocaleString(LocaleText::TimeFormat), LocaleString(LocaleText::TwelveHourTimeFormat));
   if (!time.empty()) formats.longTimePattern = time;
   formats.timeSeparator = TimeSeparatorOf(formats.longTimePattern);
-  static constexpr nl_item kLongMonths[12] = {MON_1, MON_2, MON_3, MON_4,  MON_5,  MON_6,
-                                              MON_7, MON_8, MON_9, MON_10, MON_11, MON_12};
-  static constexpr nl_item kShortMonths[12] = {ABMON_1, ABMON_2, ABMON_3, ABMON_4,  ABMON_5,  ABMON_6,
-                                               ABMON_7, ABMON_8, ABMON_9, ABMON_10, ABMON_11, ABMON_12};
-#ifdef ALTMON_1
-  static constexpr nl_item kStandaloneMonths[12] = {ALTMON_1, ALTMON_2,  ALTMON_3,  ALTMON_4,
-                                                    ALTMON_5, ALTMON_6,  ALTMON_7,  ALTMON_8,
-                                                    ALTMON_9, ALTMON_10, ALTMON_11, ALTMON_12};
-  static constexpr nl_item kStandaloneShortMonths[12] = {
-      _NL_ABALTMON_1, _NL_ABALTMON_2, _NL_ABALTMON_3, _NL_ABALTMON_4,  _NL_ABALTMON_5,  _NL_ABALTMON_6,
-      _NL_ABALTMON_7, _NL_ABALTMON_8, _NL_ABALTMON_9, _NL_ABALTMON_10, _NL_ABALTMON_11, _NL_ABALTMON_12};
-#else
-  static constexpr const nl_item* kStandaloneMonths = kLongMonths;
-  static constexpr const nl_item* kStandaloneShortMonths = kShortMonths;
-#endif
-  static constexpr nl_item kLongDays[7] = {DAY_1, DAY_2, DAY_3, DAY_4, DAY_5, DAY_6, DAY_7};
-  static constexpr nl_item kShortDays[7] = {ABDAY_1, ABDAY_2, ABDAY_3, ABDAY_4, ABDAY_5, ABDAY_6, ABDAY_7};
   for (std::size_t i = 0; i < 12; ++i) {
-    if (auto name = MonthName(kStandaloneMonths[i], kLongMonths[i]); !name.empty())
+    const int month = static_cast<int>(i) + 1;
+    if (auto name = MonthName(month, NameForm::LongStandalone, NameForm::Long); !name.empty())
       formats.longMonthNames[i] = name;
-    if (auto name = MonthName(kStandaloneShortMonths[i], kShortMonths[i]); !name.empty()) {
+    if (auto name = MonthName(month, NameForm::ShortStandalone, NameForm::Short); !name.empty()) {
       formats.shortMonthNames[i] = name;
     }
   }
   for (std::size_t i = 0; i < 7; ++i) {
-    if (auto name = LangInfo(kLongDays[i]); !name.empty()) formats.longDayNames[i] = name;
-    if (auto name = LangInfo(kShortDays[i]); !name.empty()) formats.shortDayNames[i] = name;
+    const int day = static_cast<int>(i);
+    if (auto name = platform::LocaleDayName(day, NameForm::Long); !name.empty())
+      formats.longDayNames[i] = name;
+    if (auto name = platform::LocaleDayName(day, NameForm::Short); !name.empty())
+      formats.shortDayNames[i] = name;
   }
   // Locales without a half-day marker use the 24-hour clock; the English words are then unused.
-  formats.amText = LangInfo(AM_STR);
-  formats.pmText = LangInfo(PM_STR);
+  formats.amText = LocaleString(LocaleText::AmText);
+  formats.pmText = LocaleString(LocaleText::PmText);
   return formats;
 }
 

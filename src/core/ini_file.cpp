@@ -1,13 +1,10 @@
 #include "core/ini_file.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <utility>
 
 #include "base/text.h"
+#include "platform/file_handle.h"
 #include "platform/files.h"
 
 namespace zentrove::core {
@@ -31,32 +28,6 @@ std::string_view TrimProfileBlanks(std::string_view text) {
 bool IsQuotePair(std::string_view text) {
   return text.size() >= 2 && (text.front() == '"' || text.front() == '\'') && text.back() == text.front();
 }
-
-// Holds an exclusive lock on the file's folder while the file is re-read and replaced, so two
-// processes that flush the same profile at the same moment do not undo each other's changes. A folder
-// that cannot be locked is written without the lock.
-class FolderLock {
- public:
-  explicit FolderLock(const std::string& filePath) {
-    const std::size_t slash = filePath.rfind('/');
-    const std::string folder = slash == std::string::npos ? "."
-                               : slash == 0               ? "/"
-                                                          : filePath.substr(0, slash);
-    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0) return;
-    while (::flock(fd_, LOCK_EX) != 0) {
-      if (errno != EINTR) break;
-    }
-  }
-  ~FolderLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-  }
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-
- private:
-  int fd_ = -1;
-};
 
 }  // namespace
 
@@ -298,7 +269,12 @@ std::string IniFile::Text() const {
 
 bool IniFile::Flush(std::string* error) {
   if (journal_.empty()) return true;
-  FolderLock lock(path_);
+  // An exclusive lock on the file's folder while the file is re-read and replaced, so two processes
+  // that flush the same profile at the same moment do not undo each other's changes. A folder that
+  // cannot be locked is written without the lock.
+  const std::size_t slash = path_.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash);
+  [[maybe_unused]] const auto lock = platform::FileLock::Acquire(folder, platform::FileLock::Target::Folder);
 
   auto current = platform::ReadWholeFile(path_);
   if (!current.Ok() && current.Code() != ENOENT) {

@@ -1,7 +1,5 @@
 #include "core/task_list.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <optional>
@@ -14,6 +12,7 @@
 #include "core/user_interface.h"
 #include "log/log.h"
 #include "platform/files.h"
+#include "platform/process.h"
 
 namespace zentrove::core {
 namespace {
@@ -27,7 +26,7 @@ constexpr std::string_view kSaveAllFailedLine =
     "application.";
 
 SectionStamp StampNow() {
-  return SectionStamp{static_cast<std::int32_t>(::getpid()), base::NowLocal()};
+  return SectionStamp{static_cast<std::int32_t>(platform::CurrentProcessId()), base::NowLocal()};
 }
 
 }  // namespace

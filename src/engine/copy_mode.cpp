@@ -1,9 +1,5 @@
 #include "engine/copy_mode.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <stdexcept>
@@ -15,7 +11,9 @@
 #include "engine/run_control.h"
 #include "engine/run_environment.h"
 #include "log/log.h"
+#include "platform/file_handle.h"
 #include "platform/files.h"
+#include "platform/scratch.h"
 
 namespace zentrove::engine {
 namespace {
@@ -37,35 +35,17 @@ std::string ParentFolder(const std::string& folder) {
   return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
 }
 
-std::int64_t MtimeNs(const struct stat& st) {
-  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-}
-
 // The attribute value that the error texts show, in the Windows form: read-only 1, hidden 2,
 // archive 32, or 128 (normal) when none of them.
-std::uint32_t AttributeValue(const std::string& path, const struct stat& info) {
+std::uint32_t AttributeValue(const std::string& path, const platform::FileInfo& info) {
   std::uint32_t value = 0;
-  if ((info.st_mode & S_IWUSR) == 0) value |= 1;
+  if (info.readOnly) value |= 1;
   if (platform::IsHiddenName(path)) value |= 2;
   if (platform::IsArchiveAttributeSet(path)) value |= 32;
   return value == 0 ? 128 : value;
 }
 
-platform::FileInfo StateOf(const struct stat& st) {
-  platform::FileInfo info;
-  info.exists = true;
-  info.size = static_cast<std::uint64_t>(st.st_size);
-  info.mtimeNs = MtimeNs(st);
-  return info;
-}
-
-// Closes and removes a scratch file that did not become a copy; keeps errno.
-void Abandon(int fd, const std::string& scratch) {
-  const int failure = errno;
-  if (fd >= 0) close(fd);
-  (void)unlink(scratch.c_str());
-  errno = failure;
-}
+constexpr std::uint32_t kOwnerWrite = 0200;
 
 }  // namespace
 
@@ -226,8 +206,8 @@ bool TCopyProcess::DoCopyFile(const SourceEntry& source, const std::string& dest
   Mark(destinationFolder, "DoCopyFile [1]");
   const std::string destination = destinationFolder + std::string(NamePart(source.path));
   const auto sourceFolder = [&source] { return std::string(FolderPart(source.path)); };
-  struct stat existing {};
-  const bool exists = lstat(destination.c_str(), &existing) == 0;
+  const platform::FileInfo existing = platform::Stat(destination);
+  const bool exists = existing.exists;
   const int copiedBefore = copied_;
   bool result = true;
   switch (run_.Action) {
@@ -237,10 +217,11 @@ bool TCopyProcess::DoCopyFile(const SourceEntry& source, const std::string& dest
         Mark(destinationFolder, "DoCopyFile [7]");
         bool same = false;
         if (source.kind == EntryKind::LinkToFile) {
-          same = S_ISLNK(existing.st_mode) && LinkTarget(destination) == LinkTarget(source.path);
+          same = existing.kind == platform::FileKind::Symlink &&
+                 LinkTarget(destination) == LinkTarget(source.path);
         } else {
-          same = S_ISREG(existing.st_mode) && static_cast<std::uint64_t>(existing.st_size) == source.size &&
-                 MtimeNs(existing) == source.mtimeNs;
+          same = existing.kind == platform::FileKind::File && existing.size == source.size &&
+                 existing.mtimeNs == source.mtimeNs;
         }
         if (!same) {
           Mark(destinationFolder, "DoCopyFile [8]");
@@ -269,9 +250,8 @@ bool TCopyProcess::DoCopyFile(const SourceEntry& source, const std::string& dest
   // A copy that stays in a synchronised folder loses its read-only and archive attributes, so that
   // nothing stands in the way of replacing or deleting it later. Done here, where its state is
   // known, rather than by looking at every file again in the deletion pass.
-  if (sync_ && exists && copied_ == copiedBefore && S_ISREG(existing.st_mode)) {
-    if ((existing.st_mode & S_IWUSR) == 0)
-      (void)chmod(destination.c_str(), (existing.st_mode & 07777) | S_IWUSR);
+  if (sync_ && exists && copied_ == copiedBefore && existing.kind == platform::FileKind::File) {
+    if (existing.readOnly) (void)platform::SetMode(destination, existing.mode | kOwnerWrite);
     (void)platform::SetArchiveAttribute(destination);
   }
   Mark(destinationFolder, "DoCopyFile [10]");
@@ -307,9 +287,9 @@ bool TCopyProcess::EnsureDestinationFolder(const std::string& sourceFolder,
   }
   for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
     const std::string path = WithoutTrailingSlash(level->destination);
-    if (mkdir(path.c_str(), 0777) == 0) {
+    if (const platform::Status made = platform::CreateFolder(path); made) {
       if (!level->source.empty()) CopyAccessRightsOf(WithoutTrailingSlash(level->source), path, task_);
-    } else if (errno != EEXIST) {
+    } else if (made.Code() != EEXIST) {
       break;
     }
   }
@@ -340,107 +320,89 @@ bool TCopyProcess::CopyFileBody(const SourceEntry& source, const std::string& de
                                 std::optional<bool> destinationExists) {
   task_.NextFileText = source.path;
   if (source.kind == EntryKind::LinkToFile) return CopyLinkBody(source, destination);
-  const SourceFile in = OpenSourceFile(run_, source.path);
+  SourceFile in = OpenSourceFile(run_, source.path);
   if (!in.IsOpen()) return true;
-  const struct stat& info = in.Info();
+  const platform::FileInfo& info = in.Info();
 
-  const std::string folder(FolderPart(destination));
-  const std::string name(NamePart(destination));
-  std::string scratch;
-  int out = -1;
-  for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
-    scratch = folder + ScratchFileName(name, scratchCounter_++);
-    // The copy is never readable by more people than the source while it is being written.
-    out = open(scratch.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, info.st_mode & 0777);
-    if (out < 0 && errno != EEXIST) break;
-  }
-  if (out < 0) {
-    const int failure = errno;
-    return SkipOrRaise(destination, failure, AttributeValue(source.path, info));
-  }
+  // The copy is never readable by more people than the source while it is being written.
+  auto created =
+      platform::ScratchWriter::Create(destination, platform::ScratchShape::Counted, info.mode & 0777);
+  if (!created) return SkipOrRaise(destination, created.Code(), AttributeValue(source.path, info));
+  platform::ScratchWriter& writer = *created;
+  platform::File& out = writer.Output();
 
-  const auto raiseWriteFailure = [&](std::uint64_t written) {
-    Abandon(out, scratch);
+  const auto raiseWriteFailure = [&](int errorCode, std::uint64_t written) {
+    writer.Abandon();
     const std::string text =
-        ErrorCodeSuffix() + Quoted(destination) + " NWD=[" + std::to_string(written) + "]";
+        ErrorCodeSuffix(errorCode) + Quoted(destination) + " NWD=[" + std::to_string(written) + "]";
     if (destination.size() <= kLongDestinationPath)
       throw std::runtime_error("Not enough room to write archive_: " + text);
     throw std::runtime_error("Destination file name too long: " + text);
   };
 
-  const std::size_t chunk = std::clamp<std::size_t>(static_cast<std::size_t>(info.st_size), 1, kCopyChunk);
+  const std::size_t chunk = std::clamp<std::size_t>(static_cast<std::size_t>(info.size), 1, kCopyChunk);
   if (buffer_.size() < chunk) buffer_.resize(kCopyChunk);
   // The copy holds what the file held when it was opened, and takes that moment's time; a file
   // that grows meanwhile is copied again by the next run, as its time has changed.
-  std::uint64_t remaining = static_cast<std::uint64_t>(info.st_size);
+  std::uint64_t remaining = info.size;
   // The kernel copies the chunks itself where it can, which spares one pass over the data; where it
   // cannot (another kind of file system, an old kernel), the chunks go through the buffer.
   bool kernelCopy = true;
   while (remaining > 0) {
     const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, remaining));
     if (kernelCopy) {
-      const ssize_t n = copy_file_range(in.Fd(), nullptr, out, nullptr, wanted, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)) raiseWriteFailure(0);
-      if (n <= 0) {
+      const auto n = out.CopyFrom(in.Handle(), wanted);
+      if (!n && (n.Code() == ENOSPC || n.Code() == EDQUOT || n.Code() == EFBIG))
+        raiseWriteFailure(n.Code(), 0);
+      if (!n || *n == 0) {
         kernelCopy = false;  // the buffer copy below tells a read failure from a write failure
         continue;
       }
-      remaining -= static_cast<std::uint64_t>(n);
-      run_.BytesDone += static_cast<std::uint64_t>(n);
+      remaining -= *n;
+      run_.BytesDone += *n;
       if (run_.TotalBytes != 0)
         ThrottleAfterPercent(run_, static_cast<int>(run_.BytesDone * 100 / run_.TotalBytes));
       continue;
     }
-    const ssize_t n = read(in.Fd(), buffer_.data(), wanted);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      Abandon(out, scratch);
-      throw std::runtime_error("Cannot read the source file: " + ErrorCodeSuffix() + Quoted(source.path));
+    const auto n = in.Handle().Read(buffer_.data(), wanted);
+    if (!n) {
+      writer.Abandon();
+      throw std::runtime_error("Cannot read the source file: " + ErrorCodeSuffix(n.Code()) +
+                               Quoted(source.path));
     }
-    if (n == 0) break;
-    remaining -= static_cast<std::uint64_t>(n);
+    if (*n == 0) break;
+    remaining -= *n;
     std::size_t written = 0;
-    while (written < static_cast<std::size_t>(n)) {
-      const ssize_t w = write(out, buffer_.data() + written, static_cast<std::size_t>(n) - written);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        if (w == 0) errno = ENOSPC;
-        raiseWriteFailure(written);
-      }
-      written += static_cast<std::size_t>(w);
-    }
-    run_.BytesDone += static_cast<std::uint64_t>(n);
+    if (const platform::Status status = out.Write(buffer_.data(), *n, &written); !status)
+      raiseWriteFailure(status.Code(), written);
+    run_.BytesDone += *n;
     if (run_.TotalBytes != 0)
       ThrottleAfterPercent(run_, static_cast<int>(run_.BytesDone * 100 / run_.TotalBytes));
   }
 
-  FinishCopiedFile(in.Fd(), out, source.path, info, task_);
-  struct stat old {};
-  const bool replacing = destinationExists ? *destinationExists : lstat(destination.c_str(), &old) == 0;
+  FinishCopiedFile(in.Handle(), out, info, task_);
+  const bool replacing = destinationExists ? *destinationExists : platform::Stat(destination).exists;
   // The old copy is given up only for one that is on the disk, and so is the source itself.
-  if ((replacing || task_.DeleteFileAfterZip) && fsync(out) != 0) raiseWriteFailure(0);
-  if (close(out) != 0) {
-    out = -1;
-    raiseWriteFailure(0);
+  const platform::Flush flushFile =
+      replacing || task_.DeleteFileAfterZip ? platform::Flush::Yes : platform::Flush::No;
+  if (const platform::Status completed = writer.Complete(flushFile); !completed)
+    raiseWriteFailure(completed.Code(), 0);
+  const platform::Flush flushFolder = task_.DeleteFileAfterZip ? platform::Flush::Yes : platform::Flush::No;
+  if (const platform::Status moved = writer.MoveInPlace(platform::Replace::Yes, flushFolder); !moved) {
+    writer.Abandon();
+    throw std::runtime_error("Can not override destination file: " + ErrorCodeSuffix(moved.Code()) +
+                             Quoted(destination) + " Attr:[" +
+                             std::to_string(AttributeValue(source.path, info)) + "]");
   }
-  out = -1;
-  if (rename(scratch.c_str(), destination.c_str()) != 0) {
-    Abandon(-1, scratch);
-    throw std::runtime_error("Can not override destination file: " + ErrorCodeSuffix() + Quoted(destination) +
-                             " Attr:[" + std::to_string(AttributeValue(source.path, info)) + "]");
-  }
-  if (task_.DeleteFileAfterZip) FlushFolder(folder);
   // A fresh copy carries no archive mark; only its read-only attribute is left to lose.
-  if (sync_ && (info.st_mode & S_IWUSR) == 0)
-    (void)chmod(destination.c_str(), (info.st_mode & 07777) | S_IWUSR);
+  if (sync_ && info.readOnly) (void)platform::SetMode(destination, info.mode | kOwnerWrite);
   AfterCopy(source, info);
   return true;
 }
 
 bool TCopyProcess::CopyLinkBody(const SourceEntry& source, const std::string& destination) {
-  struct stat info {};
-  if (lstat(source.path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+  const platform::FileInfo info = platform::Stat(source.path);
+  if (info.kind != platform::FileKind::Symlink) {
     AddLogLine(LogLevel::Warning, task_.TaskNumber,
                "The file " + source.path + " no longer exists. The file is skipped");
     return true;
@@ -453,18 +415,19 @@ bool TCopyProcess::CopyLinkBody(const SourceEntry& source, const std::string& de
   return true;
 }
 
-void TCopyProcess::AfterCopy(const SourceEntry& source, const struct stat& stateWhenRead) {
+void TCopyProcess::AfterCopy(const SourceEntry& source, const platform::FileInfo& stateWhenRead) {
   ++copied_;
   // A link is copied as a link: what it points to has not been backed up by this copy.
   if (task_.ResetArchiveBitOnZip && source.kind == EntryKind::File) {
-    (void)platform::ClearArchiveAttribute(source.path, StateOf(stateWhenRead));
+    (void)platform::ClearArchiveAttribute(source.path, stateWhenRead);
   }
   OnEndZip(run_, source.path);
   if (task_.DeleteFileAfterZip) {
-    struct stat now {};
-    const bool unchanged = lstat(source.path.c_str(), &now) == 0 && now.st_size == stateWhenRead.st_size &&
-                           MtimeNs(now) == MtimeNs(stateWhenRead) &&
-                           S_ISLNK(now.st_mode) == S_ISLNK(stateWhenRead.st_mode);
+    const platform::FileInfo now = platform::Stat(source.path);
+    using platform::FileKind;
+    const bool unchanged = now.exists && now.size == stateWhenRead.size &&
+                           now.mtimeNs == stateWhenRead.mtimeNs &&
+                           (now.kind == FileKind::Symlink) == (stateWhenRead.kind == FileKind::Symlink);
     if (unchanged) {
       (void)DiscardPath(source.path);
     } else {

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,6 +9,7 @@
 #include "engine/backup_steps.h"
 #include "engine/run_context.h"
 #include "engine/source_selection.h"
+#include "platform/files.h"
 
 namespace zentrove::engine {
 
@@ -74,7 +73,7 @@ class TCopyProcess {
   bool EnsureDestinationFolder(const std::string& sourceFolder, const std::string& destinationFolder,
                                const std::string& base, bool inCopyProcess);
   bool CopyLinkBody(const SourceEntry& source, const std::string& destination);
-  void AfterCopy(const SourceEntry& source, const struct stat& stateWhenRead);
+  void AfterCopy(const SourceEntry& source, const platform::FileInfo& stateWhenRead);
   // A destination that cannot be created: true (skipped, with a warning) for a name that is too
   // long when ContinueAfterLongFile is on; otherwise throws.
   bool SkipOrRaise(const std::string& destination, int errorCode, std::uint32_t attributes);
@@ -100,7 +99,6 @@ class TCopyProcess {
   std::vector<char> buffer_;
   std::string marker_;
   int copied_ = 0;
-  unsigned scratchCounter_ = 0;
 };
 
 // The copy mode's backup step.

@@ -1,13 +1,7 @@
 #include "engine/destinations.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <vector>
 
@@ -22,6 +16,7 @@
 #include "engine/source_selection.h"
 #include "log/log.h"
 #include "platform/files.h"
+#include "platform/scratch.h"
 
 namespace zentrove::engine {
 namespace {
@@ -30,13 +25,10 @@ using log::AddLogLine;
 using log::LogLevel;
 
 constexpr std::size_t kExtraCopyChunk = 61440;
-constexpr std::size_t kNameMax = 255;
 
 std::string Quoted(const std::string& text) {
   return "\"" + text + "\"";
 }
-
-std::atomic<unsigned> g_scratchCounter{0};
 
 // The sum of the sizes of all files in a tree; links count with nothing, as they are copied as links.
 std::uint64_t TreeSize(const std::string& folder) {
@@ -54,24 +46,6 @@ std::uint64_t TreeSize(const std::string& folder) {
   return total;
 }
 
-// Writes everything or fails with errno set.
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // Puts the finished scratch copy of a folder in place. The old copy is moved aside first and
 // deleted only when the new one stands under its name, so at no moment is neither complete.
 std::string AsideNameOf(const std::string& destination) {
@@ -79,14 +53,13 @@ std::string AsideNameOf(const std::string& destination) {
 }
 
 bool ReplaceFolder(const std::string& scratch, const std::string& destination) {
-  if (!PathExists(destination)) return rename(scratch.c_str(), destination.c_str()) == 0;
+  using platform::Rename;
+  if (!PathExists(destination)) return Rename(scratch, destination).Ok();
   const std::string aside = AsideNameOf(destination);
   if (PathExists(aside) && !DeleteFileOrTree(aside)) return false;
-  if (rename(destination.c_str(), aside.c_str()) != 0) return false;
-  if (rename(scratch.c_str(), destination.c_str()) != 0) {
-    const int failure = errno;
-    (void)rename(aside.c_str(), destination.c_str());
-    errno = failure;
+  if (!Rename(destination, aside)) return false;
+  if (!Rename(scratch, destination)) {
+    (void)Rename(aside, destination);
     return false;
   }
   (void)DeleteFileOrTree(aside);
@@ -96,11 +69,9 @@ bool ReplaceFolder(const std::string& scratch, const std::string& destination) {
 // Flushes the scratch copy to disk before it replaces anything: a single file by itself, a tree by
 // flushing its whole file system.
 bool FlushCopy(const std::string& path, bool folder) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
-  if (fd < 0) return false;
-  const bool flushed = (folder ? syncfs(fd) : fsync(fd)) == 0;
-  close(fd);
-  return flushed;
+  if (folder) return IsExistingFolder(path) && platform::SyncFileSystem(path).Ok();
+  auto file = platform::File::Open(path);
+  return file && file->Sync().Ok();
 }
 
 std::string ConnectionErrorText(const std::string& folder) {
@@ -157,132 +128,104 @@ void CopyToExtraFolder(RunContext& run, const ExtraFolder& extra, StepResult& re
   }
 }
 
-std::string ChangeExtension(const std::string& path, std::string_view extension) {
-  const std::size_t slash = path.rfind('/');
-  const std::size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-    return path + std::string(extension);
-  return path.substr(0, dot) + std::string(extension);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Shared pieces
 
-std::string ScratchFileName(const std::string& name, unsigned counter) {
-  const std::string suffix = "." + std::to_string(counter) + ".~tm";
-  std::size_t keep = std::min(name.size(), kNameMax - 1 - suffix.size());
-  // Cut at a character boundary, so a leftover scratch file still has a readable name.
-  while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
-    --keep;
-  return "." + name.substr(0, keep) + suffix;
-}
-
-void FlushFolder(const std::string& folder) {
-  const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  (void)fsync(fd);
-  close(fd);
-}
-
-void FinishCopiedFile(int sourceFd, int fd, const std::string& source, const struct stat& sourceInfo,
-                      const core::TArhRecord& task) {
+void FinishCopiedFile(const platform::File& source, platform::File& copy,
+                      const platform::FileInfo& sourceInfo, const core::TArhRecord& task) {
   if (task.CopyAccessRights) {
     // The same rights as CopyAccessRightsOf gives, through the open files: a copy of many small
     // files spends most of its time in such calls, and the paths need not be looked up again.
-    if (const platform::Status copied = platform::CopyAclOfOpen(sourceFd, fd, source); !copied) {
+    if (const platform::Status copied = platform::CopyAclOfOpen(source, copy); !copied) {
       AddLogLine(LogLevel::Warning, task.TaskNumber,
-                 "Copy Access Rights Error:" + platform::ErrnoText(copied.Code()) + ":" + source);
+                 "Copy Access Rights Error:" + platform::ErrnoText(copied.Code()) + ":" + source.Path());
     }
-  } else if ((sourceInfo.st_mode & S_IWUSR) == 0) {
-    struct stat own {};
-    if (fstat(fd, &own) == 0) (void)fchmod(fd, own.st_mode & 07555);
+  } else if (sourceInfo.readOnly) {
+    if (const platform::FileInfo own = copy.Info(); own.exists) (void)copy.SetMode(own.mode & 07555);
   }
-  const timespec times[2] = {{0, UTIME_OMIT}, sourceInfo.st_mtim};
-  (void)futimens(fd, times);
+  (void)copy.SetTimes(sourceInfo.mtimeNs, platform::kKeepTime);
 }
 
 std::string LinkTarget(const std::string& path) {
-  std::string target(PATH_MAX, '\0');
-  const ssize_t n = readlink(path.c_str(), target.data(), target.size());
-  if (n <= 0) return {};
-  target.resize(static_cast<std::size_t>(n));
-  return target;
+  return platform::ReadLink(path).ValueOr(std::string());
 }
 
 bool CopySymlink(const std::string& source, const std::string& destination) {
-  struct stat info {};
-  if (lstat(source.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return false;
-  const std::string target = LinkTarget(source);
-  if (target.empty()) return false;
-  const std::string folder = FolderPart(destination);
-  const std::string scratch =
-      folder + ScratchFileName(std::string(NamePart(destination)), g_scratchCounter++);
-  (void)unlink(scratch.c_str());
-  if (symlink(target.c_str(), scratch.c_str()) != 0) return false;
-  const timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
-  (void)utimensat(AT_FDCWD, scratch.c_str(), times, AT_SYMLINK_NOFOLLOW);
-  if (rename(scratch.c_str(), destination.c_str()) != 0) {
-    const int failure = errno;
-    (void)unlink(scratch.c_str());
-    errno = failure;
+  const platform::FileInfo info = platform::Stat(source);
+  if (info.kind != platform::FileKind::Symlink) {
+    errno = info.exists ? EINVAL : info.errorCode;
     return false;
   }
-  return true;
+  const std::string target = LinkTarget(source);
+  if (target.empty()) return false;
+  const std::string scratch =
+      platform::ScratchPathFor(destination, platform::ScratchShape::Counted, platform::NextScratchCounter());
+  (void)platform::RemoveFile(scratch);
+  platform::Status status = platform::CreateSymlink(target, scratch);
+  if (status) {
+    (void)platform::SetFileTimes(scratch, info.mtimeNs, platform::kKeepTime);
+    status = platform::MoveScratchInPlace(scratch, destination, platform::Replace::Yes, platform::Flush::No);
+    if (!status) (void)platform::RemoveFile(scratch);
+  }
+  errno = status.Code();
+  return status.Ok();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Copies to extra folders
 
 std::string ScratchNameOf(const std::string& destination) {
-  return ChangeExtension(WithoutTrailingSlash(destination), ".~tm");
+  return platform::ScratchPathFor(destination, platform::ScratchShape::ReplacedExtension);
 }
 
 bool CopyFileData(RunContext& run, const std::string& source, const std::string& destination) {
   core::TArhRecord& task = run.Task;
   task.NextFileText = source;
-  struct stat linkInfo {};
-  if (lstat(source.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
+  if (platform::Stat(source).kind == platform::FileKind::Symlink) {
     const bool copied = CopySymlink(source, destination);
     if (copied) task.LastFileText = source;
     return copied;
   }
-  const SourceFile in = OpenSourceFile(run, source);
+  SourceFile in = OpenSourceFile(run, source);
   if (!in.IsOpen()) return true;
 
-  struct stat existing {};
-  if (lstat(destination.c_str(), &existing) == 0) {
-    if (S_ISREG(existing.st_mode)) (void)platform::LoseAllAttributes(destination);
-    if (unlink(destination.c_str()) != 0) return false;
+  const platform::FileInfo existing = platform::Stat(destination);
+  if (existing.exists) {
+    if (existing.kind == platform::FileKind::File) (void)platform::LoseAllAttributes(destination);
+    if (!platform::RemoveFile(destination)) return false;
   }
-  const int out = open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                       in.Info().st_mode & 0777);
-  if (out < 0) return false;
+  platform::OpenOptions options;
+  options.access = platform::Access::Write;
+  options.creation = platform::Creation::CreateOrTruncate;
+  options.links = platform::Links::DontFollow;
+  options.mode = in.Info().mode & 0777;
+  auto out = platform::File::Open(destination, options);
+  if (!out) return false;
   std::vector<char> buffer(
-      std::clamp<std::size_t>(static_cast<std::size_t>(in.Info().st_size), 1, kExtraCopyChunk));
+      std::clamp<std::size_t>(static_cast<std::size_t>(in.Info().size), 1, kExtraCopyChunk));
   bool copied = true;
-  std::uint64_t remaining = static_cast<std::uint64_t>(in.Info().st_size);
+  std::uint64_t remaining = in.Info().size;
   while (remaining > 0) {
-    const ssize_t n = read(in.Fd(), buffer.data(), std::min<std::uint64_t>(buffer.size(), remaining));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      copied = n == 0;
+    const auto n = in.Handle().Read(buffer.data(), std::min<std::uint64_t>(buffer.size(), remaining));
+    if (!n || *n == 0) {
+      copied = n.Ok();
       break;
     }
-    remaining -= static_cast<std::uint64_t>(n);
-    if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(n))) {
+    remaining -= *n;
+    if (!out->Write(buffer.data(), *n)) {
       copied = false;
       break;
     }
-    run.BytesDone += static_cast<std::uint64_t>(n);
+    run.BytesDone += *n;
     if (run.TotalBytes != 0)
       ThrottleAfterPercent(run, static_cast<int>(run.BytesDone * 100 / run.TotalBytes));
   }
-  if (copied) FinishCopiedFile(in.Fd(), out, source, in.Info(), task);
-  if (close(out) != 0) copied = false;
+  if (copied) FinishCopiedFile(in.Handle(), *out, in.Info(), task);
+  if (!out->Close()) copied = false;
   if (!copied) {
-    (void)unlink(destination.c_str());
+    (void)platform::RemoveFile(destination);
     return false;
   }
   task.LastFileText = source;
@@ -331,8 +274,7 @@ bool CopyArchiveTo(const std::string& source, const std::string& destination, Ru
     // Leftovers of an interrupted copy: an unfinished scratch copy goes, and an old backup folder
     // that was moved aside but not yet replaced comes back.
     if (PathExists(scratch) && !DeleteFileOrTree(scratch)) return false;
-    if (!PathExists(to) && IsExistingFolder(AsideNameOf(to)))
-      (void)rename(AsideNameOf(to).c_str(), to.c_str());
+    if (!PathExists(to) && IsExistingFolder(AsideNameOf(to))) (void)platform::Rename(AsideNameOf(to), to);
 
     const bool isFolder = IsExistingFolder(from);
     bool copied = false;
@@ -344,12 +286,17 @@ bool CopyArchiveTo(const std::string& source, const std::string& destination, Ru
       copied = CopyFileData(run, from, scratch);
     }
     copied = copied && PathExists(scratch) && FlushCopy(scratch, isFolder);
-    if (copied) copied = isFolder ? ReplaceFolder(scratch, to) : rename(scratch.c_str(), to.c_str()) == 0;
+    if (copied) {
+      copied =
+          isFolder
+              ? ReplaceFolder(scratch, to)
+              : platform::MoveScratchInPlace(scratch, to, platform::Replace::Yes, platform::Flush::No).Ok();
+    }
     if (!copied) {
       if (PathExists(scratch)) (void)DeleteFileOrTree(scratch);
       return false;
     }
-    FlushFolder(folder);
+    (void)platform::SyncFolder(folder);
     return true;
   } catch (...) {
     return false;

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,6 +7,8 @@
 #include "base/datetime.h"
 #include "engine/backup_steps.h"
 #include "engine/run_context.h"
+#include "platform/file_handle.h"
+#include "platform/files.h"
 
 namespace zentrove::engine {
 
@@ -85,25 +85,17 @@ StepResult RotateMainFolder(RunContext& run, StepResult current);
 // ---------------------------------------------------------------------------------------------
 // Shared by the copies of the copy mode and of the extra folders
 
-// Gives a freshly written copy (open on `fd`) the access rights of its source (open on `sourceFd`)
-// when the task's CopyAccessRights is on: permission bits, owner and group where this process may,
-// the POSIX access-control list; a failure logs the "Copy Access Rights Error:" warning. Otherwise
-// only the read-only attribute: no write permission when the source has none for its owner. Then
-// the source's modification time.
-void FinishCopiedFile(int sourceFd, int fd, const std::string& source, const struct stat& sourceInfo,
-                      const core::TArhRecord& task);
+// Gives a freshly written copy the access rights of its open source when the task's CopyAccessRights
+// is on: permission bits, owner and group where this process may, the POSIX access-control list; a
+// failure logs the "Copy Access Rights Error:" warning. Otherwise only the read-only attribute: no
+// write permission when the source has none for its owner. Then the source's modification time.
+void FinishCopiedFile(const platform::File& source, platform::File& copy,
+                      const platform::FileInfo& sourceInfo, const core::TArhRecord& task);
 
 // Makes `destination` a symbolic link with the same target as the link `source`, replacing what is
 // there in one rename, with the link's own modification time. False with errno set on failure.
 bool CopySymlink(const std::string& source, const std::string& destination);
 // The target text of a link; empty when it cannot be read.
 std::string LinkTarget(const std::string& path);
-
-// A name that is unique in its folder for a file being written in place of `name`: "." + name (cut
-// so the whole stays within the file system's name limit) + ".~tm" + a counter of this process.
-std::string ScratchFileName(const std::string& name, unsigned counter);
-
-// Flushes a folder's entries to disk, after a rename into it.
-void FlushFolder(const std::string& folder);
 
 }  // namespace zentrove::engine

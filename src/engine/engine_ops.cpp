@@ -1,16 +1,9 @@
 #include "engine/engine_ops.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <filesystem>
 #include <mutex>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "base/datetime.h"
 #include "base/regional_format.h"
@@ -38,65 +31,22 @@ void LogCannotDelete(const std::string& path, const std::string& detail) {
 }
 
 bool DeleteFile(const std::string& path) {
-  if (unlink(path.c_str()) == 0) return true;
-  LogCannotDelete(path, ErrorCodeSuffix());
-  return false;
-}
-
-// Removes the folder NAME in PARENT and what it holds, depth first. It works on descriptors, so a
-// deep tree costs no path look-ups and a folder swapped for a link meanwhile is never followed.
-// A folder lacking the owner's full permissions gets them first: a read-only folder (a copy of a
-// source folder keeps its mode) would otherwise keep its entries. Files need no change of their
-// own, as removing one asks only for the folder's permission.
-bool DeleteTreeAt(int parent, const std::string& name, const std::string& path) {
-  struct stat info {};
-  if (fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode) &&
-      (info.st_mode & S_IRWXU) != S_IRWXU) {
-    (void)fchmodat(parent, name.c_str(), (info.st_mode & 07777) | S_IRWXU, 0);
-  }
-  const int fd = openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd >= 0) {
-    std::vector<std::pair<std::string, unsigned char>> entries;
-    if (DIR* dir = fdopendir(fd)) {
-      while (const dirent* entry = readdir(dir)) {
-        const std::string_view entryName(entry->d_name);
-        if (entryName == "." || entryName == "..") continue;
-        entries.emplace_back(entryName, entry->d_type);
-      }
-      // The entries are removed after the listing ends, so the listing never sees its own changes.
-      for (auto& [child, type] : entries) {
-        if (type == DT_UNKNOWN) {
-          struct stat childInfo {};
-          if (fstatat(fd, child.c_str(), &childInfo, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(childInfo.st_mode))
-            type = DT_DIR;
-        }
-        const std::string childPath = path + "/" + child;
-        bool removed = false;
-        int failure = 0;
-        if (type == DT_DIR) {
-          removed = DeleteTreeAt(fd, child, childPath);
-          failure = errno;
-        } else {
-          removed = unlinkat(fd, child.c_str(), 0) == 0;
-          failure = errno;
-          if (!removed) LogCannotDelete(childPath, ErrorCodeSuffix(failure));
-        }
-        if (!removed) break;
-      }
-      closedir(dir);
-    } else {
-      close(fd);
-    }
-  }
-  if (unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0) return true;
-  const int failure = errno;
-  LogCannotDelete(path, "[" + platform::ErrnoText(failure) + "]");
-  errno = failure;
+  const platform::Status removed = platform::RemoveFile(path);
+  if (removed) return true;
+  LogCannotDelete(path, ErrorCodeSuffix(removed.Code()));
+  errno = removed.Code();
   return false;
 }
 
 bool DeleteTree(const std::string& folder) {
-  return DeleteTreeAt(AT_FDCWD, folder, folder);
+  const platform::Status removed =
+      platform::DeleteTree(folder, [](const std::string& path, int errorCode, platform::FileKind kind) {
+        LogCannotDelete(path, kind == platform::FileKind::Folder ? "[" + platform::ErrnoText(errorCode) + "]"
+                                                                 : ErrorCodeSuffix(errorCode));
+      });
+  if (removed) return true;
+  errno = removed.Code();
+  return false;
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 #pragma once
 
-#include <sys/stat.h>
-
 #include <string>
+#include <utility>
 
 #include "engine/run_context.h"
+#include "platform/file_handle.h"
+#include "platform/files.h"
 
 namespace zentrove::engine {
 
@@ -13,25 +14,17 @@ namespace zentrove::engine {
 class SourceFile {
  public:
   SourceFile() = default;
-  SourceFile(int fd, const struct stat& info) : fd_(fd), info_(info) {}
-  SourceFile(SourceFile&& other) noexcept;
-  SourceFile& operator=(SourceFile&& other) noexcept;
-  SourceFile(const SourceFile&) = delete;
-  SourceFile& operator=(const SourceFile&) = delete;
-  ~SourceFile();
+  SourceFile(platform::File file, const platform::FileInfo& info) : file_(std::move(file)), info_(info) {}
 
-  bool IsOpen() const { return fd_ >= 0; }
-  int Fd() const { return fd_; }
-  const struct stat& Info() const { return info_; }
+  bool IsOpen() const { return file_.IsOpen(); }
+  platform::File& Handle() { return file_; }
+  const platform::File& Handle() const { return file_; }
+  const platform::FileInfo& Info() const { return info_; }
 
  private:
-  int fd_ = -1;
-  struct stat info_ {};
+  platform::File file_;
+  platform::FileInfo info_;
 };
-
-// True when another process holds a write lock on the open file (an fcntl or OFD lock, or an
-// exclusive flock): a program in the middle of writing it. Never blocks.
-bool IsWriteLockedByOthers(int fd);
 
 // Opens a source file for the copy mode, the copies to extra folders and the built-in archiver, in
 // the run's file open mode. In share-deny-write mode a file counts as locked when it cannot be

@@ -1,10 +1,5 @@
 #include "engine/source_selection.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <unordered_set>
@@ -12,6 +7,7 @@
 
 #include "base/text.h"
 #include "platform/environment.h"
+#include "platform/file_handle.h"
 #include "platform/files.h"
 
 namespace zentrove::engine {
@@ -175,10 +171,6 @@ std::vector<std::string> PrepareExcludes(const std::string& list) {
   return masks;
 }
 
-std::int64_t MtimeNs(const struct stat& st) {
-  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-}
-
 // One walk over the include items. The visitor receives every qualifying file and returns false to
 // end the whole walk.
 class Walker {
@@ -201,13 +193,13 @@ class Walker {
       const IncludeItem& include = includes[item_];
       if (StopRequested()) return false;
       if (selection_.IsFolderExcluded(include.baseFolder)) continue;
-      const int fd = open(include.baseFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      auto folder = platform::Folder::Open(include.baseFolder);
       path_ = include.baseFolder;
-      if (fd < 0) {
-        ReportUnreadable(errno);
+      if (!folder) {
+        ReportUnreadable(folder.Code());
         continue;
       }
-      if (!WalkFolder(fd)) return false;
+      if (!WalkFolder(*folder)) return false;
     }
     return true;
   }
@@ -218,7 +210,7 @@ class Walker {
   struct Name {
     std::size_t offset;
     std::size_t length;
-    unsigned char type;
+    platform::FileKind kind;
   };
 
   bool StopRequested() {
@@ -233,40 +225,24 @@ class Walker {
     if (control_.onUnreadableFolder) control_.onUnreadableFolder(path_, errorCode);
   }
 
-  // Walks the folder open on `fd` (which it closes), whose path with a trailing "/" is path_.
-  bool WalkFolder(int fd) {
-    DIR* dir = fdopendir(fd);
-    if (dir == nullptr) {
-      ReportUnreadable(errno);
-      close(fd);
-      return true;
-    }
-    const bool completed = WalkEntries(dir);
-    closedir(dir);
-    return completed;
-  }
-
-  bool WalkEntries(DIR* dir) {
+  // Walks the open folder whose path with a trailing "/" is path_.
+  bool WalkFolder(platform::Folder& folder) {
+    using platform::FileKind;
     if (StopRequested()) return false;
     if (control_.onFolder) control_.onFolder(path_);
-    const int fd = dirfd(dir);
     std::string names;
     std::vector<Name> entries;
-    for (;;) {
-      errno = 0;
-      const dirent* entry = readdir(dir);
-      if (entry == nullptr) {
-        // The entries read so far are still walked; the folder counts as not seen whole.
-        if (errno != 0) ReportUnreadable(errno);
-        break;
-      }
-      const std::string_view name(entry->d_name);
-      if (name == "." || name == "..") continue;
-      entries.push_back({names.size(), name.size(), entry->d_type});
-      // Each name keeps its terminating NUL, so the arena hands C strings to fstatat without copies.
+    bool stop = false;
+    const platform::Status listed = folder.ForEachEntry([&](std::string_view name, FileKind kind) {
+      entries.push_back({names.size(), name.size(), kind});
+      // Each name keeps its terminating NUL, so the arena hands C strings to the look-ups without copies.
       names.append(name).push_back('\0');
-      if (PollStop()) return false;
-    }
+      stop = PollStop();
+      return !stop;
+    });
+    if (stop) return false;
+    // The entries read so far are still walked; the folder counts as not seen whole.
+    if (!listed) ReportUnreadable(listed.Code());
     const auto nameOf = [&names](const Name& n) {
       return std::string_view(names).substr(n.offset, n.length);
     };
@@ -280,23 +256,19 @@ class Walker {
       if (PollStop()) return false;
       Name& entry = entries[i];
       const char* name = cNameOf(entry);
-      struct stat st {};
-      bool haveStat = false;
-      if (entry.type == DT_UNKNOWN) {
-        if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        haveStat = true;
-        entry.type = S_ISDIR(st.st_mode)   ? DT_DIR
-                     : S_ISREG(st.st_mode) ? DT_REG
-                     : S_ISLNK(st.st_mode) ? DT_LNK
-                                           : DT_UNKNOWN;
+      platform::FileInfo info;
+      if (entry.kind == FileKind::None) {
+        info = folder.InfoOf(name, platform::Links::DontFollow);
+        if (!info.exists) continue;
+        entry.kind = info.kind;
       }
-      if (entry.type == DT_DIR) {
+      if (entry.kind == FileKind::Folder) {
         if (selection_.ProcessSubfolders()) subfolders.push_back(i);
         continue;
       }
-      if (entry.type != DT_REG && entry.type != DT_LNK) continue;
+      if (entry.kind != FileKind::File && entry.kind != FileKind::Symlink) continue;
       path_.append(nameOf(entry));
-      const bool keepGoing = OfferFile(fd, name, entry.type, haveStat ? &st : nullptr);
+      const bool keepGoing = OfferFile(folder, name, entry.kind, info.exists ? &info : nullptr);
       path_.resize(folderLength);
       if (!keepGoing) return false;
     }
@@ -306,13 +278,13 @@ class Walker {
       path_.append(nameOf(entries[i])).append("/");
       bool keepGoing = true;
       if (!selection_.IsFolderExcluded(path_)) {
-        // O_NOFOLLOW: a folder that turned into a symbolic link since it was listed is not entered.
-        const int child = openat(fd, cNameOf(entries[i]), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (child >= 0) {
-          if (folderVisitor_) ReportFolder(child);
-          keepGoing = WalkFolder(child);
-        } else if (errno != ELOOP && errno != ENOTDIR) {
-          ReportUnreadable(errno);
+        // A folder that turned into a symbolic link since it was listed is not entered.
+        auto child = platform::Folder::OpenAt(folder, std::string(nameOf(entries[i])));
+        if (child) {
+          if (folderVisitor_) ReportFolder(*child);
+          keepGoing = WalkFolder(*child);
+        } else if (child.Code() != ELOOP && child.Code() != ENOTDIR) {
+          ReportUnreadable(child.Code());
         }
       }
       path_.resize(folderLength);
@@ -321,28 +293,30 @@ class Walker {
     return true;
   }
 
-  void ReportFolder(int fd) {
-    struct stat st {};
-    SourceEntry folder;
-    folder.path = path_;
-    folder.kind = EntryKind::Folder;
-    folder.item = item_;
-    if (fstat(fd, &st) == 0) folder.mtimeNs = MtimeNs(st);
-    folderVisitor_(std::move(folder));
+  void ReportFolder(const platform::Folder& folder) {
+    SourceEntry entry;
+    entry.path = path_;
+    entry.kind = EntryKind::Folder;
+    entry.item = item_;
+    if (const platform::FileInfo info = folder.Info(); info.exists) entry.mtimeNs = info.mtimeNs;
+    folderVisitor_(std::move(entry));
   }
 
   // path_ holds the file's full path. The cheap mask tests come before any system call.
-  bool OfferFile(int fd, const char* name, unsigned char type, const struct stat* known) {
+  bool OfferFile(const platform::Folder& folder, const char* name, platform::FileKind kind,
+                 const platform::FileInfo* known) {
     if (!selection_.Qualifies(item_, path_)) return true;
-    struct stat st {};
-    if (type == DT_LNK) {
+    platform::FileInfo info;
+    if (kind == platform::FileKind::Symlink) {
       // The archive stores what the link points to; links to folders and dangling links are
       // skipped, as they hold no file data.
-      if (fstatat(fd, name, &st, 0) != 0 || !S_ISREG(st.st_mode)) return true;
+      info = folder.InfoOf(name, platform::Links::Follow);
+      if (info.kind != platform::FileKind::File) return true;
     } else if (known != nullptr) {
-      st = *known;
-    } else if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
-      return true;
+      info = *known;
+    } else {
+      info = folder.InfoOf(name, platform::Links::DontFollow);
+      if (info.kind != platform::FileKind::File) return true;
     }
     SourceEntry file;
     if (readArchiveMarks_) {
@@ -350,9 +324,9 @@ class Walker {
       if (!file.archiveMarked && selection_.OnlyArchiveMarked()) return true;
     }
     file.path = path_;
-    file.kind = type == DT_LNK ? EntryKind::LinkToFile : EntryKind::File;
-    file.size = static_cast<std::uint64_t>(st.st_size);
-    file.mtimeNs = MtimeNs(st);
+    file.kind = kind == platform::FileKind::Symlink ? EntryKind::LinkToFile : EntryKind::File;
+    file.size = info.size;
+    file.mtimeNs = info.mtimeNs;
     file.item = item_;
     return visitor_(std::move(file));
   }
@@ -599,21 +573,21 @@ DeleteReport DeleteArchivedSources(const std::vector<SourceEntry>& files) {
   DeleteReport report;
   for (const SourceEntry& file : files) {
     if (file.kind == EntryKind::Folder) continue;
-    struct stat st {};
-    if (lstat(file.path.c_str(), &st) != 0) {
-      report.failures.push_back({file.path, errno});
+    const platform::FileInfo info = platform::Stat(file.path);
+    if (!info.exists) {
+      report.failures.push_back({file.path, info.errorCode});
       continue;
     }
-    const bool unchanged = file.kind == EntryKind::LinkToFile
-                               ? S_ISLNK(st.st_mode)
-                               : S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) == file.size &&
-                                     MtimeNs(st) == file.mtimeNs;
+    const bool unchanged =
+        file.kind == EntryKind::LinkToFile
+            ? info.kind == platform::FileKind::Symlink
+            : info.kind == platform::FileKind::File && info.size == file.size && info.mtimeNs == file.mtimeNs;
     if (!unchanged) {
       report.failures.push_back({file.path, 0});
       continue;
     }
-    if (unlink(file.path.c_str()) != 0) {
-      report.failures.push_back({file.path, errno});
+    if (const platform::Status removed = platform::RemoveFile(file.path); !removed) {
+      report.failures.push_back({file.path, removed.Code()});
       continue;
     }
     ++report.deleted;

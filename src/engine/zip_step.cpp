@@ -1,8 +1,5 @@
 #include "engine/zip_step.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <stdexcept>
@@ -19,6 +16,7 @@
 #include "engine/zip/zip_writer.h"
 #include "log/log.h"
 #include "platform/files.h"
+#include "platform/scratch.h"
 
 namespace zentrove::engine {
 namespace {
@@ -152,14 +150,10 @@ zip::ZipHooks HooksFor(RunContext& run) {
 // Moves the finished archive to its final name without replacing anything that appeared there
 // meanwhile; the archive under the temporary name would be deleted by the next run.
 bool MoveToFinalName(const std::string& from, const std::string& to) {
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system without RENAME_NOREPLACE.
-  if (PathExists(to)) {
-    errno = EEXIST;
-    return false;
-  }
-  return std::rename(from.c_str(), to.c_str()) == 0;
+  const platform::Status moved =
+      platform::MoveScratchInPlace(from, to, platform::Replace::OnlyWhenFree, platform::Flush::No);
+  if (!moved) errno = moved.Code();
+  return moved.Ok();
 }
 
 std::vector<SourceEntry> AddedFiles(const SourcePlan& plan, const zip::ZipResult& result) {
@@ -247,11 +241,8 @@ zip::ZipSettings ZipSettingsOf(const core::TArhRecord& task, ZipAction action, c
 }
 
 std::string TemporaryArchiveName(const std::string& finalName, int taskNumber) {
-  const std::string folder = FolderPart(finalName);
-  const std::string_view name = NamePart(finalName);
-  const std::size_t dot = name.rfind('.');
-  const std::string_view extension = dot == std::string_view::npos ? std::string_view() : name.substr(dot);
-  return folder + "~" + std::to_string(taskNumber) + std::string(extension);
+  return platform::ScratchPathFor(finalName, platform::ScratchShape::Numbered,
+                                  static_cast<unsigned>(taskNumber));
 }
 
 std::string ZipStartInfoText(std::uint64_t fileCount, std::uint64_t totalBytes) {
@@ -359,8 +350,7 @@ StepResult RunZipStep(RunContext& run) {
     run.ZipName = finalName;
   } else if (before.exists) {
     const platform::FileInfo after = platform::StatFollow(finalName);
-    if (after.exists && after.mode != before.mode)
-      (void)chmod(finalName.c_str(), static_cast<mode_t>(before.mode));
+    if (after.exists && after.mode != before.mode) (void)platform::SetMode(finalName, before.mode);
   }
 
   if (!s || !checked) {

@@ -41,4 +41,21 @@ enum class SessionKind { Desktop, Service };
 // and "." survive, so the name can be part of a file name.
 std::string SessionName(SessionKind kind);
 
+// The texts of the C library's locale (LC_TIME), in UTF-8 whatever the locale's character set; empty
+// where the locale has none.
+enum class LocaleText { DateFormat, TimeFormat, TwelveHourTimeFormat, AmText, PmText };
+std::string LocaleString(LocaleText text);
+enum class NameForm {
+  Long,
+  Short,
+  // The nominative form that stands alone ("YYYY\MMMM" folder names), where the locale has one; the
+  // long and short forms are those used inside a date in languages such as Russian or Polish.
+  LongStandalone,
+  ShortStandalone,
+};
+// `month` 1 to 12.
+std::string LocaleMonthName(int month, NameForm form);
+// `day` 0 (Sunday) to 6; the standalone forms are the plain ones.
+std::string LocaleDayName(int day, NameForm form);
+
 }  // namespace zentrove::platform

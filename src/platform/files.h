@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -91,12 +92,13 @@ inline constexpr std::int64_t kKeepTime = INT64_MIN;
 // (system.posix_acl_access and, for folders, system.posix_acl_default) when the source has them.
 [[nodiscard]] Status CopyAcl(const std::string& source, const std::string& destination);
 // The same for two open files (a source being read, the copy being written), without looking up
-// their paths again; `source` names the source in the failure's message.
-[[nodiscard]] Status CopyAclOfOpen(int sourceFd, int destinationFd, const std::string& source);
+// their paths again; the source's path names it in the failure's message.
+class File;
+[[nodiscard]] Status CopyAclOfOpen(const File& source, File& destination);
 
 // True when another program keeps the file from being read: it cannot be opened for reading, or
-// another process holds a write lock on it (an fcntl or OFD lock, or an exclusive flock). A missing
-// path is not locked. Never blocks.
+// another process holds a write lock on it (the rule of IsLockedByAnotherProcess for open files in
+// file_handle.h). A missing path is not locked. Never blocks.
 bool IsLockedByAnotherProcess(const std::string& path);
 
 // Replaces the file's contents crash-safely: a temporary file in the same folder is written, flushed
@@ -109,5 +111,31 @@ bool IsLockedByAnotherProcess(const std::string& path);
                                          std::uint32_t mode = 0644);
 // The file's whole contents.
 Result<std::string> ReadWholeFile(const std::string& path);
+
+// Sets the permission bits (07777) of what the path names.
+[[nodiscard]] Status SetMode(const std::string& path, std::uint32_t mode);
+// Renames over whatever the new name holds (a folder only over an empty folder).
+[[nodiscard]] Status Rename(const std::string& from, const std::string& to);
+// Creates one folder with `mode` through the umask; EEXIST when the name is taken.
+[[nodiscard]] Status CreateFolder(const std::string& path, std::uint32_t mode = 0777);
+// Removes a file or a symbolic link (never a folder).
+[[nodiscard]] Status RemoveFile(const std::string& path);
+// Removes a folder and everything in it, depth first, through folder descriptors: a deep tree costs
+// no path look-ups and a folder swapped for a symbolic link meanwhile is never followed. A folder
+// lacking the owner's full permissions gets them first, as a read-only folder would otherwise keep its
+// entries. The first failure ends the removal; `onFailure` hears of each failed path with its errno
+// and whether it was a folder, and the result carries the failure of the top folder.
+using DeleteFailure = std::function<void(const std::string& path, int errorCode, FileKind kind)>;
+[[nodiscard]] Status DeleteTree(const std::string& folder, const DeleteFailure& onFailure = {});
+
+// The target text of a symbolic link.
+Result<std::string> ReadLink(const std::string& path);
+// Creates the symbolic link `path` pointing to `target`.
+[[nodiscard]] Status CreateSymlink(const std::string& target, const std::string& path);
+
+// Flushes a folder's entries to disk, after a rename into it ("" is the working folder).
+[[nodiscard]] Status SyncFolder(const std::string& folder);
+// Flushes every file of the file system holding the path.
+[[nodiscard]] Status SyncFileSystem(const std::string& path);
 
 }  // namespace zentrove::platform

@@ -84,8 +84,8 @@ class LockedFileTest : public zentrove::testing::RunFixture {
   }
   static std::string ReadAll(const SourceFile& file) {
     char buffer[64];
-    const ssize_t n = pread(file.Fd(), buffer, sizeof buffer, 0);
-    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+    const auto n = file.Handle().ReadAt(0, buffer, sizeof buffer);
+    return n ? std::string(buffer, *n) : std::string();
   }
 
   core::TArhRecord* task_ = nullptr;
@@ -96,9 +96,9 @@ class LockedFileTest : public zentrove::testing::RunFixture {
 TEST_F(LockedFileTest, AFreeFileOpensWithItsStateAndNothingIsLogged) {
   const SourceFile file = OpenSourceFile(*run_, file_);
   ASSERT_TRUE(file.IsOpen());
-  EXPECT_EQ(file.Info().st_size, 5);
+  EXPECT_EQ(file.Info().size, 5u);
   EXPECT_EQ(ReadAll(file), "hello");
-  EXPECT_FALSE(IsWriteLockedByOthers(file.Fd()));
+  EXPECT_FALSE(platform::IsLockedByAnotherProcess(file.Handle()));
   EXPECT_THAT(LoggedLines(), ElementsAre());
 }
 

@@ -132,17 +132,18 @@ void ChunkCompressor::Process(Worker& worker, Chunk& chunk) {
       level_ > 0 ? static_cast<std::size_t>(std::min<uint64_t>(kDictionarySize, chunk.Offset)) : 0;
   const std::size_t wanted = dictionary + chunk.Length;
   if (worker.input.size() < wanted) worker.input.resize(wanted);
-  const long long got = chunk.Source->File.ReadAt(chunk.Offset - dictionary, worker.input.data(), wanted);
-  if (got < 0) {
-    chunk.ReadError = errno != 0 ? errno : EIO;
+  const auto read = chunk.Source->File.ReadAt(chunk.Offset - dictionary, worker.input.data(), wanted);
+  if (!read) {
+    chunk.ReadError = read.Code() > 0 ? read.Code() : EIO;
     return;
   }
-  if (static_cast<std::size_t>(got) < dictionary) {
+  const std::size_t got = *read;
+  if (got < dictionary) {
     // The file shrank below this chunk since the one before was read; this chunk only ends the stream.
     chunk.BytesRead = 0;
     dictionary = 0;
   } else {
-    chunk.BytesRead = static_cast<uint64_t>(got) - dictionary;
+    chunk.BytesRead = got - dictionary;
   }
   chunk.ShortRead = chunk.BytesRead < chunk.Length;
   const unsigned char* data = worker.input.data() + dictionary;

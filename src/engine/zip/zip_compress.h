@@ -15,9 +15,11 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/zip/zip_source.h"
+#include "platform/file_handle.h"
 
 namespace zentrove::engine::zip {
 
@@ -35,8 +37,8 @@ struct ChunkEncryption {
 
 // What the chunks of one entry share.
 struct ChunkSource {
-  explicit ChunkSource(int fd) : File(fd) {}
-  SourceFile File;
+  explicit ChunkSource(platform::File file) : File(std::move(file)) {}
+  platform::File File;
   bool SingleChunk = false;
   ChunkEncryption Encryption;  // only for a single-chunk entry
   // Set once the entry is complete or dropped, so chunks still queued skip their work.

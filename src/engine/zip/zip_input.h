@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+
+#include "platform/file_handle.h"
 
 namespace zentrove::engine::zip {
 
@@ -19,18 +22,13 @@ class RandomAccessInput {
 
 class FileInput final : public RandomAccessInput {
  public:
-  // Takes ownership of the open descriptor.
-  FileInput(int fd, uint64_t size) : fd_(fd), size_(size) {}
-  ~FileInput() override;
-  FileInput(const FileInput&) = delete;
-  FileInput& operator=(const FileInput&) = delete;
+  FileInput(platform::File file, uint64_t size) : file_(std::move(file)), size_(size) {}
 
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, void* out, std::size_t size) const override;
-  int Descriptor() const { return fd_; }
 
  private:
-  int fd_;
+  platform::File file_;
   uint64_t size_;
 };
 

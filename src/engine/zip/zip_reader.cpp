@@ -1,8 +1,5 @@
 #include "engine/zip/zip_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -19,6 +16,8 @@
 #include "engine/zip/zip_crypto.h"
 #include "engine/zip/zip_format.h"
 #include "engine/zip/zip_input.h"
+#include "platform/file_handle.h"
+#include "platform/result.h"
 
 namespace zentrove::engine::zip {
 
@@ -224,19 +223,17 @@ ZipReader::ZipReader(std::unique_ptr<RandomAccessInput> input) : input_(std::mov
 ZipReader::~ZipReader() = default;
 
 std::unique_ptr<ZipReader> ZipReader::Open(const std::string& path, ZipError& error) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = Fail(ZipErrorCode::Io, "The archive cannot be opened: " + std::string(std::strerror(errno)));
+  auto file = platform::File::Open(path);
+  if (!file) {
+    error = Fail(ZipErrorCode::Io, "The archive cannot be opened: " + platform::ErrnoText(file.Code()));
     return nullptr;
   }
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
+  const platform::FileInfo info = file->Info();
+  if (!info.exists || info.kind != platform::FileKind::File) {
     error = NotAZip();
     return nullptr;
   }
-  std::unique_ptr<ZipReader> reader(
-      new ZipReader(std::make_unique<FileInput>(fd, static_cast<uint64_t>(info.st_size))));
+  std::unique_ptr<ZipReader> reader(new ZipReader(std::make_unique<FileInput>(std::move(*file), info.size)));
   error = reader->ReadDirectory();
   if (error) return nullptr;
   return reader;

@@ -1,64 +1,43 @@
 #include "engine/zip/zip_source.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
 
 namespace zentrove::engine::zip {
 
-SourceFile::~SourceFile() {
-  if (fd_ >= 0) close(fd_);
-}
-
-long long SourceFile::ReadAt(uint64_t offset, void* out, std::size_t size) const {
-  auto* at = static_cast<char*>(out);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = pread(fd_, at + done, size - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return static_cast<long long>(done);
-}
-
-OpenResult OpenSource(const std::string& path, OpenMode mode) {
+OpenResult OpenSource(const std::string& path, OpenMode mode, const std::vector<FileIdentity>& excluded) {
   OpenResult result;
+  platform::OpenOptions options;
   // Non-blocking, so that a named pipe among the sources cannot hang the run.
-  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  int fd = open(path.c_str(), kFlags | O_NOATIME);
-  if (fd < 0 && errno == EPERM) fd = open(path.c_str(), kFlags);
-  if (fd < 0) {
-    result.Error = errno;
+  options.nonBlocking = true;
+  options.noAccessTime = true;
+  auto file = platform::File::Open(path, options);
+  if (!file) {
+    result.Error = file.Code();
     return result;
   }
-  if (fstat(fd, &result.Info) != 0) {
-    result.Error = errno;
-    close(fd);
+  result.Info = file->Info();
+  if (!result.Info.exists) {
+    result.Error = result.Info.errorCode;
     return result;
   }
-  if (!S_ISREG(result.Info.st_mode)) {
-    close(fd);
+  if (result.Info.kind != platform::FileKind::File) {
     result.Outcome = OpenOutcome::NotRegular;
     return result;
   }
-  if (mode == OpenMode::omShareDenyWrite) {
-    struct flock probe {};
-    probe.l_type = F_RDLCK;
-    probe.l_whence = SEEK_SET;
-    // A read lock conflicts only with another holder's write lock, which is what "locked by
-    // another program" means here. File systems without lock support count as unlocked.
-    if (fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) {
-      close(fd);
-      result.Outcome = OpenOutcome::Locked;
-      return result;
-    }
+  const bool isExcluded = std::any_of(excluded.begin(), excluded.end(), [&](const FileIdentity& id) {
+    return id.Device == result.Info.device && id.Inode == result.Info.inode;
+  });
+  if (isExcluded) {
+    result.Outcome = OpenOutcome::Excluded;
+    return result;
   }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  result.Fd = fd;
+  if (mode == OpenMode::omShareDenyWrite && platform::IsLockedByAnotherProcess(*file)) {
+    result.Outcome = OpenOutcome::Locked;
+    return result;
+  }
+  (void)file->EndNonBlocking();
+  file->AdviseSequential();
+  result.File = std::move(*file);
   result.Outcome = OpenOutcome::Opened;
   return result;
 }

@@ -2,32 +2,20 @@
 
 // Opening the files that go into an archive, with the locked-file test.
 
-#include <sys/stat.h>
-
-#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/zip/zip_types.h"
+#include "platform/file_handle.h"
+#include "platform/files.h"
 
 namespace zentrove::engine::zip {
 
-// An open source file; closes itself.
-class SourceFile {
- public:
-  SourceFile() = default;
-  explicit SourceFile(int fd) : fd_(fd) {}
-  ~SourceFile();
-  SourceFile(const SourceFile&) = delete;
-  SourceFile& operator=(const SourceFile&) = delete;
-
-  int Descriptor() const { return fd_; }
-  // Reads up to size bytes at offset, stopping early only at the end of the file; -1 with errno
-  // on a read error.
-  long long ReadAt(uint64_t offset, void* out, std::size_t size) const;
-
- private:
-  int fd_ = -1;
+// Which file a path names, whatever the name.
+struct FileIdentity {
+  uint64_t Device = 0;
+  uint64_t Inode = 0;
 };
 
 enum class OpenOutcome {
@@ -35,17 +23,20 @@ enum class OpenOutcome {
   Failed,      // it cannot be opened for reading (errno in Error)
   Locked,      // another process holds a write lock on it
   NotRegular,  // a device, pipe or socket: never read
+  Excluded,    // one of the files never to be read
 };
 
 struct OpenResult {
   OpenOutcome Outcome = OpenOutcome::Failed;
-  int Fd = -1;  // owned by the caller when Opened
+  platform::File File;  // open when Opened
   int Error = 0;
-  struct stat Info {};
+  platform::FileInfo Info;
 };
 
 // Opens a source for reading without changing its access time where that is allowed. In the
-// share-deny-write mode a file with another process's write lock on it counts as locked.
-OpenResult OpenSource(const std::string& path, OpenMode mode);
+// share-deny-write mode a file another program keeps from being read counts as locked. The
+// `excluded` files (an archive's old and new self) are recognised before any lock test, as the
+// archive being written is locked by this process.
+OpenResult OpenSource(const std::string& path, OpenMode mode, const std::vector<FileIdentity>& excluded);
 
 }  // namespace zentrove::engine::zip

@@ -1,7 +1,5 @@
 #include "engine/zip/zip_writer.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -22,6 +20,8 @@
 #include "engine/zip/zip_output.h"
 #include "engine/zip/zip_reader.h"
 #include "engine/zip/zip_source.h"
+#include "platform/file_handle.h"
+#include "platform/files.h"
 
 namespace zentrove::engine::zip {
 
@@ -111,9 +111,33 @@ std::string DataDescriptor(uint32_t crc, uint64_t compressed, uint64_t uncompres
   return out;
 }
 
-uint32_t ExternalAttributes(mode_t mode, bool folder, bool dosHost) {
+// The Unix mode as the external attributes hold it: the file type above the permission bits.
+uint32_t UnixMode(const platform::FileInfo& info) {
+  constexpr uint32_t kUnixFolder = 0040000;
+  constexpr uint32_t kUnixFile = 0100000;
+  constexpr uint32_t kUnixLink = 0120000;
+  switch (info.kind) {
+    case platform::FileKind::Folder:
+      return kUnixFolder | info.mode;
+    case platform::FileKind::File:
+      return kUnixFile | info.mode;
+    case platform::FileKind::Symlink:
+      return kUnixLink | info.mode;
+    default:
+      return info.mode;
+  }
+}
+
+// Whole seconds since 1970, rounded down as the file system's own seconds are.
+int64_t MtimeSeconds(const platform::FileInfo& info) {
+  constexpr int64_t kNs = 1000000000;
+  return info.mtimeNs >= 0 ? info.mtimeNs / kNs : -((-info.mtimeNs + kNs - 1) / kNs);
+}
+
+uint32_t ExternalAttributes(uint32_t mode, bool folder, bool dosHost) {
+  constexpr uint32_t kOwnerWrite = 0200;
   uint32_t dos = folder ? kDosAttrDirectory : kDosAttrArchive;
-  if ((mode & S_IWUSR) == 0) dos |= kDosAttrReadOnly;
+  if ((mode & kOwnerWrite) == 0) dos |= kDosAttrReadOnly;
   if (dosHost) return dos;
   return (static_cast<uint32_t>(mode & 0xFFFF) << 16) | dos;
 }
@@ -136,10 +160,10 @@ std::string NormalizeName(std::string name, bool folder) {
   return name;
 }
 
-bool EntryIsOlder(const ZipEntry& entry, const struct stat& info) {
-  if (entry.UnixMtime) return *entry.UnixMtime < static_cast<int64_t>(info.st_mtim.tv_sec);
+bool EntryIsOlder(const ZipEntry& entry, const platform::FileInfo& info) {
+  if (entry.UnixMtime) return *entry.UnixMtime < MtimeSeconds(info);
   const uint32_t stored = (static_cast<uint32_t>(entry.DosDate) << 16) | entry.DosTime;
-  return stored < ToDosDateTime(info.st_mtim.tv_sec).Packed();
+  return stored < ToDosDateTime(MtimeSeconds(info)).Packed();
 }
 
 struct PlanItem {
@@ -155,7 +179,7 @@ struct PendingEntry {
   names::StoredName Name;
   std::vector<std::size_t> Replaces;
   bool Folder = false;
-  mode_t Mode = 0;
+  uint32_t Mode = 0;
   int64_t Mtime = 0;
   DosDateTime Dos;
   uint64_t Size = 0;
@@ -202,7 +226,7 @@ class WriteSession {
  private:
   bool OpenExisting();
   void Plan();
-  bool Decide(const std::string& name, bool known, const struct stat& info,
+  bool Decide(const std::string& name, bool known, const platform::FileInfo& info,
               std::vector<std::size_t>& replaces);
   bool MainLoop();
   bool CopyOldEntries();
@@ -244,7 +268,7 @@ class WriteSession {
   std::unique_ptr<names::OemConverter> oem_;
 
   bool exists_ = false;
-  struct stat existingInfo_ {};
+  platform::FileInfo existingInfo_;
   std::unique_ptr<ZipReader> old_;
   std::unordered_map<std::string, std::vector<std::size_t>> oldByName_;
   std::vector<bool> oldReplaced_;
@@ -311,12 +335,12 @@ void WriteSession::AddProgress(uint64_t bytes) {
 }
 
 bool WriteSession::OpenExisting() {
-  struct stat info {};
-  if (stat(zipName_.c_str(), &info) != 0) {
-    if (errno == ENOENT) return true;
-    return Fail(kMsgZipError, zipName_ + ": " + std::strerror(errno));
+  const platform::FileInfo info = platform::StatFollow(zipName_);
+  if (!info.exists) {
+    if (info.errorCode == ENOENT) return true;
+    return Fail(kMsgZipError, zipName_ + ": " + std::strerror(info.errorCode));
   }
-  if (!S_ISREG(info.st_mode)) return Fail(kMsgZipError, zipName_ + ": not a file");
+  if (info.kind != platform::FileKind::File) return Fail(kMsgZipError, zipName_ + ": not a file");
   exists_ = true;
   existingInfo_ = info;
   ZipError error;
@@ -336,7 +360,7 @@ bool WriteSession::OpenExisting() {
   return true;
 }
 
-bool WriteSession::Decide(const std::string& name, bool known, const struct stat& info,
+bool WriteSession::Decide(const std::string& name, bool known, const platform::FileInfo& info,
                           std::vector<std::size_t>& replaces) {
   const std::vector<std::size_t>* existing = nullptr;
   if (old_) {
@@ -378,10 +402,10 @@ void WriteSession::Plan() {
     item.SourceIndex = i;
     item.Folder = source.IsFolder;
     item.Name = NormalizeName(source.EntryName, source.IsFolder);
-    struct stat info {};
-    const bool known = stat(source.DiskPath.c_str(), &info) == 0;
+    const platform::FileInfo info = platform::StatFollow(source.DiskPath);
+    const bool known = info.exists;
     if (!Decide(item.Name, known, info, item.Replaces)) continue;
-    if (known && !source.IsFolder) planBytes_ += static_cast<uint64_t>(info.st_size);
+    if (known && !source.IsFolder) planBytes_ += info.size;
     plan_.push_back(std::move(item));
   }
   progressTotal_ += planBytes_;
@@ -473,23 +497,31 @@ bool WriteSession::DispatchNext() {
   entry.Replaces = std::move(item.Replaces);
   entry.Name = names::EncodeEntryName(name, settings_.OEMConvert, oem_.get());
 
-  struct stat info {};
-  int fd = -1;
+  platform::FileInfo info;
+  platform::File file;
   if (item.Folder) {
-    if (stat(source.DiskPath.c_str(), &info) != 0) {
-      Message(kMsgCouldNotCopyFrom, source.DiskPath + ": " + std::strerror(errno));
+    info = platform::StatFollow(source.DiskPath);
+    if (!info.exists) {
+      Message(kMsgCouldNotCopyFrom, source.DiskPath + ": " + std::strerror(info.errorCode));
       GiveBack(entry.Replaces);
       return true;
     }
   } else {
     OpenMode mode = OpenMode::omShareDenyWrite;
+    // An archive never packs itself, whether its old or its new self.
+    std::vector<FileIdentity> self{{output_.Device(), output_.Inode()}};
+    if (exists_) self.push_back({existingInfo_.device, existingInfo_.inode});
     for (;;) {
       if (PollCancel()) return false;
-      OpenResult opened = OpenSource(source.DiskPath, mode);
+      OpenResult opened = OpenSource(source.DiskPath, mode, self);
       if (opened.Outcome == OpenOutcome::Opened) {
-        fd = opened.Fd;
+        file = std::move(opened.File);
         info = opened.Info;
         break;
+      }
+      if (opened.Outcome == OpenOutcome::Excluded) {
+        GiveBack(entry.Replaces);
+        return true;
       }
       if (opened.Outcome == OpenOutcome::NotRegular) {
         Message(kMsgCouldNotCopyFrom, source.DiskPath + ": not a regular file");
@@ -516,26 +548,16 @@ bool WriteSession::DispatchNext() {
       GiveBack(entry.Replaces);
       return true;
     }
-    // An archive never packs itself, whether its old or its new self.
-    if ((exists_ && info.st_dev == existingInfo_.st_dev && info.st_ino == existingInfo_.st_ino) ||
-        (info.st_dev == output_.Device() && info.st_ino == output_.Inode())) {
-      close(fd);
-      GiveBack(entry.Replaces);
-      return true;
-    }
   }
-  if (renamed && !Decide(name, true, info, entry.Replaces)) {
-    if (fd >= 0) close(fd);
-    return true;
-  }
-  entry.Mode = info.st_mode;
-  entry.Mtime = info.st_mtim.tv_sec;
-  entry.Dos = ToDosDateTime(info.st_mtim.tv_sec);
+  if (renamed && !Decide(name, true, info, entry.Replaces)) return true;
+  entry.Mode = UnixMode(info);
+  entry.Mtime = MtimeSeconds(info);
+  entry.Dos = ToDosDateTime(MtimeSeconds(info));
   if (!item.Folder) {
-    entry.Size = static_cast<uint64_t>(info.st_size);
+    entry.Size = info.size;
     entry.ChunkCount =
         entry.Size == 0 ? 1 : static_cast<std::size_t>((entry.Size + kChunkSize - 1) / kChunkSize);
-    entry.Source = std::make_shared<ChunkSource>(fd);
+    entry.Source = std::make_shared<ChunkSource>(std::move(file));
     entry.Source->SingleChunk = entry.ChunkCount == 1;
     if (entry.Source->SingleChunk && scheme_ != ChunkEncryption::Scheme::None) {
       entry.Source->Encryption = ChunkEncryption{scheme_, settings_.Password, aesStrength_};
@@ -881,13 +903,12 @@ bool WriteSession::Finish() {
   tail += comment;
   if (!Write(tail)) return false;
 
-  std::optional<mode_t> mode;
-  std::optional<std::pair<uid_t, gid_t>> owner;
+  std::optional<uint32_t> mode;
+  std::optional<std::pair<uint32_t, uint32_t>> owner;
   if (exists_) {
-    mode = existingInfo_.st_mode;
-    if (existingInfo_.st_uid != geteuid() || existingInfo_.st_gid != getegid()) {
-      owner = std::make_pair(existingInfo_.st_uid, existingInfo_.st_gid);
-    }
+    // Giving the file our own owner and group again is always allowed and changes nothing.
+    mode = existingInfo_.mode;
+    owner = std::make_pair(existingInfo_.uid, existingInfo_.gid);
   }
   // The last chance to stop before the old archive is replaced.
   if (PollCancel()) return false;

@@ -2,6 +2,8 @@
 
 #include "platform/files.h"
 
+#include <iconv.h>
+#include <langinfo.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,12 +11,37 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 extern char** environ;
 
 namespace zentrove::platform {
 namespace {
+
+std::string ToUtf8(const char* text, const char* codeset) {
+  std::string input = text != nullptr ? text : "";
+  bool ascii = true;
+  for (const unsigned char c : input)
+    ascii = ascii && c < 0x80;
+  if (ascii || codeset == nullptr || std::strcmp(codeset, "UTF-8") == 0) return input;
+  iconv_t converter = iconv_open("UTF-8", codeset);
+  if (converter == reinterpret_cast<iconv_t>(-1)) return input;
+  std::string output(input.size() * 4 + 4, '\0');
+  char* in = input.data();
+  std::size_t inLeft = input.size();
+  char* out = output.data();
+  std::size_t outLeft = output.size();
+  const std::size_t converted = iconv(converter, &in, &inLeft, &out, &outLeft);
+  iconv_close(converter);
+  if (converted == static_cast<std::size_t>(-1)) return input;
+  output.resize(output.size() - outLeft);
+  return output;
+}
+
+std::string LangInfo(nl_item item) {
+  return ToUtf8(nl_langinfo(item), nl_langinfo(CODESET));
+}
 
 bool IsNameChar(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
@@ -157,6 +184,61 @@ std::string SessionName(SessionKind kind) {
   }
   if (name.empty() || name == "service" || name.find_first_not_of('.') == std::string::npos) return "default";
   return name;
+}
+
+std::string LocaleString(LocaleText text) {
+  switch (text) {
+    case LocaleText::DateFormat:
+      return LangInfo(D_FMT);
+    case LocaleText::TimeFormat:
+      return LangInfo(T_FMT);
+    case LocaleText::TwelveHourTimeFormat:
+      return LangInfo(T_FMT_AMPM);
+    case LocaleText::AmText:
+      return LangInfo(AM_STR);
+    case LocaleText::PmText:
+      return LangInfo(PM_STR);
+  }
+  return {};
+}
+
+std::string LocaleMonthName(int month, NameForm form) {
+  static constexpr nl_item kLong[12] = {MON_1, MON_2, MON_3, MON_4,  MON_5,  MON_6,
+                                        MON_7, MON_8, MON_9, MON_10, MON_11, MON_12};
+  static constexpr nl_item kShort[12] = {ABMON_1, ABMON_2, ABMON_3, ABMON_4,  ABMON_5,  ABMON_6,
+                                         ABMON_7, ABMON_8, ABMON_9, ABMON_10, ABMON_11, ABMON_12};
+#ifdef ALTMON_1
+  static constexpr nl_item kLongStandalone[12] = {ALTMON_1, ALTMON_2,  ALTMON_3,  ALTMON_4,
+                                                  ALTMON_5, ALTMON_6,  ALTMON_7,  ALTMON_8,
+                                                  ALTMON_9, ALTMON_10, ALTMON_11, ALTMON_12};
+  static constexpr nl_item kShortStandalone[12] = {
+      _NL_ABALTMON_1, _NL_ABALTMON_2, _NL_ABALTMON_3, _NL_ABALTMON_4,  _NL_ABALTMON_5,  _NL_ABALTMON_6,
+      _NL_ABALTMON_7, _NL_ABALTMON_8, _NL_ABALTMON_9, _NL_ABALTMON_10, _NL_ABALTMON_11, _NL_ABALTMON_12};
+#else
+  static constexpr const nl_item* kLongStandalone = kLong;
+  static constexpr const nl_item* kShortStandalone = kShort;
+#endif
+  if (month < 1 || month > 12) return {};
+  const auto i = static_cast<std::size_t>(month - 1);
+  switch (form) {
+    case NameForm::Long:
+      return LangInfo(kLong[i]);
+    case NameForm::Short:
+      return LangInfo(kShort[i]);
+    case NameForm::LongStandalone:
+      return LangInfo(kLongStandalone[i]);
+    case NameForm::ShortStandalone:
+      return LangInfo(kShortStandalone[i]);
+  }
+  return {};
+}
+
+std::string LocaleDayName(int day, NameForm form) {
+  static constexpr nl_item kLong[7] = {DAY_1, DAY_2, DAY_3, DAY_4, DAY_5, DAY_6, DAY_7};
+  static constexpr nl_item kShort[7] = {ABDAY_1, ABDAY_2, ABDAY_3, ABDAY_4, ABDAY_5, ABDAY_6, ABDAY_7};
+  if (day < 0 || day > 6) return {};
+  const auto i = static_cast<std::size_t>(day);
+  return LangInfo(form == NameForm::Long || form == NameForm::LongStandalone ? kLong[i] : kShort[i]);
 }
 
 }  // namespace zentrove::platform

@@ -1,6 +1,5 @@
 #include "platform/files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/file.h>
@@ -8,52 +7,23 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <charconv>
-#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <optional>
+#include <utility>
+#include <vector>
+
+#include "platform/file_handle.h"
+#include "platform/posix/stat_info.h"
+#include "platform/scratch.h"
 
 namespace zentrove::platform {
 namespace {
 
 constexpr const char* kAclAccess = "system.posix_acl_access";
 constexpr const char* kAclDefault = "system.posix_acl_default";
-
-std::int64_t ToNs(const timespec& t) {
-  return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
-}
-
-FileKind KindOfMode(mode_t mode) {
-  if (S_ISREG(mode)) return FileKind::File;
-  if (S_ISDIR(mode)) return FileKind::Folder;
-  if (S_ISLNK(mode)) return FileKind::Symlink;
-  return FileKind::Other;
-}
-
-FileInfo InfoOf(const std::string& path, int result, const struct stat& st) {
-  FileInfo info;
-  if (result != 0) {
-    info.errorCode = errno;
-    return info;
-  }
-  info.exists = true;
-  info.kind = KindOfMode(st.st_mode);
-  info.size = static_cast<std::uint64_t>(st.st_size);
-  info.mtimeNs = ToNs(st.st_mtim);
-  info.atimeNs = ToNs(st.st_atim);
-  info.ctimeNs = ToNs(st.st_ctim);
-  info.mode = st.st_mode & 07777;
-  info.uid = st.st_uid;
-  info.gid = st.st_gid;
-  info.device = st.st_dev;
-  info.inode = st.st_ino;
-  info.linkCount = st.st_nlink;
-  info.hidden = IsHiddenName(path);
-  info.readOnly = (st.st_mode & S_IWUSR) == 0;
-  return info;
-}
 
 bool IsUnsupported(int code) {
   return code == ENOTSUP || code == EOPNOTSUPP;
@@ -125,13 +95,6 @@ Status RemoveMark(const std::string& path) {
   return status;
 }
 
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 // The file a path finally names when it is a (possibly dangling) chain of symbolic links.
 std::string FollowLinks(const std::string& path) {
   std::string current = path;
@@ -142,31 +105,9 @@ std::string FollowLinks(const std::string& path) {
     const ssize_t n = readlink(current.c_str(), target.data(), target.size());
     if (n <= 0) return current;
     target.resize(static_cast<std::size_t>(n));
-    current = target.front() == '/' ? target : FolderOf(current) + "/" + target;
+    current = target.front() == '/' ? target : posix::FolderOf(current) + "/" + target;
   }
   return current;
-}
-
-Status WriteAll(int fd, std::string_view bytes, const std::string& path) {
-  while (!bytes.empty()) {
-    const ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return Status::FromErrno(errno, path);
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return Status::Success();
-}
-
-std::string TemporaryNameBeside(const std::string& path) {
-  static std::atomic<unsigned> counter{0};
-  const auto slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  return folder + "." + name + ".tmp-" + std::to_string(getpid()) + "-" +
-         std::to_string(counter.fetch_add(1)) + "-" + std::to_string(stamp % 1000000);
 }
 
 }  // namespace
@@ -174,13 +115,13 @@ std::string TemporaryNameBeside(const std::string& path) {
 FileInfo Stat(const std::string& path) {
   struct stat st {};
   const int result = lstat(path.c_str(), &st);
-  return InfoOf(path, result, st);
+  return posix::InfoOf(path, result, st);
 }
 
 FileInfo StatFollow(const std::string& path) {
   struct stat st {};
   const int result = stat(path.c_str(), &st);
-  return InfoOf(path, result, st);
+  return posix::InfoOf(path, result, st);
 }
 
 bool IsHiddenName(std::string_view path) {
@@ -192,44 +133,19 @@ bool IsHiddenName(std::string_view path) {
 }
 
 Result<std::vector<FolderEntry>> ListFolder(const std::string& path) {
-  DIR* dir = opendir(path.c_str());
-  if (dir == nullptr) return Status::FromErrno(errno, path);
+  auto folder = Folder::Open(path);
+  if (!folder) return folder.GetStatus();
   std::vector<FolderEntry> entries;
-  for (;;) {
-    errno = 0;
-    const dirent* entry = readdir(dir);
-    if (entry == nullptr) {
-      const int error = errno;
-      closedir(dir);
-      if (error != 0) return Status::FromErrno(error, path);
-      return entries;
+  const Status listed = folder->ForEachEntry([&](std::string_view name, FileKind kind) {
+    if (kind == FileKind::None) {
+      const FileInfo info = folder->InfoOf(std::string(name).c_str(), Links::DontFollow);
+      kind = info.exists ? info.kind : FileKind::Other;
     }
-    const std::string_view name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    FolderEntry item;
-    item.name = std::string(name);
-    switch (entry->d_type) {
-      case DT_REG:
-        item.kind = FileKind::File;
-        break;
-      case DT_DIR:
-        item.kind = FileKind::Folder;
-        break;
-      case DT_LNK:
-        item.kind = FileKind::Symlink;
-        break;
-      case DT_UNKNOWN: {
-        struct stat st {};
-        item.kind = fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? KindOfMode(st.st_mode)
-                                                                                      : FileKind::Other;
-        break;
-      }
-      default:
-        item.kind = FileKind::Other;
-        break;
-    }
-    entries.push_back(std::move(item));
-  }
+    entries.push_back({std::string(name), kind});
+    return true;
+  });
+  if (!listed) return listed;
+  return entries;
 }
 
 bool IsArchiveAttributeSet(const std::string& path) {
@@ -285,21 +201,7 @@ Status SetReadOnly(const std::string& path, ReadOnly readOnly) {
 }
 
 Status SetFileTimes(const std::string& path, std::int64_t mtimeNs, std::int64_t atimeNs) {
-  auto toTimespec = [](std::int64_t ns) {
-    timespec t{};
-    if (ns == kKeepTime) {
-      t.tv_nsec = UTIME_OMIT;
-      return t;
-    }
-    t.tv_sec = static_cast<time_t>(ns / 1000000000);
-    t.tv_nsec = static_cast<long>(ns % 1000000000);
-    if (t.tv_nsec < 0) {
-      t.tv_nsec += 1000000000;
-      t.tv_sec -= 1;
-    }
-    return t;
-  };
-  const timespec times[2] = {toTimespec(atimeNs), toTimespec(mtimeNs)};
+  const timespec times[2] = {posix::ToTimespec(atimeNs), posix::ToTimespec(mtimeNs)};
   if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
     return Status::FromErrno(errno, path);
   return Status::Success();
@@ -339,7 +241,10 @@ Status CopyAcl(const std::string& source, const std::string& destination) {
   return Status::Success();
 }
 
-Status CopyAclOfOpen(int sourceFd, int destinationFd, const std::string& source) {
+Status CopyAclOfOpen(const File& sourceFile, File& destinationFile) {
+  const int sourceFd = sourceFile.NativeHandle();
+  const int destinationFd = destinationFile.NativeHandle();
+  const std::string& source = sourceFile.Path();
   struct stat from {};
   if (fstat(sourceFd, &from) != 0) return Status::FromErrno(errno, source);
   std::uint32_t mode = from.st_mode & 07777;
@@ -368,22 +273,11 @@ Status CopyAclOfOpen(int sourceFd, int destinationFd, const std::string& source)
 }
 
 bool IsLockedByAnotherProcess(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return errno != ENOENT && errno != ENOTDIR;
-  bool locked = false;
-  struct flock probe {};
-  probe.l_type = F_RDLCK;  // conflicts with write locks only
-  probe.l_whence = SEEK_SET;
-  if (fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) locked = true;
-  if (!locked) {
-    if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
-      locked = errno == EWOULDBLOCK;
-    } else {
-      flock(fd, LOCK_UN);
-    }
-  }
-  close(fd);
-  return locked;
+  OpenOptions options;
+  options.nonBlocking = true;
+  auto file = File::Open(path, options);
+  if (!file) return file.Code() != ENOENT && file.Code() != ENOTDIR;
+  return IsLockedByAnotherProcess(*file);
 }
 
 Status WriteFileAtomically(const std::string& path, std::string_view bytes, std::uint32_t mode) {
@@ -391,67 +285,130 @@ Status WriteFileAtomically(const std::string& path, std::string_view bytes, std:
   const FileInfo existing = StatFollow(target);
   if (existing.exists && existing.kind != FileKind::File) return Status::FromErrno(EISDIR, target);
 
-  std::string temporary;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = TemporaryNameBeside(target);
-    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-              static_cast<mode_t>(existing.exists ? 0600 : (mode & 07777)));
-    if (fd < 0 && errno != EEXIST) return Status::FromErrno(errno, temporary);
-  }
-  if (fd < 0) return Status::FromErrno(EEXIST, temporary);
-
-  auto fail = [&](Status status) {
-    if (fd >= 0) close(fd);
-    unlink(temporary.c_str());
-    return status;
-  };
+  auto writer = ScratchWriter::Create(target, ScratchShape::Counted, existing.exists ? 0600 : (mode & 07777));
+  if (!writer) return writer.GetStatus();
+  File& out = writer->Output();
   if (existing.exists) {
     // A refused change of owner leaves the replacement ours, as a new file would be.
-    [[maybe_unused]] const int ignored = fchown(fd, existing.uid, existing.gid);
-    if (fchmod(fd, static_cast<mode_t>(existing.mode & mode & 07777)) != 0)
-      return fail(Status::FromErrno(errno, temporary));
+    (void)out.SetOwner(existing.uid, existing.gid);
+    if (Status status = out.SetMode(existing.mode & mode & 07777); !status) return status;
   }
-  if (Status status = WriteAll(fd, bytes, temporary); !status) return fail(std::move(status));
-  if (fsync(fd) != 0) return fail(Status::FromErrno(errno, temporary));
-  const int closed = close(fd);
-  fd = -1;
-  if (closed != 0) return fail(Status::FromErrno(errno, temporary));
-  if (rename(temporary.c_str(), target.c_str()) != 0) return fail(Status::FromErrno(errno, target));
+  if (Status status = out.Write(bytes.data(), bytes.size()); !status) return status;
+  return writer->Commit(Replace::Yes);
+}
 
-  const int folder = open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    // The new contents are in place; a folder that cannot be flushed only weakens the crash guarantee.
-    fsync(folder);
-    close(folder);
+Result<std::string> ReadWholeFile(const std::string& path) {
+  auto file = File::Open(path);
+  if (!file) return file.GetStatus();
+  const FileInfo info = file->Info();
+  if (info.kind == FileKind::Folder) return Status::FromErrno(EISDIR, path);
+  std::string content;
+  if (info.size > 0) content.reserve(static_cast<std::size_t>(info.size));
+  char buffer[65536];
+  for (;;) {
+    auto n = file->Read(buffer, sizeof buffer);
+    if (!n) return n.GetStatus();
+    if (*n == 0) return content;
+    content.append(buffer, *n);
+  }
+}
+
+Status SetMode(const std::string& path, std::uint32_t mode) {
+  if (chmod(path.c_str(), static_cast<mode_t>(mode & 07777)) != 0) return Status::FromErrno(errno, path);
+  return Status::Success();
+}
+
+Status Rename(const std::string& from, const std::string& to) {
+  if (rename(from.c_str(), to.c_str()) != 0) return Status::FromErrno(errno, to);
+  return Status::Success();
+}
+
+Status CreateFolder(const std::string& path, std::uint32_t mode) {
+  if (mkdir(path.c_str(), static_cast<mode_t>(mode & 07777)) != 0) return Status::FromErrno(errno, path);
+  return Status::Success();
+}
+
+Status RemoveFile(const std::string& path) {
+  if (unlink(path.c_str()) != 0) return Status::FromErrno(errno, path);
+  return Status::Success();
+}
+
+namespace {
+
+// Removes the folder NAME in PARENT and what it holds; the entries are removed after the listing
+// ends, so the listing never sees its own changes.
+Status DeleteTreeAt(Folder& parent, const std::string& name, const std::string& path,
+                    const DeleteFailure& onFailure) {
+  const FileInfo info = parent.InfoOf(name.c_str(), Links::DontFollow);
+  if (info.exists && info.kind == FileKind::Folder && (info.mode & S_IRWXU) != S_IRWXU)
+    (void)parent.SetModeOf(name, info.mode | S_IRWXU);
+  if (auto folder = Folder::OpenAt(parent, name)) {
+    std::vector<std::pair<std::string, FileKind>> entries;
+    (void)folder->ForEachEntry([&entries](std::string_view entry, FileKind kind) {
+      entries.emplace_back(entry, kind);
+      return true;
+    });
+    for (auto& [child, kind] : entries) {
+      if (kind == FileKind::None) kind = folder->InfoOf(child.c_str(), Links::DontFollow).kind;
+      const std::string childPath = path + "/" + child;
+      if (kind == FileKind::Folder) {
+        if (!DeleteTreeAt(*folder, child, childPath, onFailure)) break;
+        continue;
+      }
+      if (Status removed = folder->RemoveFile(child); !removed) {
+        if (onFailure) onFailure(childPath, removed.Code(), kind);
+        break;
+      }
+    }
+  }
+  Status removed = parent.RemoveEmptyFolder(name);
+  if (!removed) {
+    if (onFailure) onFailure(path, removed.Code(), FileKind::Folder);
+    return Status::FromErrno(removed.Code(), path);
   }
   return Status::Success();
 }
 
-Result<std::string> ReadWholeFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+}  // namespace
+
+Status DeleteTree(const std::string& folder, const DeleteFailure& onFailure) {
+  const std::string path = WithoutTrailingSlash(folder);
+  const auto slash = path.find_last_of('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  auto parent = Folder::Open(posix::FolderOf(path));
+  if (!parent) {
+    if (onFailure) onFailure(path, parent.Code(), FileKind::Folder);
+    return Status::FromErrno(parent.Code(), path);
+  }
+  return DeleteTreeAt(*parent, name, path, onFailure);
+}
+
+Result<std::string> ReadLink(const std::string& path) {
+  std::string target(PATH_MAX, '\0');
+  const ssize_t n = readlink(path.c_str(), target.data(), target.size());
+  if (n < 0) return Status::FromErrno(errno, path);
+  target.resize(static_cast<std::size_t>(n));
+  return target;
+}
+
+Status CreateSymlink(const std::string& target, const std::string& path) {
+  if (symlink(target.c_str(), path.c_str()) != 0) return Status::FromErrno(errno, path);
+  return Status::Success();
+}
+
+Status SyncFolder(const std::string& folder) {
+  auto open = Folder::Open(folder);
+  if (!open) return open.GetStatus();
+  return open->Sync();
+}
+
+Status SyncFileSystem(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return Status::FromErrno(errno, path);
-  std::string content;
-  struct stat st {};
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    close(fd);
-    return Status::FromErrno(EISDIR, path);
-  }
-  if (st.st_size > 0) content.reserve(static_cast<std::size_t>(st.st_size));
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      close(fd);
-      return Status::FromErrno(error, path);
-    }
-    if (n == 0) break;
-    content.append(buffer, static_cast<std::size_t>(n));
-  }
+  const int result = syncfs(fd);
+  const int error = errno;
   close(fd);
-  return content;
+  return result == 0 ? Status::Success() : Status::FromErrno(error, path);
 }
 
 std::string WithTrailingSlash(std::string path) {

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,7 +113,8 @@ inline CommandResult ExtractWithUnzip(const std::string& zipName, const std::str
 // Another process holding a write lock on a file: what "locked by another program" means here.
 class WriteLockHolder {
  public:
-  explicit WriteLockHolder(const std::string& path) {
+  enum class Kind { Fcntl, Flock };
+  explicit WriteLockHolder(const std::string& path, Kind kind = Kind::Fcntl) {
     int ready[2];
     if (pipe(ready) != 0) return;
     child_ = fork();
@@ -121,7 +123,9 @@ class WriteLockHolder {
       struct flock lock {};
       lock.l_type = F_WRLCK;
       lock.l_whence = SEEK_SET;
-      const char status = fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0 ? 1 : 0;
+      const bool held =
+          kind == Kind::Flock ? flock(fd, LOCK_EX | LOCK_NB) == 0 : fcntl(fd, F_SETLK, &lock) == 0;
+      const char status = fd >= 0 && held ? 1 : 0;
       [[maybe_unused]] const auto written = write(ready[1], &status, 1);
       pause();
       _exit(0);

@@ -444,6 +444,27 @@ TEST_F(ZipWriterTest, LockedFileIsOfferedToTheHookAndCanBePackedShared) {
   EXPECT_TRUE(SameTree(ReadBack(zip), tree.Contents));
 }
 
+// A program that holds an exclusive flock is writing the file as much as one with an fcntl lock; both
+// count as locked, as they do for the copy mode.
+TEST_F(ZipWriterTest, AFileUnderAnExclusiveFlockCountsAsLocked) {
+  SourceTree tree;
+  const ZipSource locked = AddFile(tree, "locked.txt", "locked content");
+  WriteLockHolder holder(locked.DiskPath, WriteLockHolder::Kind::Flock);
+  ASSERT_TRUE(holder.Locked());
+
+  std::vector<OpenMode> asked;
+  ZipHooks hooks;
+  hooks.OnSkippingFile = [&](const std::string&, SkipReason, OpenMode mode) {
+    asked.push_back(mode);
+    return SkipAnswer::PackShared;
+  };
+  const std::string zip = ArchivePath();
+  const ZipResult result = WriteZip(zip, tree.Sources, {}, hooks);
+  ASSERT_TRUE(result.Ok) << result.ErrorText;
+  EXPECT_EQ(asked, std::vector<OpenMode>{OpenMode::omShareDenyWrite});
+  EXPECT_TRUE(SameTree(ReadBack(zip), tree.Contents));
+}
+
 TEST_F(ZipWriterTest, LockedFileSkippedOrAbortedByTheHook) {
   SourceTree tree;
   const ZipSource locked = AddFile(tree, "locked.txt", "locked content");
