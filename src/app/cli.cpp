@@ -117,10 +117,10 @@ std::string ScheduleProblem(const TArhRecord& task) {
     }
     return true;
   };
-  if (task.ArhPeriod_PeriodID == static_cast<int>(ScheduleKind::Weekly) && none(task.DayOfWeek)) {
+  if (ScheduleKindOf(task) == ScheduleKind::Weekly && none(task.DayOfWeek)) {
     return "Select day(s) of week.";
   }
-  if (task.ArhPeriod_PeriodID == static_cast<int>(ScheduleKind::Monthly) && none(task.MonthOfYear)) {
+  if (ScheduleKindOf(task) == ScheduleKind::Monthly && none(task.MonthOfYear)) {
     return "Enter months";
   }
   if (task.ArhPeriod_IsRepeat) {

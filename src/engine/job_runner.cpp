@@ -33,7 +33,7 @@ std::mutex g_workersMutex;
 std::condition_variable g_workersDone;
 int g_activeWorkers = 0;
 
-constexpr int kFolderChangeKind = static_cast<int>(core::ScheduleKind::OnFolderChange);
+constexpr int kFolderChangeKind = static_cast<int>(core::ScheduleKind::FolderChange);
 
 bool IsCopyOrFtp(const core::TArhRecord& task) {
   return task.ArchiveOrCopy == static_cast<int>(core::BackupMode::Copy) ||

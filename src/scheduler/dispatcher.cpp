@@ -16,8 +16,7 @@ using log::LogLevel;
 
 namespace {
 
-constexpr int kAfterTaskKind = 6;
-constexpr int kFolderChangeKind = 7;
+using core::ScheduleKind;
 constexpr std::string_view kTitle = "Zentrove";
 constexpr std::string_view kNotificationCaption = "Zentrove notification";
 
@@ -25,8 +24,9 @@ std::string DateTimeText(TDateTime value) {
   return base::FormatShortDate(value) + " " + base::FormatLongTime(value);
 }
 
-bool IsTimeScheduleKind(int kind) {
-  return kind >= 0 && kind <= 3;
+bool IsTimeScheduleKind(ScheduleKind kind) {
+  return kind == ScheduleKind::EveryNDays || kind == ScheduleKind::Weekly || kind == ScheduleKind::Monthly ||
+         kind == ScheduleKind::Once;
 }
 
 }  // namespace
@@ -176,10 +176,11 @@ void Dispatcher::DispatcherTick() {
       if (!task->IsActive || task->IsStarted || task->IsEdited) continue;
 
       TDateTime now = Now();
-      const int kind = task->ArhPeriod_PeriodID;
+      const ScheduleKind kind = core::ScheduleKindOf(*task);
       // Folder watch upkeep, in the first five seconds of every twenty.
       const auto second = static_cast<int>(std::floor(base::TimeOf(now) * base::kSecondsPerDay + 0.0005));
-      if (second % 60 % 20 < 5 && kind == kFolderChangeKind && !task->SourceChanged && task->NextArh == 0.0) {
+      if (second % 60 % 20 < 5 && kind == ScheduleKind::FolderChange && !task->SourceChanged &&
+          task->NextArh == 0.0) {
         if (task->Monitoring && services_.waitingBox != nullptr) services_.waitingBox->WatchTask(*task);
         if (!task->Monitoring) {
           Schedule(*task);
@@ -358,8 +359,8 @@ void Dispatcher::FollowOn(TArhRecord& finished, bool success) {
     if (follower == nullptr) break;
     // A task that names itself would otherwise restart itself for ever.
     if (follower == &finished) continue;
-    if (follower->ArhPeriod_PeriodID != kAfterTaskKind || follower->ExecuteAfter != finished.TaskNumber ||
-        follower->IsEdited) {
+    if (core::ScheduleKindOf(*follower) != ScheduleKind::AfterTask ||
+        follower->ExecuteAfter != finished.TaskNumber || follower->IsEdited) {
       continue;
     }
     const int kind = follower->ExecuteAfterKind;
