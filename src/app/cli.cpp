@@ -14,6 +14,7 @@
 #include "core/config_folder.h"
 #include "core/legacy_task_file.h"
 #include "core/options.h"
+#include "core/task_commands.h"
 #include "core/task_file_format.h"
 #include "log/log.h"
 
@@ -21,10 +22,6 @@ namespace zentrove::app {
 
 using namespace core;
 namespace {
-
-// Beside the task file rather than the file itself: the file is replaced by a rename on every save,
-// and a lock on the old file would not hold the new one.
-constexpr const char* kListLockFileName = ".ArhTasks.lock";
 
 // An exclusive lock on the lock file for as long as the object lives. Where the lock cannot be had
 // (a read-only folder), the command goes on without it, as it did before.
@@ -193,7 +190,7 @@ class CommandRun {
     defaults_ = options.TaskDefaults();
 
     std::optional<ListLock> lock;
-    if (access == ListAccess::Exclusive) lock.emplace(configFolder + kListLockFileName);
+    if (access == ListAccess::Exclusive) lock.emplace(ListLockPath(configFolder + kTaskFileName));
     list_ = std::make_unique<TArhList>(configFolder + kTaskFileName);
     if (LegacyConversionNeeded(programFolder, list_->TaskFilePath())) {
       err_ << "zentrove: the task file of an older version (" << kLegacyTaskFileName
@@ -220,15 +217,6 @@ class CommandRun {
     return task;
   }
 
-  int Save(const TArhRecord& task) {
-    std::string error;
-    if (!list_->SaveTask(task, &error)) {
-      err_ << "zentrove: " << error << '\n';
-      return kExitFailure;
-    }
-    return kExitSuccess;
-  }
-
   int List() {
     for (int i = 0; i < list_->Count(); ++i)
       out_ << TaskListLine(*list_->Get(i), services_.NextStartText) << '\n';
@@ -237,17 +225,13 @@ class CommandRun {
 
   // As the New command followed by OK in the wizard.
   int Add() {
-    std::unique_ptr<TArhRecord> created = NewTaskRecord(defaults_);
-    const int number = list_->NextTaskNumber();
-    created->TaskNumber = number;
-    created->Description = "The task # " + std::to_string(number);
-    log::AddLogLine(log::LogLevel::Information, number, "The task is added");
-    list_->RaiseCounter(number);
-    TArhRecord* task = list_->ListAppend(std::move(created));
-    list_->ScheduleNext(*task);
-    const int saved = Save(*task);
-    if (saved != kExitSuccess) return saved;
-    out_ << number << '\n';
+    TaskCommands commands(*list_, defaults_, ListLocking::HeldByCaller);
+    auto added = commands.AddTask(commands.NewTask());
+    if (!added.Ok()) {
+      err_ << "zentrove: " << added.Message() << '\n';
+      return kExitFailure;
+    }
+    out_ << (*added)->TaskNumber << '\n';
     return kExitSuccess;
   }
 
@@ -284,10 +268,14 @@ class CommandRun {
             err_ << "zentrove: " << problem << " Nothing was changed\n";
             return kExitUsage;
           }
-          log::AddLogLine(log::LogLevel::Information, *number, "The task is changed");
-          CopyTaskRecord(scratch, *task);
-          list_->ScheduleNext(*task);
-          return Save(*task);
+          TaskCommands commands(*list_, defaults_, ListLocking::HeldByCaller);
+          auto edit = commands.BeginEdit(*number);
+          platform::Status changed = edit.Ok() ? commands.ConfirmEdit(*number, scratch) : edit.GetStatus();
+          if (!changed.Ok()) {
+            err_ << "zentrove: " << changed.Message() << '\n';
+            return kExitFailure;
+          }
+          return kExitSuccess;
         },
         ListAccess::Exclusive);
   }
