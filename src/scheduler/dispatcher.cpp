@@ -288,10 +288,16 @@ void Dispatcher::ExecuteCommand(TArhRecord* task, bool batch) {
   if (task->IsStarted && task->PauseTask) {
     task->PauseTask = false;
   } else if (!task->IsStarted && !task->IsEdited) {
-    if (!Options()->PromtExecute ||
-        Ask("Execute the Task #" + std::to_string(task->TaskNumber) + " immediately?")) {
-      task->AutoStart = batch;
-      Start(*task);
+    const int number = task->TaskNumber;
+    if (!Options()->PromtExecute || Ask("Execute the Task #" + std::to_string(number) + " immediately?")) {
+      // The question's own loop may have run the timer or a command: the task may have started or
+      // gone meanwhile.
+      task = services_.list->FindByNumber(number);
+      if (task == nullptr) return;
+      if (!task->IsStarted && !task->IsEdited) {
+        task->AutoStart = batch;
+        Start(*task);
+      }
     }
   }
   if (batch) services_.list->RefreshRow(*task);
@@ -339,8 +345,10 @@ void Dispatcher::ExecuteAllInactiveTasks() {
 
 void Dispatcher::Abort(TArhRecord* task) {
   if (task == nullptr || !task->IsStarted) return;
-  if (!Options()->PromtInterrupt || Ask("Abort the Task " + std::to_string(task->TaskNumber) + " ?")) {
-    task->StopTask = true;
+  const int number = task->TaskNumber;
+  if (!Options()->PromtInterrupt || Ask("Abort the Task " + std::to_string(number) + " ?")) {
+    task = services_.list->FindByNumber(number);
+    if (task != nullptr && task->IsStarted) task->StopTask = true;
   }
 }
 
