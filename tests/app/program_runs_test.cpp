@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "program_fixture.h"
 
@@ -38,17 +37,17 @@ TEST_F(ProgramRuns, TwoCopiesOnOneConfigurationRunADueTaskOnce) {
   ASSERT_EQ(RunProgram({"add"}).exitCode, 0);
   // A run that lasts a few seconds, so the other copy's timer meets it.
   const platform::CaptureResult set =
-      RunProgram({"set", "1001", "IsActive=1", "ExecuteZip=0", "BeforeRun=/bin/sleep", "BeforeRunParam=4",
+      RunProgram({"set", "1001", "IsActive=1", "ExecuteZip=0", "BeforeRun=/bin/sleep", "BeforeRunParam=5",
                   "ArhPeriod_BeginTime=" + TimeOfDayIn(std::chrono::seconds(8))});
   ASSERT_EQ(set.exitCode, 0) << set.errors;
 
   platform::Process& first = StartServiceInSession("first");
   platform::Process& second = StartServiceInSession("second");
   ASSERT_TRUE(WaitForLog("Tasks list successfully loaded", 2)) << Log();
+  ASSERT_TRUE(WaitForLog("Task started")) << Log();
   ASSERT_TRUE(WaitForLog("The task finished (without archiving)")) << Log();
   ASSERT_TRUE(WaitForLog("The task was changed by another program and is read again")) << Log();
-  // Two more ticks of each copy.
-  std::this_thread::sleep_for(std::chrono::milliseconds(4500));
+  // Both copies now hold the task's next time, tomorrow: no further run can come.
   EXPECT_TRUE(first.IsRunning());
   EXPECT_TRUE(second.IsRunning());
   EXPECT_EQ(StopProgram(first), 0);
