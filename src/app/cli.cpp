@@ -10,6 +10,7 @@
 #include "core/config_folder.h"
 #include "core/legacy_task_file.h"
 #include "core/options.h"
+#include "core/task_commands.h"
 #include "core/task_file_format.h"
 #include "log/log.h"
 #include "platform/file_handle.h"
@@ -18,10 +19,6 @@ namespace zentrove::app {
 
 using namespace core;
 namespace {
-
-// Beside the task file rather than the file itself: the file is replaced by a rename on every save,
-// and a lock on the old file would not hold the new one.
-constexpr const char* kListLockFileName = ".ArhTasks.lock";
 
 struct ParsedCommand {
   CliCommand command = CliCommand::None;
@@ -93,10 +90,10 @@ std::string ScheduleProblem(const TArhRecord& task) {
     }
     return true;
   };
-  if (task.ArhPeriod_PeriodID == static_cast<int>(ScheduleKind::Weekly) && none(task.DayOfWeek)) {
+  if (ScheduleKindOf(task) == ScheduleKind::Weekly && none(task.DayOfWeek)) {
     return "Select day(s) of week.";
   }
-  if (task.ArhPeriod_PeriodID == static_cast<int>(ScheduleKind::Monthly) && none(task.MonthOfYear)) {
+  if (ScheduleKindOf(task) == ScheduleKind::Monthly && none(task.MonthOfYear)) {
     return "Enter months";
   }
   if (task.ArhPeriod_IsRepeat) {
@@ -171,8 +168,8 @@ class CommandRun {
     // Where the lock cannot be had (a read-only folder), the command goes on without it.
     std::optional<platform::Result<platform::FileLock>> lock;
     if (access == ListAccess::Exclusive)
-      lock.emplace(
-          platform::FileLock::Acquire(configFolder + kListLockFileName, platform::FileLock::Target::File));
+      lock.emplace(platform::FileLock::Acquire(ListLockPath(configFolder + kTaskFileName),
+                                               platform::FileLock::Target::File));
     list_ = std::make_unique<TArhList>(configFolder + kTaskFileName);
     if (LegacyConversionNeeded(programFolder, list_->TaskFilePath())) {
       err_ << "zentrove: the task file of an older version (" << kLegacyTaskFileName
@@ -199,15 +196,6 @@ class CommandRun {
     return task;
   }
 
-  int Save(const TArhRecord& task) {
-    std::string error;
-    if (!list_->SaveTask(task, &error)) {
-      err_ << "zentrove: " << error << '\n';
-      return kExitFailure;
-    }
-    return kExitSuccess;
-  }
-
   int List() {
     for (int i = 0; i < list_->Count(); ++i)
       out_ << TaskListLine(*list_->Get(i), services_.NextStartText) << '\n';
@@ -216,17 +204,13 @@ class CommandRun {
 
   // As the New command followed by OK in the wizard.
   int Add() {
-    std::unique_ptr<TArhRecord> created = NewTaskRecord(defaults_);
-    const int number = list_->NextTaskNumber();
-    created->TaskNumber = number;
-    created->Description = "The task # " + std::to_string(number);
-    log::AddLogLine(log::LogLevel::Information, number, "The task is added");
-    list_->RaiseCounter(number);
-    TArhRecord* task = list_->ListAppend(std::move(created));
-    list_->ScheduleNext(*task);
-    const int saved = Save(*task);
-    if (saved != kExitSuccess) return saved;
-    out_ << number << '\n';
+    TaskCommands commands(*list_, defaults_, ListLocking::HeldByCaller);
+    auto added = commands.AddTask(commands.NewTask());
+    if (!added.Ok()) {
+      err_ << "zentrove: " << added.Message() << '\n';
+      return kExitFailure;
+    }
+    out_ << (*added)->TaskNumber << '\n';
     return kExitSuccess;
   }
 
@@ -263,10 +247,14 @@ class CommandRun {
             err_ << "zentrove: " << problem << " Nothing was changed\n";
             return kExitUsage;
           }
-          log::AddLogLine(log::LogLevel::Information, *number, "The task is changed");
-          CopyTaskRecord(scratch, *task);
-          list_->ScheduleNext(*task);
-          return Save(*task);
+          TaskCommands commands(*list_, defaults_, ListLocking::HeldByCaller);
+          auto edit = commands.BeginEdit(*number);
+          platform::Status changed = edit.Ok() ? commands.ConfirmEdit(*number, scratch) : edit.GetStatus();
+          if (!changed.Ok()) {
+            err_ << "zentrove: " << changed.Message() << '\n';
+            return kExitFailure;
+          }
+          return kExitSuccess;
         },
         ListAccess::Exclusive);
   }

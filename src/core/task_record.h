@@ -21,15 +21,17 @@ inline constexpr std::size_t kText40 = 40;
 inline constexpr std::size_t kUnlimited = 0;
 }  // namespace limits
 
+// The stored values of ArhPeriod_PeriodID. A damaged file may hold any other number, which no kind
+// matches.
 enum class ScheduleKind : int {
   EveryNDays = 0,
   Weekly = 1,
   Monthly = 2,
   Once = 3,
-  AtProgramStart = 4,
-  AtProgramStartEveryNDays = 5,
+  AtStart = 4,
+  AtStartEveryNDays = 5,
   AfterTask = 6,
-  OnFolderChange = 7,
+  FolderChange = 7,
 };
 
 enum class BackupMode : int { Archive = 0, Copy = 1, Ftp = 2 };
@@ -221,6 +223,10 @@ struct NewTaskDefaults {
 
 inline constexpr std::string_view kPlaceholderFtpHost = "ftp.example.com";
 inline constexpr std::string_view kPlaceholderFtpEmail = "user@example.com";
+
+inline ScheduleKind ScheduleKindOf(const TArhRecord& task) {
+  return static_cast<ScheduleKind>(task.ArhPeriod_PeriodID);
+}
 
 // A task with the defaults of the New command and task number 0; the caller gives it its number.
 std::unique_ptr<TArhRecord> NewTaskRecord(const NewTaskDefaults& defaults = {});

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <exception>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -11,6 +12,7 @@
 #include "base/main_thread.h"
 #include "base/text.h"
 #include "core/options.h"
+#include "core/task_commands.h"
 #include "core/version.h"
 #include "engine/archive_naming.h"
 #include "engine/engine_ops.h"
@@ -18,6 +20,7 @@
 #include "engine/run_control.h"
 #include "engine/source_selection.h"
 #include "log/log.h"
+#include "platform/file_handle.h"
 #include "platform/process.h"
 
 namespace zentrove::engine {
@@ -33,7 +36,26 @@ std::mutex g_workersMutex;
 std::condition_variable g_workersDone;
 int g_activeWorkers = 0;
 
-constexpr int kFolderChangeKind = static_cast<int>(core::ScheduleKind::OnFolderChange);
+// The run locks of the tasks that run in this process, taken by StartRun and released by FinishRun
+// once the task is saved. Main thread only.
+std::map<const core::TArhRecord*, platform::FileLock> g_runLocks;
+
+enum class RunLock { Taken, HeldElsewhere };
+
+// A lock file that cannot be made (a read-only folder) keeps no task from running, as before there
+// were locks.
+RunLock TakeRunLock(const core::TArhList& list, const core::TArhRecord& task) {
+  auto lock = platform::FileLock::TryAcquire(core::RunLockPath(list.TaskFilePath(), task.TaskNumber),
+                                             platform::FileLock::Target::File);
+  if (lock.Ok() && !lock->has_value()) return RunLock::HeldElsewhere;
+  // A lock file that cannot be made (a read-only folder) does not keep the task from running.
+  if (lock.Ok()) g_runLocks[&task] = std::move(**lock);
+  return RunLock::Taken;
+}
+
+void ReleaseRunLock(const core::TArhRecord& task) {
+  g_runLocks.erase(&task);
+}
 
 bool IsCopyOrFtp(const core::TArhRecord& task) {
   return task.ArchiveOrCopy == static_cast<int>(core::BackupMode::Copy) ||
@@ -514,12 +536,25 @@ StepResult TZipThread::Distribute(TArhVCLZip& zip, StepResult result) {
 
 bool StartRun(const RunEnvironment& environment, core::TArhList& list, core::TArhRecord& task,
               base::TDateTime startTime, std::function<void(const RunOutcome& outcome)> onFinished) {
+  // A question asked before the start may have let the timer start the task or open its editor.
+  if (task.IsStarted || task.IsEdited) return false;
+  if (TakeRunLock(list, task) == RunLock::HeldElsewhere) {
+    AddLogLine(LogLevel::Information, task.TaskNumber,
+               "The task is being executed by another copy of the program");
+    // Not tried again on every tick: the other copy saves the task's new times at the end of its
+    // run, and the list takes them over from the file.
+    task.AutoStart = false;
+    task.NextArh = 0;
+    list.RefreshRow(task);
+    return false;
+  }
   const RunHooks hooks = environment.Hooks();
   task.IsStarted = true;
   AddLogLine(LogLevel::Information, task.TaskNumber,
              "Task started  [" + std::string(core::VersionText()) + "-" +
                  std::to_string(platform::CurrentProcessId()) + "]");
-  if (task.ArhPeriod_PeriodID == kFolderChangeKind && hooks.UnwatchTask) hooks.UnwatchTask(task);
+  if (core::ScheduleKindOf(task) == core::ScheduleKind::FolderChange && hooks.UnwatchTask)
+    hooks.UnwatchTask(task);
 
   task.StopTask = false;
   task.PauseTask = false;
@@ -533,7 +568,10 @@ bool StartRun(const RunEnvironment& environment, core::TArhList& list, core::TAr
   list.RefreshRow(task);
   if (hooks.StartTrayAnimation) hooks.StartTrayAnimation();
 
-  if (hooks.ProgramClosing && hooks.ProgramClosing()) return false;
+  if (hooks.ProgramClosing && hooks.ProgramClosing()) {
+    ReleaseRunLock(task);
+    return false;
+  }
 
   // Set here rather than by the worker, so the main thread never reads them while they change; the
   // run's end saves them with the task.
@@ -582,6 +620,7 @@ RunOutcome FinishRun(ThreadRec& rec) {
     task.IsStarted = false;
     task.AutoStart = false;
     save();
+    ReleaseRunLock(task);
     AddLogLine(LogLevel::Warning, number, "The task has been aborted");
     rec.zip.reset();
     outcome.aborted = true;
@@ -639,7 +678,7 @@ RunOutcome FinishRun(ThreadRec& rec) {
   if (task.CheckDial && task.RasHangUp && hooks.HangUpDialUp) hooks.HangUpDialUp(task);
 
   task.IsStarted = false;
-  if (task.WasError && (task.ArhPeriod_PeriodID != kFolderChangeKind || task.AutoStart)) {
+  if (task.WasError && (core::ScheduleKindOf(task) != core::ScheduleKind::FolderChange || task.AutoStart)) {
     if (hooks.ErrorAction) hooks.ErrorAction(list, task, rec.startTime);
   } else {
     list.ScheduleNext(task);
@@ -647,9 +686,12 @@ RunOutcome FinishRun(ThreadRec& rec) {
   task.AutoStart = false;
   list.RefreshRow(task);
   save();
-
-  if (ShutdownWanted(task, failed)) ShutdownAfterRun(task);
+  ReleaseRunLock(task);
   rec.zip.reset();
+
+  // The offer waits up to 30 seconds, in which the task may be deleted: nothing after it reads the
+  // task.
+  if (ShutdownWanted(task, failed)) ShutdownAfterRun(task);
 
   outcome.failed = failed;
   if (rec.onFinished) rec.onFinished(outcome);

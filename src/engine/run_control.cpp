@@ -272,9 +272,13 @@ bool ShutdownWanted(const core::TArhRecord& task, bool failed) {
 }
 
 void ShutdownAfterRun(const core::TArhRecord& task) {
+  // The offer may run the timer and the task commands underneath for 30 seconds, and the task may
+  // be deleted meanwhile: it is read before the offer only.
+  const int number = task.TaskNumber;
+  const int what = task.Shut_what;
   std::string message;
   platform::PowerAction action = platform::PowerAction::Shutdown;
-  switch (task.Shut_what) {
+  switch (what) {
     case 1:
       message = "Computer will shutdown in 30 seconds";
       break;
@@ -289,15 +293,15 @@ void ShutdownAfterRun(const core::TArhRecord& task) {
     default:
       return;
   }
-  AddLogLine(LogLevel::Warning, task.TaskNumber, message);
+  AddLogLine(LogLevel::Warning, number, message);
   Beep();
   // The offer has only a Cancel button: going ahead means no one answered before the time-out.
-  if (!core::CurrentUserInterface().OfferShutdown(task.Shut_what, 30)) {
-    AddLogLine(LogLevel::Warning, task.TaskNumber, "Shutdown canceled");
+  if (!core::CurrentUserInterface().OfferShutdown(what, 30)) {
+    AddLogLine(LogLevel::Warning, number, "Shutdown canceled");
     return;
   }
   AddLogLine(LogLevel::Warning, 0, "The time is out - DEFAULT ACTION WILL BE EXECUTED");
-  AddLogLine(LogLevel::Warning, task.TaskNumber, "Shutdown ...");
+  AddLogLine(LogLevel::Warning, number, "Shutdown ...");
   // A refused request changes nothing further; the line above is all the user sees of it.
   (void)platform::CurrentSystemPower().Perform(action);
 }

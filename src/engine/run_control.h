@@ -76,7 +76,8 @@ void ApplyWorkerPriority(int zipPriority);
 
 // The offer to shut down, restart or log off after a run (Shut_what 1, 2, 3), on the main thread,
 // through the user interface and the platform's power interface. The headless program takes the
-// time-out path and goes ahead.
+// time-out path and goes ahead. The task is read before the offer only, so it may be deleted while
+// the offer waits.
 void ShutdownAfterRun(const core::TArhRecord& task);
 // Whether FinishRun offers the shutdown for this outcome.
 bool ShutdownWanted(const core::TArhRecord& task, bool failed);

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -157,10 +158,15 @@ class FileLock {
   FileLock& operator=(const FileLock&) = delete;
 
   // Waits for the lock. A lock file is created with mode 0600 when missing and never followed when
-  // it is a symbolic link; a folder is locked on the folder itself.
+  // it is a symbolic link; a folder is locked on the folder itself. The lock belongs to the open
+  // file, not to the process: two locks on one path conflict even within one process, the kernel
+  // releases it when its holder ends, however it ends, and started programs do not inherit it.
   static Result<FileLock> Acquire(const std::string& path, Target target);
+  // Does not wait: no lock when another holder has it.
+  static Result<std::optional<FileLock>> TryAcquire(const std::string& path, Target target);
 
   bool Held() const { return fd_ >= 0; }
+  void Release();
 
  private:
   explicit FileLock(int fd) : fd_(fd) {}

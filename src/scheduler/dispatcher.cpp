@@ -16,8 +16,7 @@ using log::LogLevel;
 
 namespace {
 
-constexpr int kAfterTaskKind = 6;
-constexpr int kFolderChangeKind = 7;
+using core::ScheduleKind;
 constexpr std::string_view kTitle = "Zentrove";
 constexpr std::string_view kNotificationCaption = "Zentrove notification";
 
@@ -25,8 +24,9 @@ std::string DateTimeText(TDateTime value) {
   return base::FormatShortDate(value) + " " + base::FormatLongTime(value);
 }
 
-bool IsTimeScheduleKind(int kind) {
-  return kind >= 0 && kind <= 3;
+bool IsTimeScheduleKind(ScheduleKind kind) {
+  return kind == ScheduleKind::EveryNDays || kind == ScheduleKind::Weekly || kind == ScheduleKind::Monthly ||
+         kind == ScheduleKind::Once;
 }
 
 }  // namespace
@@ -176,10 +176,11 @@ void Dispatcher::DispatcherTick() {
       if (!task->IsActive || task->IsStarted || task->IsEdited) continue;
 
       TDateTime now = Now();
-      const int kind = task->ArhPeriod_PeriodID;
+      const ScheduleKind kind = core::ScheduleKindOf(*task);
       // Folder watch upkeep, in the first five seconds of every twenty.
       const auto second = static_cast<int>(std::floor(base::TimeOf(now) * base::kSecondsPerDay + 0.0005));
-      if (second % 60 % 20 < 5 && kind == kFolderChangeKind && !task->SourceChanged && task->NextArh == 0.0) {
+      if (second % 60 % 20 < 5 && kind == ScheduleKind::FolderChange && !task->SourceChanged &&
+          task->NextArh == 0.0) {
         if (task->Monitoring && services_.waitingBox != nullptr) services_.waitingBox->WatchTask(*task);
         if (!task->Monitoring) {
           Schedule(*task);
@@ -287,10 +288,16 @@ void Dispatcher::ExecuteCommand(TArhRecord* task, bool batch) {
   if (task->IsStarted && task->PauseTask) {
     task->PauseTask = false;
   } else if (!task->IsStarted && !task->IsEdited) {
-    if (!Options()->PromtExecute ||
-        Ask("Execute the Task #" + std::to_string(task->TaskNumber) + " immediately?")) {
-      task->AutoStart = batch;
-      Start(*task);
+    const int number = task->TaskNumber;
+    if (!Options()->PromtExecute || Ask("Execute the Task #" + std::to_string(number) + " immediately?")) {
+      // The question's own loop may have run the timer or a command: the task may have started or
+      // gone meanwhile.
+      task = services_.list->FindByNumber(number);
+      if (task == nullptr) return;
+      if (!task->IsStarted && !task->IsEdited) {
+        task->AutoStart = batch;
+        Start(*task);
+      }
     }
   }
   if (batch) services_.list->RefreshRow(*task);
@@ -338,8 +345,10 @@ void Dispatcher::ExecuteAllInactiveTasks() {
 
 void Dispatcher::Abort(TArhRecord* task) {
   if (task == nullptr || !task->IsStarted) return;
-  if (!Options()->PromtInterrupt || Ask("Abort the Task " + std::to_string(task->TaskNumber) + " ?")) {
-    task->StopTask = true;
+  const int number = task->TaskNumber;
+  if (!Options()->PromtInterrupt || Ask("Abort the Task " + std::to_string(number) + " ?")) {
+    task = services_.list->FindByNumber(number);
+    if (task != nullptr && task->IsStarted) task->StopTask = true;
   }
 }
 
@@ -358,8 +367,8 @@ void Dispatcher::FollowOn(TArhRecord& finished, bool success) {
     if (follower == nullptr) break;
     // A task that names itself would otherwise restart itself for ever.
     if (follower == &finished) continue;
-    if (follower->ArhPeriod_PeriodID != kAfterTaskKind || follower->ExecuteAfter != finished.TaskNumber ||
-        follower->IsEdited) {
+    if (core::ScheduleKindOf(*follower) != ScheduleKind::AfterTask ||
+        follower->ExecuteAfter != finished.TaskNumber || follower->IsEdited) {
       continue;
     }
     const int kind = follower->ExecuteAfterKind;

@@ -122,8 +122,10 @@ Series SeriesOf(const TArhRecord& task, const ScheduleContext& context) {
   return s;
 }
 
-int Kind(const TArhRecord& task) {
-  return task.ArhPeriod_PeriodID;
+using core::ScheduleKind;
+
+ScheduleKind Kind(const TArhRecord& task) {
+  return core::ScheduleKindOf(task);
 }
 
 bool AnyTicked(const bool* flags, std::size_t count) {
@@ -159,67 +161,79 @@ bool RepeatUsable(const TArhRecord& task) {
   return task.ArhPeriod_IsRepeat && task.ArhPeriod_EveryMin > 0;
 }
 
-// The first occurrence not earlier than now, before the end date is applied; nullopt when there is
-// none (kind 3 in the past, or a date outside the calendar).
+// The first occurrence of each calendar kind not earlier than now, before the end date is applied;
+// nullopt when there is none (a single date in the past, or a date outside the calendar).
+Ms NextEveryNDays(const TArhRecord& task, const Series& s) {
+  const Ms n = task.ArhPeriod_EveryDay;
+  Ms x = s.At(s.startDay);
+  if (s.today >= s.startDay) x += (s.today - s.startDay) / n * n * kMsPerDay;
+  if (s.now > x) x += n * kMsPerDay;
+  return x;
+}
+
+Ms NextWeekly(const TArhRecord& task, const Series& s) {
+  const Ms weekLength = 7 * Ms{task.ArhPeriod_EveryWeek};
+  // The first ticked day on or after the start date; at least one weekday is ticked.
+  Ms first = s.startDay;
+  while (!WeekdayTicked(task, first))
+    ++first;
+  const auto firstTickedOfWeek = [&](Ms monday) {
+    Ms day = monday;
+    while (!WeekdayTicked(task, day))
+      ++day;
+    return day;
+  };
+  Ms x = 0;
+  if (s.today < first) {
+    x = first;
+  } else {
+    const Ms firstMonday = MondayOf(first);
+    const Ms monday = firstMonday + (s.today - firstMonday) / weekLength * weekLength;
+    if (s.today - monday > 6) {
+      x = firstTickedOfWeek(monday + weekLength);
+    } else {
+      Ms day = s.now < s.At(s.today) ? s.today : s.today + 1;
+      while (day <= monday + 6 && !WeekdayTicked(task, day))
+        ++day;
+      x = day <= monday + 6 ? day : firstTickedOfWeek(monday + weekLength);
+    }
+  }
+  return s.At(x);
+}
+
+std::optional<Ms> NextMonthly(const TArhRecord& task, const Series& s) {
+  const int dayOfMonth = task.ArhPeriod_EveryMonth;
+  const base::DateParts start = base::DecodeDate(static_cast<TDateTime>(s.startDay));
+  Ms month = Ms{start.year} * 12 + (start.month - 1);
+  if (start.day > dayOfMonth) ++month;
+  // Months before the current one end before now, so the walk may begin at the current month.
+  month = std::max(month, MonthIndexOf(s.today));
+  // One year and one month of steps always reach a ticked month whose day lies ahead.
+  for (int step = 0; step < 26; ++step, ++month) {
+    if (!MonthTicked(task, month)) continue;
+    const auto day = MonthDay(month, dayOfMonth);
+    if (!day) return std::nullopt;
+    if (s.now <= s.At(*day)) return s.At(*day);
+  }
+  return std::nullopt;
+}
+
+std::optional<Ms> NextOnce(const TArhRecord& task, const Series& s) {
+  const Ms x = s.At(DayOf(task.ArhPeriod_OneDate));
+  if (s.now > x) return std::nullopt;
+  return x;
+}
+
 std::optional<Ms> RawNextOccurrence(const TArhRecord& task, const Series& s) {
   switch (Kind(task)) {
-    case 0: {
-      const Ms n = task.ArhPeriod_EveryDay;
-      Ms x = s.At(s.startDay);
-      if (s.today >= s.startDay) x += (s.today - s.startDay) / n * n * kMsPerDay;
-      if (s.now > x) x += n * kMsPerDay;
-      return x;
-    }
-    case 1: {
-      const Ms weekLength = 7 * Ms{task.ArhPeriod_EveryWeek};
-      // The first ticked day on or after the start date; at least one weekday is ticked.
-      Ms first = s.startDay;
-      while (!WeekdayTicked(task, first))
-        ++first;
-      const auto firstTickedOfWeek = [&](Ms monday) {
-        Ms day = monday;
-        while (!WeekdayTicked(task, day))
-          ++day;
-        return day;
-      };
-      Ms x = 0;
-      if (s.today < first) {
-        x = first;
-      } else {
-        const Ms firstMonday = MondayOf(first);
-        const Ms monday = firstMonday + (s.today - firstMonday) / weekLength * weekLength;
-        if (s.today - monday > 6) {
-          x = firstTickedOfWeek(monday + weekLength);
-        } else {
-          Ms day = s.now < s.At(s.today) ? s.today : s.today + 1;
-          while (day <= monday + 6 && !WeekdayTicked(task, day))
-            ++day;
-          x = day <= monday + 6 ? day : firstTickedOfWeek(monday + weekLength);
-        }
-      }
-      return s.At(x);
-    }
-    case 2: {
-      const int dayOfMonth = task.ArhPeriod_EveryMonth;
-      const base::DateParts start = base::DecodeDate(static_cast<TDateTime>(s.startDay));
-      Ms month = Ms{start.year} * 12 + (start.month - 1);
-      if (start.day > dayOfMonth) ++month;
-      // Months before the current one end before now, so the walk may begin at the current month.
-      month = std::max(month, MonthIndexOf(s.today));
-      // One year and one month of steps always reach a ticked month whose day lies ahead.
-      for (int step = 0; step < 26; ++step, ++month) {
-        if (!MonthTicked(task, month)) continue;
-        const auto day = MonthDay(month, dayOfMonth);
-        if (!day) return std::nullopt;
-        if (s.now <= s.At(*day)) return s.At(*day);
-      }
-      return std::nullopt;
-    }
-    case 3: {
-      const Ms x = s.At(DayOf(task.ArhPeriod_OneDate));
-      if (s.now > x) return std::nullopt;
-      return x;
-    }
+    case ScheduleKind::EveryNDays:
+      return NextEveryNDays(task, s);
+    case ScheduleKind::Weekly:
+      return NextWeekly(task, s);
+    case ScheduleKind::Monthly:
+      return NextMonthly(task, s);
+    case ScheduleKind::Once:
+      return NextOnce(task, s);
     default:
       return std::nullopt;
   }
@@ -234,13 +248,13 @@ bool PassesEndDate(const TArhRecord& task, Ms when) {
 Ms RawPreviousOccurrence(const TArhRecord& task, const Series& s, Ms next) {
   Ms previous = 0;
   switch (Kind(task)) {
-    case 0: {
+    case ScheduleKind::EveryNDays: {
       previous = next - Ms{task.ArhPeriod_EveryDay} * kMsPerDay;
       if (DayOf(previous) < s.startDay) previous = s.At(s.startDay);
       previous = s.At(DayOf(previous));
       break;
     }
-    case 1: {
+    case ScheduleKind::Weekly: {
       const Ms weekLength = 7 * Ms{task.ArhPeriod_EveryWeek};
       const Ms nextDay = DayOf(next);
       Ms answer = nextDay - weekLength;
@@ -251,7 +265,7 @@ Ms RawPreviousOccurrence(const TArhRecord& task, const Series& s, Ms next) {
       previous = s.At(answer);
       break;
     }
-    case 2: {
+    case ScheduleKind::Monthly: {
       Ms month = MonthIndexOf(DayOf(next)) - 1;
       for (int step = 0; step < 12 && !MonthTicked(task, month); ++step)
         --month;
@@ -259,7 +273,7 @@ Ms RawPreviousOccurrence(const TArhRecord& task, const Series& s, Ms next) {
       previous = day ? s.At(*day) : 0;
       break;
     }
-    case 3: {
+    case ScheduleKind::Once: {
       previous = s.At(DayOf(task.ArhPeriod_OneDate));
       if (s.now < previous) previous = 0;
       return previous;
@@ -303,6 +317,161 @@ void ExpireWithWarning(TArhRecord& task, const ScheduleContext& context) {
   Log(context, LogLevel::Warning, task, kExpired);
 }
 
+bool IsEventKind(ScheduleKind kind) {
+  return kind == ScheduleKind::AtStart || kind == ScheduleKind::AtStartEveryNDays ||
+         kind == ScheduleKind::AfterTask || kind == ScheduleKind::FolderChange;
+}
+
+bool IsSeriesKind(ScheduleKind kind) {
+  return kind == ScheduleKind::EveryNDays || kind == ScheduleKind::Weekly || kind == ScheduleKind::Monthly;
+}
+
+// The calendar kinds schedule only an active task with a valid schedule.
+bool CalendarScheduleUsable(TArhRecord& task, const ScheduleContext& context) {
+  if (!task.IsActive) {
+    task.NextArh = 0;
+    return false;
+  }
+  if (!HasValidSchedule(task)) {
+    task.NextArh = 0;
+    Log(context, LogLevel::Error, task, kInvalidSchedule);
+    return false;
+  }
+  return true;
+}
+
+// Kinds 0 to 2: the next occurrence or a repeat slot of the current one. Returns the latest passed
+// scheduled time.
+Ms ScheduleSeries(TArhRecord& task, const ScheduleContext& context, const Series& s) {
+  const std::optional<Ms> rawNext = RawNextOccurrence(task, s);
+  NextOccurrence(task, context);
+  const Ms next = ToMs(task.NextArh);
+  if (task.IsActive && next == 0) return 0;  // no date of the series lies in the calendar
+  if (!task.IsActive) {
+    // The next occurrence lies after the end date. The repeat window of the last occurrence may
+    // still hold slots on the end date itself, which is a day the task may run.
+    if (rawNext && RepeatUsable(task)) {
+      const Ms previous = RawPreviousOccurrence(task, s, *rawNext);
+      if (previous != 0) {
+        const Ms slot = RepeatSlot(task, s, previous, *rawNext);
+        if (RepeatSlotUsable(task, s, previous, slot, *rawNext) && PassesEndDate(task, slot)) {
+          task.IsActive = true;
+          task.NextArh = FromMs(slot);
+          return slot - Ms{task.ArhPeriod_EveryMin} * kMsPerMinute;
+        }
+      }
+    }
+    ExpireWithWarning(task, context);
+    return 0;
+  }
+  PreviousOccurrence(task, context);
+  const Ms previous = ToMs(task.NextArh);
+  if (previous == 0 || !RepeatUsable(task)) {
+    task.NextArh = FromMs(next);
+    return previous;
+  }
+  const Ms slot = RepeatSlot(task, s, previous, next);
+  if (!RepeatSlotUsable(task, s, previous, slot, next)) {
+    task.NextArh = FromMs(next);
+    return previous;
+  }
+  task.NextArh = FromMs(slot);
+  return slot - Ms{task.ArhPeriod_EveryMin} * kMsPerMinute;
+}
+
+// Kind 3: the single time, a repeat slot after it, or the missed run.
+void ScheduleOnce(TArhRecord& task, const ScheduleContext& context, const Series& s) {
+  NextOccurrence(task, context);
+  const Ms next = ToMs(task.NextArh);
+  PreviousOccurrence(task, context);
+  const Ms previous = ToMs(task.NextArh);
+  if (previous == 0 || next != 0) {
+    task.NextArh = FromMs(next);
+    return;
+  }
+  if (RepeatUsable(task)) {
+    const Ms slot = RepeatSlot(task, s, previous, std::nullopt);
+    const Ms window = Ms{task.ArhPeriod_PeriodLong} * kMsPerMinute;
+    if (slot >= s.now && slot <= previous + window) {
+      task.NextArh = FromMs(slot);
+      return;
+    }
+  }
+  if (task.IsActive && task.LastArh == 0.0 && task.ifNotArhImmidiately) {
+    Log(context, LogLevel::Error, task, kMissedRun);
+    task.NextArh = context.now;
+  } else {
+    ExpireWithWarning(task, context);
+  }
+}
+
+// Kinds 4 and 5 run only when the list is loaded at program start, from their start date on.
+bool StartupRunPossible(TArhRecord& task, const ScheduleContext& context, const Series& s) {
+  NextOccurrence(task, context);
+  if (!context.startupPass) {
+    task.NextArh = 0;
+    return false;
+  }
+  if (!task.IsActive) return false;
+  if (s.today < s.startDay) {
+    task.NextArh = 0;
+    return false;
+  }
+  return true;
+}
+
+void ScheduleAtStart(TArhRecord& task, const ScheduleContext& context, const Series& s) {
+  if (!StartupRunPossible(task, context, s)) return;
+  Log(context, LogLevel::Information, task, Fill(kStartupFound, {DelayText(Delay(task))}));
+  task.NextArh = context.now + Delay(task);
+}
+
+void ScheduleAtStartEveryNDays(TArhRecord& task, const ScheduleContext& context, const Series& s) {
+  if (!StartupRunPossible(task, context, s)) return;
+  const std::string days = std::to_string(task.ArhPeriod_EveryDay);
+  const std::string last = DateTimeText(task.LastArh);
+  if (s.today < DayOf(task.LastArh) + task.ArhPeriod_EveryDay) {
+    Log(context, LogLevel::Warning, task, Fill(kStartupPeriodDone, {days, last}));
+    task.NextArh = 0;
+  } else {
+    Log(context, LogLevel::Information, task, Fill(kStartupPeriodRun, {days, last, DelayText(Delay(task))}));
+    task.NextArh = context.now + Delay(task);
+  }
+}
+
+void ScheduleAfterTask(TArhRecord& task, const ScheduleContext& context, const Series& s) {
+  NextOccurrence(task, context);
+  if (!context.chainTrigger) {
+    task.NextArh = 0;
+  } else if (task.IsActive) {
+    if (s.today < s.startDay) {
+      task.NextArh = 0;
+    } else {
+      Log(context, LogLevel::Information, task,
+          Fill(kAfterTaskFound, {std::to_string(task.ExecuteAfter), DelayText(Delay(task))}));
+      task.NextArh = context.now + Delay(task);
+    }
+  }
+}
+
+void ScheduleFolderChange(TArhRecord& task, const ScheduleContext& context, const Series& s) {
+  NextOccurrence(task, context);
+  if (!task.SourceChanged) {
+    if (task.IsActive && context.watchTask) context.watchTask(task);
+    task.NextArh = 0;
+  } else if (task.IsActive) {
+    if (s.today < s.startDay) {
+      task.NextArh = 0;
+      task.SourceChanged = false;
+      if (context.watchTask) context.watchTask(task);
+    } else {
+      Log(context, LogLevel::Information, task, Fill(kSourcesChanged, {DelayText(Delay(task))}));
+      task.NextArh = context.now + Delay(task);
+      task.SourceChanged = false;
+    }
+  }
+}
+
 std::mutex g_handlerMutex;
 std::function<void(TArhRecord&)> g_watchTask;
 std::atomic<int> g_chainTrigger{0};
@@ -311,30 +480,28 @@ std::atomic<int> g_chainTrigger{0};
 
 bool HasValidSchedule(const TArhRecord& task) {
   switch (Kind(task)) {
-    case 0:
+    case ScheduleKind::EveryNDays:
       return task.ArhPeriod_EveryDay >= 1;
-    case 1:
+    case ScheduleKind::Weekly:
       return task.ArhPeriod_EveryWeek >= 1 && AnyTicked(task.DayOfWeek.data(), task.DayOfWeek.size());
-    case 2:
+    case ScheduleKind::Monthly:
       return task.ArhPeriod_EveryMonth >= 1 && task.ArhPeriod_EveryMonth <= 31 &&
              AnyTicked(task.MonthOfYear.data(), task.MonthOfYear.size());
-    case 3:
-    case 4:
-    case 5:
-    case 6:
-    case 7:
+    case ScheduleKind::Once:
+    case ScheduleKind::AtStart:
+    case ScheduleKind::AtStartEveryNDays:
+    case ScheduleKind::AfterTask:
+    case ScheduleKind::FolderChange:
       return true;
-    default:
-      return false;
   }
+  return false;
 }
 
 void NextOccurrence(TArhRecord& task, const ScheduleContext& context) {
   task.IsStarted = false;
   task.IsEdited = false;
   const Series s = SeriesOf(task, context);
-  const int kind = Kind(task);
-  if (kind >= 4 && kind <= 7) {
+  if (IsEventKind(Kind(task))) {
     task.NextArh = 0;
     if (task.isEnd && s.today > DayOf(task.ArhEndDate)) ExpireWithWarning(task, context);
     return;
@@ -348,7 +515,7 @@ void NextOccurrence(TArhRecord& task, const ScheduleContext& context) {
     task.NextArh = 0;
     return;
   }
-  if (kind != 3 && !PassesEndDate(task, *next)) {
+  if (Kind(task) != ScheduleKind::Once && !PassesEndDate(task, *next)) {
     task.NextArh = 0;
     task.IsActive = false;
     return;
@@ -374,148 +541,31 @@ void ScheduleNext(TArhRecord& task, const ScheduleContext& context) {
   task.NB_AlreadyShow = false;
   task.WasError = false;
   const Series s = SeriesOf(task, context);
-  const TDateTime now = context.now;
-  const int kind = Kind(task);
+  const ScheduleKind kind = Kind(task);
   // The latest passed scheduled time; the missed-run rule compares it with LastArh.
   Ms passed = 0;
 
   switch (kind) {
-    case 4:
-    case 5: {
-      NextOccurrence(task, context);
-      if (!context.startupPass) {
-        task.NextArh = 0;
-        break;
-      }
-      if (!task.IsActive) break;
-      const std::string delay = DelayText(Delay(task));
-      if (s.today < s.startDay) {
-        task.NextArh = 0;
-      } else if (kind == 4) {
-        Log(context, LogLevel::Information, task, Fill(kStartupFound, {delay}));
-        task.NextArh = now + Delay(task);
-      } else {
-        const std::string days = std::to_string(task.ArhPeriod_EveryDay);
-        const std::string last = DateTimeText(task.LastArh);
-        if (s.today < DayOf(task.LastArh) + task.ArhPeriod_EveryDay) {
-          Log(context, LogLevel::Warning, task, Fill(kStartupPeriodDone, {days, last}));
-          task.NextArh = 0;
-        } else {
-          Log(context, LogLevel::Information, task, Fill(kStartupPeriodRun, {days, last, delay}));
-          task.NextArh = now + Delay(task);
-        }
-      }
+    case ScheduleKind::EveryNDays:
+    case ScheduleKind::Weekly:
+    case ScheduleKind::Monthly:
+      if (CalendarScheduleUsable(task, context)) passed = ScheduleSeries(task, context, s);
       break;
-    }
-    case 6: {
-      NextOccurrence(task, context);
-      if (!context.chainTrigger) {
-        task.NextArh = 0;
-      } else if (task.IsActive) {
-        if (s.today < s.startDay) {
-          task.NextArh = 0;
-        } else {
-          Log(context, LogLevel::Information, task,
-              Fill(kAfterTaskFound, {std::to_string(task.ExecuteAfter), DelayText(Delay(task))}));
-          task.NextArh = now + Delay(task);
-        }
-      }
+    case ScheduleKind::Once:
+      if (CalendarScheduleUsable(task, context)) ScheduleOnce(task, context, s);
       break;
-    }
-    case 7: {
-      NextOccurrence(task, context);
-      if (!task.SourceChanged) {
-        if (task.IsActive && context.watchTask) context.watchTask(task);
-        task.NextArh = 0;
-      } else if (task.IsActive) {
-        if (s.today < s.startDay) {
-          task.NextArh = 0;
-          task.SourceChanged = false;
-          if (context.watchTask) context.watchTask(task);
-        } else {
-          Log(context, LogLevel::Information, task, Fill(kSourcesChanged, {DelayText(Delay(task))}));
-          task.NextArh = now + Delay(task);
-          task.SourceChanged = false;
-        }
-      }
+    case ScheduleKind::AtStart:
+      ScheduleAtStart(task, context, s);
       break;
-    }
-    case 0:
-    case 1:
-    case 2:
-    case 3: {
-      if (!task.IsActive) {
-        task.NextArh = 0;
-        break;
-      }
-      if (!HasValidSchedule(task)) {
-        task.NextArh = 0;
-        Log(context, LogLevel::Error, task, kInvalidSchedule);
-        break;
-      }
-      const std::optional<Ms> rawNext = kind == 3 ? std::nullopt : RawNextOccurrence(task, s);
-      NextOccurrence(task, context);
-      const Ms next = ToMs(task.NextArh);
-      if (kind != 3 && task.IsActive && next == 0) break;  // no date of the series lies in the calendar
-      if (!task.IsActive) {
-        // The next occurrence lies after the end date. The repeat window of the last occurrence may
-        // still hold slots on the end date itself, which is a day the task may run.
-        if (rawNext && RepeatUsable(task)) {
-          const Ms previous = RawPreviousOccurrence(task, s, *rawNext);
-          if (previous != 0) {
-            const Ms slot = RepeatSlot(task, s, previous, *rawNext);
-            if (RepeatSlotUsable(task, s, previous, slot, *rawNext) && PassesEndDate(task, slot)) {
-              task.IsActive = true;
-              task.NextArh = FromMs(slot);
-              passed = slot - Ms{task.ArhPeriod_EveryMin} * kMsPerMinute;
-              break;
-            }
-          }
-        }
-        ExpireWithWarning(task, context);
-        break;
-      }
-      PreviousOccurrence(task, context);
-      const Ms previous = ToMs(task.NextArh);
-      passed = previous;
-      if (previous == 0) {
-        task.NextArh = FromMs(next);
-        break;
-      }
-      if (kind == 3) {
-        if (next != 0) {
-          task.NextArh = FromMs(next);
-          break;
-        }
-        if (RepeatUsable(task)) {
-          const Ms slot = RepeatSlot(task, s, previous, std::nullopt);
-          const Ms window = Ms{task.ArhPeriod_PeriodLong} * kMsPerMinute;
-          if (slot >= s.now && slot <= previous + window) {
-            task.NextArh = FromMs(slot);
-            break;
-          }
-        }
-        if (task.IsActive && task.LastArh == 0.0 && task.ifNotArhImmidiately) {
-          Log(context, LogLevel::Error, task, kMissedRun);
-          task.NextArh = now;
-        } else {
-          ExpireWithWarning(task, context);
-        }
-        break;
-      }
-      if (!RepeatUsable(task)) {
-        task.NextArh = FromMs(next);
-        break;
-      }
-      const Ms slot = RepeatSlot(task, s, previous, next);
-      if (!RepeatSlotUsable(task, s, previous, slot, next)) {
-        task.NextArh = FromMs(next);
-      } else {
-        task.NextArh = FromMs(slot);
-        passed = slot - Ms{task.ArhPeriod_EveryMin} * kMsPerMinute;
-      }
+    case ScheduleKind::AtStartEveryNDays:
+      ScheduleAtStartEveryNDays(task, context, s);
       break;
-    }
+    case ScheduleKind::AfterTask:
+      ScheduleAfterTask(task, context, s);
+      break;
+    case ScheduleKind::FolderChange:
+      ScheduleFolderChange(task, context, s);
+      break;
     default:
       task.NextArh = 0;
       if (task.IsActive) Log(context, LogLevel::Error, task, kInvalidSchedule);
@@ -524,10 +574,10 @@ void ScheduleNext(TArhRecord& task, const ScheduleContext& context) {
 
   // A scheduled time that passed without a successful run since is made up at once when the task
   // asks for it; a series that starts today has nothing to make up yet.
-  if (task.IsActive && kind >= 0 && kind <= 2 && passed > ToMs(task.LastArh) && s.startDay < s.today &&
+  if (task.IsActive && IsSeriesKind(kind) && passed > ToMs(task.LastArh) && s.startDay < s.today &&
       task.ifNotArhImmidiately) {
     Log(context, LogLevel::Error, task, kMissedRun);
-    task.NextArh = now;
+    task.NextArh = context.now;
   }
 }
 
@@ -573,13 +623,13 @@ std::string NextStartText(const TArhRecord& task) {
   if (next != 0.0) return base::FormatShortDate(next) + " " + base::FormatLongTime(next);
   if (!task.IsActive) return {};
   switch (Kind(task)) {
-    case 4:
+    case ScheduleKind::AtStart:
       return "at startup";
-    case 5:
+    case ScheduleKind::AtStartEveryNDays:
       return "at startup (once per " + std::to_string(task.ArhPeriod_EveryDay) + " days)";
-    case 6:
+    case ScheduleKind::AfterTask:
       return "After task " + std::to_string(task.ExecuteAfter);
-    case 7:
+    case ScheduleKind::FolderChange:
       return task.Monitoring ? "On source files change"
                              : "Not monitored (The path to the source folders may be invalid)";
     default:

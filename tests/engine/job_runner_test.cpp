@@ -5,12 +5,15 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
+#include "core/task_commands.h"
 #include "engine/run_fixture.h"
 #include "engine/run_once.h"
 #include "engine/source_selection.h"
+#include "platform/file_handle.h"
 #include "platform/files.h"
 
 namespace zentrove::engine {
@@ -518,6 +521,97 @@ TEST_F(JobRunnerTest, FailedRunOffersTheShutdownOnlyWhenItsWhenSettingFits) {
       std::vector<std::string>(lines.end() - 3, lines.end()),
       ElementsAre(Line('W', "Computer will shutdown in 30 seconds"),
                   "0 W The time is out - DEFAULT ACTION WILL BE EXECUTED", Line('W', "Shutdown ...")));
+}
+
+TEST_F(JobRunnerTest, StartRunRefusesATaskThatRunsOrIsEditedHereOrRunsInAnotherCopy) {
+  auto& task = AddTask();
+  task.ExecuteZip = false;
+  task.IsEdited = true;
+  EXPECT_FALSE(StartRun(environment_, *list_, task, clock_.Now()));
+  task.IsEdited = false;
+  task.IsStarted = true;
+  EXPECT_FALSE(StartRun(environment_, *list_, task, clock_.Now()));
+  task.IsStarted = false;
+  log::FlushLog();
+  EXPECT_TRUE(Lines().empty());
+
+  const std::string lockPath = core::RunLockPath(list_->TaskFilePath(), kTask);
+  auto otherCopy = platform::FileLock::TryAcquire(lockPath, platform::FileLock::Target::File);
+  ASSERT_TRUE(otherCopy.Ok() && otherCopy->has_value());
+  task.AutoStart = true;
+  task.NextArh = clock_.Now();
+  EXPECT_FALSE(StartRun(environment_, *list_, task, clock_.Now()));
+  log::FlushLog();
+  EXPECT_THAT(Lines(), ElementsAre(Line('I', "The task is being executed by another copy of the program")));
+  EXPECT_FALSE(task.IsStarted);
+  EXPECT_FALSE(task.AutoStart);
+  EXPECT_FALSE(task.WasError);
+  EXPECT_EQ(task.NextArh, 0);
+  (*otherCopy)->Release();
+
+  // The run holds the lock until the task is saved, and no longer.
+  std::optional<bool> heldDuringRun;
+  RunHooks hooks;
+  hooks.SendNotifications = [&](const RunNotification&) {
+    if (auto probe = platform::FileLock::TryAcquire(lockPath, platform::FileLock::Target::File); probe.Ok()) {
+      heldDuringRun = !probe->has_value();
+    }
+  };
+  SetRunHooks(hooks);
+  EXPECT_FALSE(Run(task).failed);
+  EXPECT_EQ(heldDuringRun, true);
+  auto afterRun = platform::FileLock::TryAcquire(lockPath, platform::FileLock::Target::File);
+  ASSERT_TRUE(afterRun.Ok());
+  EXPECT_TRUE(afterRun->has_value());
+}
+
+// Deletes the task through the Delete command while the shutdown offer waits, then cancels.
+class DeletingDuringOffer final : public core::UserInterface {
+ public:
+  DeletingDuringOffer(core::TArhList& list, int number) : list_(list), number_(number) {}
+  bool IsHeadless() const override { return false; }
+  void ShowMessage(std::string_view, std::string_view, core::MessageIcon) override {}
+  bool Ask(std::string_view, std::string_view, bool) override { return true; }
+  core::LockedFilePromptResult LockedFilePrompt(int, std::string_view, int, int) override { return {}; }
+  bool OfferShutdown(int, int) override {
+    core::TaskCommands commands(list_, core::NewTaskDefaults{});
+    deleted = commands.DeleteTask(number_).Ok();
+    return false;
+  }
+  void ShowMainWindow() override {}
+  bool deleted = false;
+
+ private:
+  core::TArhList& list_;
+  int number_;
+};
+
+TEST_F(JobRunnerTest, TaskDeletedDuringTheShutdownOfferIsNotReadAgain) {
+  auto& task = AddTask();
+  task.Shut_what = 1;
+  task.Shut_When = 2;
+  DeletingDuringOffer ui(*list_, kTask);
+  core::SetCurrentUserInterface(&ui);
+  ThreadRec rec;
+  rec.environment = &environment_;
+  rec.list = list_.get();
+  rec.task = &task;
+  rec.success = true;
+  rec.result = -1;
+  rec.zip = std::make_unique<TArhVCLZip>(task);
+  bool finished = false;
+  rec.onFinished = [&](const RunOutcome& outcome) { finished = !outcome.failed; };
+  FinishRun(rec);
+  core::SetCurrentUserInterface(nullptr);
+  log::FlushLog();
+  EXPECT_TRUE(ui.deleted);
+  EXPECT_TRUE(finished);
+  EXPECT_EQ(list_->FindByNumber(kTask), nullptr);
+  EXPECT_TRUE(power_.Calls().empty());
+  const auto lines = Lines();
+  EXPECT_THAT(std::vector<std::string>(lines.end() - 3, lines.end()),
+              ElementsAre(Line('W', "Computer will shutdown in 30 seconds"), Line('I', "The Task is deleted"),
+                          Line('W', "Shutdown canceled")));
 }
 
 TEST_F(JobRunnerTest, RunTaskOnceRunsInTheForegroundWithAMainThreadOfItsOwn) {

@@ -29,6 +29,7 @@ class RecordingUserInterface final : public core::UserInterface {
   void ShowMessage(std::string_view, std::string_view, core::MessageIcon) override {}
   bool Ask(std::string_view title, std::string_view text, bool) override {
     questions.push_back(std::string(title) + ": " + std::string(text));
+    if (whileAsking) whileAsking();
     return answer;
   }
   core::LockedFilePromptResult LockedFilePrompt(int, std::string_view, int defaultAction, int) override {
@@ -39,6 +40,8 @@ class RecordingUserInterface final : public core::UserInterface {
 
   bool answer = true;
   std::vector<std::string> questions;
+  // What the question's own loop lets happen meanwhile.
+  std::function<void()> whileAsking;
 };
 
 struct StartedRun {
@@ -551,6 +554,26 @@ TEST_F(DispatcherTest, ExecuteCommands) {
   dispatcher->Pause(&edited);
   EXPECT_EQ(runs.size(), 1u);
   EXPECT_FALSE(edited.PauseTask);
+}
+
+TEST_F(DispatcherTest, CommandsFindTheirTaskAgainAfterTheQuestion) {
+  MakeDispatcher();
+  TArhRecord& task = Add(1001, 0);
+  ui.whileAsking = [&] { task.IsEdited = true; };
+  dispatcher->Execute(&task);
+  EXPECT_TRUE(runs.empty());
+
+  task.IsEdited = false;
+  std::unique_ptr<TArhRecord> deleted;
+  ui.whileAsking = [&] { deleted = list->ListRemoveAt(list->IndexOf(&task)); };
+  dispatcher->ExecuteBatch(&task);
+  EXPECT_TRUE(runs.empty());
+
+  TArhRecord& running = Add(1002, 0);
+  running.IsStarted = true;
+  ui.whileAsking = [&] { running.IsStarted = false; };
+  dispatcher->Abort(&running);
+  EXPECT_FALSE(running.StopTask);
 }
 
 TEST_F(DispatcherTest, ExecuteGroups) {

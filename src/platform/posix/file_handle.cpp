@@ -334,10 +334,18 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
   return *this;
 }
 
+namespace {
+
+int OpenLockTarget(const std::string& path, FileLock::Target target) {
+  return target == FileLock::Target::Folder
+             ? open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+             : open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+}
+
+}  // namespace
+
 Result<FileLock> FileLock::Acquire(const std::string& path, Target target) {
-  const int fd = target == Target::Folder
-                     ? open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                     : open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  const int fd = OpenLockTarget(path, target);
   if (fd < 0) return Status::FromErrno(errno, path);
   while (flock(fd, LOCK_EX) != 0) {
     if (errno != EINTR) {
@@ -347,6 +355,24 @@ Result<FileLock> FileLock::Acquire(const std::string& path, Target target) {
     }
   }
   return FileLock(fd);
+}
+
+Result<std::optional<FileLock>> FileLock::TryAcquire(const std::string& path, Target target) {
+  const int fd = OpenLockTarget(path, target);
+  if (fd < 0) return Status::FromErrno(errno, path);
+  while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    if (error == EINTR) continue;
+    close(fd);
+    if (error == EWOULDBLOCK) return std::optional<FileLock>();
+    return Status::FromErrno(error, path);
+  }
+  return std::optional<FileLock>(FileLock(fd));
+}
+
+void FileLock::Release() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
 }
 
 }  // namespace zentrove::platform
