@@ -16,7 +16,7 @@ using Clock = std::chrono::steady_clock;
 class TaskViewTest : public zentrove::testing::RunFixture {};
 
 TEST_F(TaskViewTest, ARunOverManySmallFilesTellsTheViewOnlyOnTheMainThreadAndSeldom) {
-  RegisterZipStep();
+  RegisterZipStep(environment_);
   core::TArhRecord& task = AddTask();
   for (int i = 0; i < 10000; ++i)
     WriteFile("src/f" + std::to_string(i) + ".txt", std::to_string(i));
