@@ -3,13 +3,16 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "app/cli.h"
 #include "app/startup.h"
+#include "base/clock.h"
 #include "base/main_thread.h"
 #include "core/user_interface.h"
+#include "engine/archive_naming.h"
 #include "engine/register_steps.h"
 #include "engine/run_environment.h"
 #include "engine/run_once.h"
@@ -48,6 +51,10 @@ app::StartupHooks MakeStartupHooks(scheduler::SchedulerRuntime& scheduler) {
   hooks.InstallScheduler = [&scheduler](core::TArhList& list) { scheduler.InstallScheduler(list); };
   hooks.StartDispatcher = [&scheduler](app::Application&) { scheduler.StartDispatcher(); };
   hooks.StopRunServices = [&scheduler] { scheduler.Stop(); };
+  hooks.GridTexts.NextStartText = [](const core::TArhRecord& task) { return scheduler::NextStartText(task); };
+  hooks.GridTexts.ArchiveDateText = [](std::string_view format) {
+    return engine::FormatArchiveDate(format, base::NowLocal());
+  };
   return hooks;
 }
 

@@ -95,7 +95,11 @@ bool EndsWithSession(SessionEnd kind, bool serviceMode) {
 
 Application::Application(base::MainThread& mainThread, UserInterface& ui, StartupFrontEnd& frontEnd,
                          StartupHooks hooks)
-    : mainThread_(mainThread), ui_(ui), frontEnd_(frontEnd), hooks_(std::move(hooks)) {}
+    : mainThread_(mainThread),
+      ui_(ui),
+      frontEnd_(frontEnd),
+      hooks_(std::move(hooks)),
+      compareRows_(core::MakeCompareRows(hooks_.GridTexts)) {}
 
 Application::~Application() {
   Shutdown();
@@ -191,11 +195,8 @@ std::optional<int> Application::CreateMainWindow() {
   const SortOrder sorting = LoadSortOrder(*optionsFile_);
   tasks_->Sort = sorting.Sort;
   tasks_->SUP = sorting.SUP;
-  if (sorting.Sort) {
-    if (const CompareRowsFunction compareRows = frontEnd_.CompareRows()) {
-      tasks_->SortTaskList(sorting.Col, sorting.SUP, compareRows);
-    }
-  }
+  // With or without a window, the tasks start in the order the grid shows them.
+  if (sorting.Sort) tasks_->SortTaskList(sorting.Col, sorting.SUP, compareRows_);
   if (hooks_.StartDispatcher) hooks_.StartDispatcher(*this);
   return std::nullopt;
 }

@@ -13,6 +13,7 @@
 #include "core/config_folder.h"
 #include "core/ini_file.h"
 #include "core/options.h"
+#include "core/task_grid.h"
 #include "core/task_list.h"
 #include "core/user_interface.h"
 
@@ -93,8 +94,6 @@ class StartupFrontEnd {
   virtual void ShowTrayIcon(bool /*show*/) {}
   // The grid's side of the task list; empty hooks for the headless program.
   virtual TaskListView TaskView() { return {}; }
-  // The grid's row comparison for sorting; empty: the list is not sorted at start.
-  virtual CompareRowsFunction CompareRows() { return {}; }
   // The tips window, the hints and the hidden start.
   virtual void StartHidden() {}
   // The main window really closes: it saves its state.
@@ -117,6 +116,8 @@ struct StartupHooks {
   std::function<void(Application& application)> StartDispatcher;
   // Stops the dispatcher, the sampler and the folder watchers when the program ends.
   std::function<void()> StopRunServices;
+  // The schedule's and the archive naming's share of the grid's texts, which the sorting reads.
+  core::GridTextSources GridTexts;
 };
 
 // The program's life as a process: the start sequence, one copy per session, the main loop and the
@@ -139,6 +140,8 @@ class Application {
   IniFile& OptionsFile() { return *optionsFile_; }
   base::MainThread& Thread() { return mainThread_; }
   const std::string& ConfigFolderPath() const { return configFolder_; }
+  // The grid's order of rows, for every sorting of the list.
+  const CompareRowsFunction& CompareRows() const { return compareRows_; }
   // The interface language in force; the options window shows and changes it.
   int CurrentLanguage() const { return currentLanguage_; }
   void SetCurrentLanguage(int language) { currentLanguage_ = language; }
@@ -170,6 +173,7 @@ class Application {
   std::unique_ptr<platform::SessionEndWatch> sessionEndWatch_;
   std::unique_ptr<IniFile> optionsFile_;
   std::unique_ptr<TArhList> tasks_;
+  CompareRowsFunction compareRows_;
   std::string programFolder_;
   std::string configFolder_;
   int currentLanguage_ = 0;

@@ -111,6 +111,14 @@ void SetCurrentMainThread(MainThread* mainThread) {
   g_mainThread.store(mainThread);
 }
 
+void RunOnMainThread(MainThread::Call call) {
+  if (MainThread* mainThread = CurrentMainThread()) {
+    mainThread->Post(std::move(call));
+  } else {
+    call();
+  }
+}
+
 std::unique_ptr<MainThread> MakeHeadlessMainThread() {
   return std::make_unique<HeadlessMainThread>();
 }

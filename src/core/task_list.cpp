@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <optional>
+#include <set>
 #include <unordered_set>
 #include <utility>
 
 #include "base/clock.h"
+#include "base/main_thread.h"
 #include "core/password_scramble.h"
 #include "core/task_file_format.h"
 #include "core/user_interface.h"
@@ -38,9 +40,28 @@ void SetStartupPass(bool value) {
   g_startupPass.store(value);
 }
 
-TArhList::TArhList(std::string taskFilePath) : file_(std::move(taskFilePath), FilePrivacy::OwnerOnly) {}
+struct TArhList::PendingRefresh {
+  std::mutex mutex;
+  std::set<int> taskNumbers;
+  // A call to pass them on is queued or waits for its timer.
+  bool queued = false;
+  std::chrono::steady_clock::time_point lastPassedOn{};
+  // Null once the list is gone.
+  TArhList* list = nullptr;
+  // Main thread only.
+  std::optional<base::MainThread::TimerId> timer;
+};
 
-TArhList::~TArhList() = default;
+TArhList::TArhList(std::string taskFilePath)
+    : file_(std::move(taskFilePath), FilePrivacy::OwnerOnly),
+      pendingRefresh_(std::make_shared<PendingRefresh>()) {
+  pendingRefresh_->list = this;
+}
+
+TArhList::~TArhList() {
+  std::lock_guard lock(pendingRefresh_->mutex);
+  pendingRefresh_->list = nullptr;
+}
 
 TArhRecord* TArhList::Get(int index) const {
   return index >= 0 && index < Count() ? items_[static_cast<std::size_t>(index)].get() : nullptr;
@@ -61,17 +82,19 @@ TArhRecord* TArhList::FindByNumber(int taskNumber) const {
 }
 
 TArhRecord* TArhList::ListAppend(std::unique_ptr<TArhRecord> task) {
-  const bool wasEmpty = items_.empty();
+  const int index = Count();
+  CallViewHook(&TaskListView::RowAboutToBeInserted, index);
   items_.push_back(std::move(task));
-  if (!wasEmpty) CallViewHook(&TaskListView::RowAdded);
+  CallViewHook(&TaskListView::RowInserted, index);
   return items_.back().get();
 }
 
 std::unique_ptr<TArhRecord> TArhList::ListRemoveAt(int index) {
   if (index < 0 || index >= Count()) return nullptr;
+  CallViewHook(&TaskListView::RowAboutToBeRemoved, index);
   std::unique_ptr<TArhRecord> task = std::move(items_[static_cast<std::size_t>(index)]);
   items_.erase(items_.begin() + index);
-  if (!items_.empty()) CallViewHook(&TaskListView::RowRemoved);
+  CallViewHook(&TaskListView::RowRemoved, index);
   return task;
 }
 
@@ -93,13 +116,67 @@ void TArhList::CallViewHook(std::function<void()> TaskListView::*hook) const {
   if (call) call();
 }
 
-void TArhList::RefreshRow(const TArhRecord& task) const {
-  std::function<void(const TArhRecord&)> refresh;
+void TArhList::CallViewHook(std::function<void(int)> TaskListView::*hook, int index) const {
+  std::function<void(int)> call;
   {
     std::lock_guard lock(viewMutex_);
-    refresh = view_.RefreshRow;
+    call = view_.*hook;
   }
-  if (refresh) refresh(task);
+  if (call) call(index);
+}
+
+void TArhList::RefreshRow(const TArhRecord& task) const {
+  {
+    std::lock_guard lock(pendingRefresh_->mutex);
+    pendingRefresh_->taskNumbers.insert(task.TaskNumber);
+    if (pendingRefresh_->queued) return;
+    pendingRefresh_->queued = true;
+  }
+  base::RunOnMainThread([pending = pendingRefresh_] { PassOnRefreshes(pending); });
+}
+
+void TArhList::PassOnRefreshes(const std::shared_ptr<PendingRefresh>& pending) {
+  base::MainThread* mainThread = base::CurrentMainThread();
+  std::chrono::steady_clock::duration wait{};
+  {
+    std::lock_guard lock(pending->mutex);
+    wait = pending->lastPassedOn + kRefreshInterval - std::chrono::steady_clock::now();
+  }
+  if (mainThread == nullptr || wait <= std::chrono::steady_clock::duration::zero()) {
+    TellViewOfRefreshes(*pending);
+    return;
+  }
+  // Too soon after the last time: the refreshes asked for until the timer fires go with these.
+  const auto delay = std::chrono::ceil<std::chrono::milliseconds>(wait);
+  pending->timer = mainThread->StartTimer(delay, [pending, mainThread] {
+    if (pending->timer) mainThread->StopTimer(*pending->timer);
+    pending->timer.reset();
+    TellViewOfRefreshes(*pending);
+  });
+}
+
+void TArhList::TellViewOfRefreshes(PendingRefresh& pending) {
+  std::set<int> taskNumbers;
+  TArhList* list = nullptr;
+  {
+    std::lock_guard lock(pending.mutex);
+    taskNumbers.swap(pending.taskNumbers);
+    pending.queued = false;
+    pending.lastPassedOn = std::chrono::steady_clock::now();
+    list = pending.list;
+  }
+  if (list == nullptr) return;
+  std::function<void(int, int)> refresh;
+  {
+    std::lock_guard lock(list->viewMutex_);
+    refresh = list->view_.RefreshRow;
+  }
+  if (!refresh) return;
+  for (const int taskNumber : taskNumbers) {
+    // A task deleted meanwhile has no row left to repaint.
+    const int index = list->IndexOf(list->FindByNumber(taskNumber));
+    if (index >= 0) refresh(taskNumber, index);
+  }
 }
 
 void TArhList::SetScheduleNext(std::function<void(TArhRecord&)> scheduleNext) {
@@ -330,10 +407,12 @@ void TArhList::SortTaskList(int column, bool reverse, const CompareRowsFunction&
   SUP = reverse;
   Sort = true;
   if (!compareRows) return;
+  CallViewHook(&TaskListView::LayoutAboutToChange);
   // A stable sort gives the same order for equal rows every time and stays safe with a comparison
   // that is not a strict order.
   std::stable_sort(items_.begin(), items_.end(),
                    [&](const auto& a, const auto& b) { return compareRows(*a, *b, Col, SUP) < 0; });
+  CallViewHook(&TaskListView::LayoutChanged);
 }
 
 void TArhList::ResortTaskList(const CompareRowsFunction& compareRows) {

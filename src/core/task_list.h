@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,14 +31,22 @@ class StartupPassScope {
   StartupPassScope& operator=(const StartupPassScope&) = delete;
 };
 
-// The main window's side of the list. Every hook is optional.
+// The main window's side of the list, shaped for a model-view toolkit: a table model passes each
+// pair of notifications on to its begin and end calls. The list calls these hooks on the main thread
+// only, and every hook is optional. Rows are list positions from 0; a grid that shows one empty row
+// for an empty list does so on its own.
 struct TaskListView {
-  // Repaints the task's row. It may be called from a run's worker thread; the hook has to find the
-  // row (RowOf) on the main thread.
-  std::function<void(const TArhRecord& task)> RefreshRow;
-  // The grid gets one more row / loses one row.
-  std::function<void()> RowAdded;
-  std::function<void()> RowRemoved;
+  // Around putting a task at `index` and taking the task at `index` out.
+  std::function<void(int index)> RowAboutToBeInserted;
+  std::function<void(int index)> RowInserted;
+  std::function<void(int index)> RowAboutToBeRemoved;
+  std::function<void(int index)> RowRemoved;
+  // Around a new order of the tasks (sorting); the count stays.
+  std::function<void()> LayoutAboutToChange;
+  std::function<void()> LayoutChanged;
+  // The cells of the task with that number, now at `index`, have changed. Refreshes asked for faster
+  // than a screen can show them come as one.
+  std::function<void(int taskNumber, int index)> RefreshRow;
   // Repaints the whole grid (after loading).
   std::function<void()> RepaintAll;
 };
@@ -107,8 +116,11 @@ class TArhList {
   // nothing.
   int TakeOverOutsideChanges(const NewTaskDefaults& options, const TArhRecord* saving = nullptr);
 
-  // Calls the view's RefreshRow hook; does nothing without one. Any thread.
+  // Has the task's row repainted. Any thread: the view's RefreshRow hook is called on the main thread,
+  // once for all the refreshes of a task asked for since its last call and at most every
+  // kRefreshInterval, so a run may call this for every file it takes.
   void RefreshRow(const TArhRecord& task) const;
+  static constexpr std::chrono::milliseconds kRefreshInterval{50};
   void SetView(TaskListView view);
   // Computes a task's next run; loading calls it for every task. The scheduler installs it.
   void SetScheduleNext(std::function<void(TArhRecord&)> scheduleNext);
@@ -125,6 +137,12 @@ class TArhList {
   // The section a task was read from; its number in decimal unless the file spelled it otherwise.
   std::string SectionOf(const TArhRecord& task) const;
   void CallViewHook(std::function<void()> TaskListView::*hook) const;
+  void CallViewHook(std::function<void(int)> TaskListView::*hook, int index) const;
+  // The refreshes asked for and not yet passed on, shared with the calls queued on the main thread,
+  // which may find the list gone.
+  struct PendingRefresh;
+  static void PassOnRefreshes(const std::shared_ptr<PendingRefresh>& pending);
+  static void TellViewOfRefreshes(PendingRefresh& pending);
   // Remembers the file as this list last saw it, so that only other programs' saves count as
   // outside changes.
   void NoteFileIdentity();
@@ -134,6 +152,7 @@ class TArhList {
   int counter_ = kFirstTaskCounter;
   mutable std::mutex viewMutex_;
   TaskListView view_;
+  std::shared_ptr<PendingRefresh> pendingRefresh_;
   std::function<void(TArhRecord&)> scheduleNext_;
   // Sections whose name is not the plain decimal number ("01001", "0x3E9"), by task number, so that
   // saving such a task rewrites the section it came from instead of adding a second one.

@@ -182,19 +182,9 @@ void TZipThread::Execute() {
 }
 
 void TZipThread::Post(std::unique_ptr<ThreadRec> rec) {
-  base::MainThread* mainThread = base::CurrentMainThread();
-  if (mainThread == nullptr) {
-    // A program without a main loop has no other thread to finish the run on.
-    try {
-      FinishRun(*rec);
-    } catch (...) {
-    }
-    return;
-  }
   std::lock_guard lock(g_runPostMutex);
   try {
-    auto shared = std::shared_ptr<ThreadRec>(std::move(rec));
-    mainThread->Post([shared] {
+    base::RunOnMainThread([shared = std::shared_ptr<ThreadRec>(std::move(rec))] {
       try {
         FinishRun(*shared);
       } catch (...) {

@@ -1,7 +1,6 @@
 #include "engine/run_control.h"
 
 #include <algorithm>
-#include <future>
 #include <memory>
 #include <mutex>
 
@@ -53,22 +52,8 @@ int LockedFilePromptAnswer(const PromptSettings& settings, const std::string& fi
 // answer that comes later is dropped).
 std::optional<int> AskOnMainThread(const core::TArhRecord& task, const std::string& file) {
   const PromptSettings settings{task.TaskNumber, task.PromtShare, task.PSDefaultAction};
-  base::MainThread* mainThread = base::CurrentMainThread();
-  if (mainThread == nullptr || mainThread->IsMainThread()) return LockedFilePromptAnswer(settings, file);
-  auto answer = std::make_shared<std::promise<int>>();
-  std::future<int> future = answer->get_future();
-  // A stop may end the wait before the posted call runs, so the call owns what it uses.
-  mainThread->Post([answer, settings, file] {
-    try {
-      answer->set_value(LockedFilePromptAnswer(settings, file));
-    } catch (...) {
-      answer->set_value(0);
-    }
-  });
-  while (future.wait_for(kRunPollInterval) != std::future_status::ready) {
-    if (task.StopTask) return std::nullopt;
-  }
-  return future.get();
+  return base::AskMainThread<int>([settings, file] { return LockedFilePromptAnswer(settings, file); },
+                                  kRunPollInterval, [&task] { return static_cast<bool>(task.StopTask); });
 }
 
 }  // namespace

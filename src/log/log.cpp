@@ -3,9 +3,9 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
-#include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "base/clock.h"
@@ -140,11 +140,7 @@ void Enqueue(std::string line, std::int32_t colour) {
     std::lock_guard lock(g_queueMutex);
     g_pending.push_back(PendingLine{std::move(line), colour});
   }
-  if (base::MainThread* mainThread = base::CurrentMainThread()) {
-    mainThread->Post([] { WritePending(); });
-  } else {
-    WritePending();
-  }
+  base::RunOnMainThread([] { WritePending(); });
 }
 
 std::vector<std::string> SplitLines(std::string_view content) {
@@ -264,23 +260,15 @@ void AppendLogLine(const std::string& line, std::int32_t colour) {
 }
 
 bool FlushLog(std::chrono::milliseconds timeout) {
-  base::MainThread* mainThread = base::CurrentMainThread();
-  if (mainThread == nullptr || mainThread->IsMainThread()) {
-    WritePending();
-    return true;
-  }
-  auto written = std::make_shared<std::promise<void>>();
-  std::future<void> done = written->get_future();
-  mainThread->Post([written] {
-    WritePending();
-    written->set_value();
-  });
-  if (done.wait_for(timeout) != std::future_status::ready) return false;
   try {
-    done.get();
-    return true;
+    const std::optional<bool> written = base::AskMainThread<bool>(
+        [] {
+          WritePending();
+          return true;
+        },
+        timeout, [] { return true; });
+    return written.value_or(false);
   } catch (...) {
-    // The main thread went away without running the call.
     return false;
   }
 }

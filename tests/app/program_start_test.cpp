@@ -200,5 +200,22 @@ TEST_F(ProgramStart, ACorruptTaskListEndsTheProgram) {
   EXPECT_EQ(ReadFile(ConfigDir() / "ArhTasks.bpd"), corrupt);
 }
 
+TEST_F(ProgramStart, TheServiceStartsDueTasksInTheStoredSortOrder) {
+  // Sorted by the number column, direction 1: the larger number comes first.
+  WriteFile("config/Zentrove.ini", "[Options]\r\nSort=1\r\nCol=2\r\nSUP=1\r\n");
+  const std::string atStartup = "IsNewDS2008=1\r\nIsActive=1\r\nArhPeriod_PeriodID=4\r\nExecuteZip=0\r\n";
+  WriteFile("config/ArhTasks.bpd", "[1001]\r\n" + atStartup + "[1002]\r\n" + atStartup);
+
+  platform::Process& service = StartProgram({"service"});
+  ASSERT_TRUE(WaitForLog("Task started", 2)) << Log();
+  EXPECT_EQ(StopProgram(service), 0);
+  const std::string log = Log();
+  const auto first = log.find("[1001][I] Task started");
+  const auto second = log.find("[1002][I] Task started");
+  ASSERT_NE(first, std::string::npos) << log;
+  ASSERT_NE(second, std::string::npos) << log;
+  EXPECT_LT(second, first) << log;
+}
+
 }  // namespace
 }  // namespace zentrove::testing

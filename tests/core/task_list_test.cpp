@@ -5,11 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
+#include <utility>
+#include <vector>
 
+#include "base/main_thread.h"
 #include "base/text.h"
 #include "core/ini_file.h"
 #include "core/password_scramble.h"
 #include "core/task_file_format.h"
+#include "scheduler/fake_main_thread.h"
 #include "task_file_test_support.h"
 
 namespace zentrove::core {
@@ -419,11 +424,16 @@ TEST_F(TaskListTest, EraseAndSaveAllAndTheirFailures) {
 
 TEST_F(TaskListTest, ListOperationsAndNumbers) {
   TArhList list(TaskFile());
-  int added = 0;
-  int removed = 0;
-  std::vector<int> refreshed;
-  list.SetView({[&refreshed](const TArhRecord& task) { refreshed.push_back(task.TaskNumber); },
-                [&added] { ++added; }, [&removed] { ++removed; }, nullptr});
+  std::vector<std::string> told;
+  TaskListView view;
+  view.RowAboutToBeInserted = [&told](int index) { told.push_back("insert " + std::to_string(index)); };
+  view.RowInserted = [&told](int index) { told.push_back("inserted " + std::to_string(index)); };
+  view.RowAboutToBeRemoved = [&told](int index) { told.push_back("remove " + std::to_string(index)); };
+  view.RowRemoved = [&told](int index) { told.push_back("removed " + std::to_string(index)); };
+  view.RefreshRow = [&told](int taskNumber, int index) {
+    told.push_back("refresh " + std::to_string(taskNumber) + " at " + std::to_string(index));
+  };
+  list.SetView(view);
   EXPECT_EQ(list.NextTaskNumber(), 1001);
   for (int i = 0; i < 3; ++i) {
     auto task = NewTaskRecord();
@@ -431,7 +441,9 @@ TEST_F(TaskListTest, ListOperationsAndNumbers) {
     list.RaiseCounter(task->TaskNumber);
     list.ListAppend(std::move(task));
   }
-  EXPECT_EQ(added, 2) << "the first task fills the grid's empty row";
+  EXPECT_EQ(told, (std::vector<std::string>{"insert 0", "inserted 0", "insert 1", "inserted 1", "insert 2",
+                                            "inserted 2"}));
+  told.clear();
   EXPECT_EQ(list.NextTaskNumber(), 1004);
   TArhRecord* second = list.Get(1);
   EXPECT_EQ(list.IndexOf(second), 1);
@@ -440,14 +452,79 @@ TEST_F(TaskListTest, ListOperationsAndNumbers) {
   EXPECT_EQ(list.Get(3), nullptr);
   EXPECT_EQ(list.Get(-1), nullptr);
   list.RefreshRow(*second);
-  EXPECT_EQ(refreshed, std::vector<int>{1002});
+  EXPECT_EQ(told, std::vector<std::string>{"refresh 1002 at 1"});
+  told.clear();
 
-  EXPECT_NE(list.ListRemoveAt(0), nullptr);
+  EXPECT_NE(list.ListRemoveAt(1), nullptr);
   EXPECT_NE(list.ListRemoveAt(0), nullptr);
   EXPECT_NE(list.ListRemoveAt(0), nullptr);
   EXPECT_EQ(list.ListRemoveAt(0), nullptr);
-  EXPECT_EQ(removed, 2) << "the grid keeps one empty row";
+  EXPECT_EQ(told, (std::vector<std::string>{"remove 1", "removed 1", "remove 0", "removed 0", "remove 0",
+                                            "removed 0"}));
   EXPECT_EQ(list.NextTaskNumber(), 1004) << "numbers are not reused while the program runs";
+}
+
+TEST_F(TaskListTest, RefreshesReachTheViewOnTheMainThreadOncePerTask) {
+  testing::FakeMainThread mainThread;
+  base::SetCurrentMainThread(&mainThread);
+  struct Restore {
+    ~Restore() { base::SetCurrentMainThread(nullptr); }
+  } restore;
+  std::vector<std::pair<int, int>> told;
+  const std::thread::id mainThreadId = std::this_thread::get_id();
+  bool elsewhere = false;
+  const auto runMainThread = [&mainThread] {
+    mainThread.RunPending();
+    mainThread.AdvanceTimers(TArhList::kRefreshInterval);
+  };
+  {
+    TArhList list(TaskFile());
+    TaskListView view;
+    view.RefreshRow = [&](int taskNumber, int index) {
+      told.emplace_back(taskNumber, index);
+      elsewhere = elsewhere || std::this_thread::get_id() != mainThreadId;
+    };
+    list.SetView(view);
+    for (int number = 1001; number <= 1003; ++number) {
+      auto task = NewTaskRecord();
+      task->TaskNumber = number;
+      list.ListAppend(std::move(task));
+    }
+
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 4; ++w) {
+      workers.emplace_back([&list] {
+        for (int i = 0; i < 1000; ++i)
+          list.RefreshRow(*list.Get(i % 2));
+      });
+    }
+    for (std::thread& worker : workers)
+      worker.join();
+    EXPECT_TRUE(told.empty()) << "workers never call the view";
+    EXPECT_EQ(mainThread.PendingCount(), 1u) << "one queued call for them all";
+    runMainThread();
+    EXPECT_EQ(told, (std::vector<std::pair<int, int>>{{1001, 0}, {1002, 1}}));
+    EXPECT_FALSE(elsewhere);
+
+    // Asked again at once: the refreshes wait for the rest of the interval and go together.
+    told.clear();
+    list.RefreshRow(*list.Get(2));
+    list.RefreshRow(*list.Get(0));
+    runMainThread();
+    EXPECT_EQ(told, (std::vector<std::pair<int, int>>{{1001, 0}, {1003, 2}}));
+
+    // A task deleted before the main thread comes to it has no row to repaint.
+    told.clear();
+    list.RefreshRow(*list.Get(1));
+    EXPECT_NE(list.ListRemoveAt(1), nullptr);
+    runMainThread();
+    EXPECT_TRUE(told.empty());
+
+    list.RefreshRow(*list.Get(0));
+  }
+  // The list is gone before its queued call runs.
+  runMainThread();
+  EXPECT_TRUE(told.empty());
 }
 
 TEST_F(TaskListTest, SortingByAColumnRemembersColumnAndDirection) {
