@@ -10,8 +10,8 @@
 #include <mutex>
 #include <sstream>
 
-#include "core/startup.h"
-#include "core/text.h"
+#include "base/text.h"
+#include "core/config_folder.h"
 #include "platform/files.h"
 
 namespace zentrove::transfer {
@@ -47,6 +47,15 @@ std::string CertificateFingerprint(X509* certificate) {
   return FingerprintText(digest, length);
 }
 
+int OnNewSession(SSL* ssl, SSL_SESSION* session) {
+  auto* context = static_cast<TlsContext*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+  if (context == nullptr || SSL_SESSION_is_resumable(session) != 1) return 0;
+  context->AddTicket(session);
+  return 1;
+}
+
+constexpr std::size_t kMaxTickets = 8;
+
 }  // namespace
 
 std::string FingerprintText(const unsigned char* digest, std::size_t size) {
@@ -61,7 +70,7 @@ std::string FingerprintText(const unsigned char* digest, std::size_t size) {
 }
 
 std::string KnownHostKey(const std::string& host, int port) {
-  const std::string shown = host.find(':') != std::string::npos ? "[" + host + "]" : core::ToLowerAscii(host);
+  const std::string shown = host.find(':') != std::string::npos ? "[" + host + "]" : base::ToLowerAscii(host);
   return shown + ":" + std::to_string(port);
 }
 
@@ -75,7 +84,7 @@ std::string PinnedFingerprint(const std::string& knownHostsPath, const std::stri
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::size_t blank = line.find(' ');
     if (blank != std::string::npos && line.compare(0, blank, key) == 0 && blank == key.size()) {
-      return std::string(core::TrimBlanks(line.substr(blank + 1)));
+      return std::string(base::TrimBlanks(line.substr(blank + 1)));
     }
   }
   return {};
@@ -101,6 +110,8 @@ TlsContext::TlsContext(TlsSettings settings) : settings_(std::move(settings)) {
   // with the pinned fingerprint instead of failing the handshake outright.
   SSL_CTX_set_verify(ctx_, SSL_VERIFY_NONE, nullptr);
   SSL_CTX_set_session_cache_mode(ctx_, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+  SSL_CTX_set_app_data(ctx_, this);
+  SSL_CTX_sess_set_new_cb(ctx_, OnNewSession);
   SSL_CTX_set_mode(ctx_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
   if (SSL_CTX_set_default_verify_paths(ctx_) != 1) ERR_clear_error();
   if (!settings_.extraCaFile.empty() &&
@@ -110,7 +121,26 @@ TlsContext::TlsContext(TlsSettings settings) : settings_(std::move(settings)) {
 }
 
 TlsContext::~TlsContext() {
+  for (SSL_SESSION* ticket : tickets_)
+    SSL_SESSION_free(ticket);
   SSL_CTX_free(ctx_);
+}
+
+void TlsContext::AddTicket(SSL_SESSION* session) {
+  std::lock_guard lock(ticketsMutex_);
+  tickets_.push_back(session);
+  if (tickets_.size() > kMaxTickets) {
+    SSL_SESSION_free(tickets_.front());
+    tickets_.pop_front();
+  }
+}
+
+SSL_SESSION* TlsContext::TakeTicket() {
+  std::lock_guard lock(ticketsMutex_);
+  if (tickets_.empty()) return nullptr;
+  SSL_SESSION* newest = tickets_.back();
+  tickets_.pop_back();
+  return newest;
 }
 
 std::string TlsContext::KnownHostsPath() const {
@@ -119,6 +149,13 @@ std::string TlsContext::KnownHostsPath() const {
 }
 
 TlsStream::~TlsStream() {
+  // Freeing a connection that sent no close notification marks its session as not resumable, and
+  // the data connections share the control connection's session: one broken data connection would
+  // make every later one fall back to a full handshake, which servers requiring reuse refuse.
+  if (ssl_ != nullptr && (SSL_get_shutdown(ssl_) & SSL_SENT_SHUTDOWN) == 0) {
+    SSL_set_quiet_shutdown(ssl_, 1);
+    SSL_shutdown(ssl_);
+  }
   SSL_SESSION_free(session_);
   SSL_free(ssl_);
 }
@@ -159,7 +196,14 @@ Result<std::unique_ptr<TlsStream>> TlsStream::Start(TlsContext& context, platfor
     SSL_set_tlsext_host_name(ssl, host.c_str());
     SSL_set1_host(ssl, host.c_str());
   }
-  if (resumeFrom != nullptr && resumeFrom->session_ != nullptr) SSL_set_session(ssl, resumeFrom->session_);
+  if (resumeFrom != nullptr) {
+    if (SSL_SESSION* ticket = context.TakeTicket()) {
+      SSL_set_session(ssl, ticket);
+      SSL_SESSION_free(ticket);
+    } else if (resumeFrom->session_ != nullptr) {
+      SSL_set_session(ssl, resumeFrom->session_);
+    }
+  }
 
   const milliseconds timeout = context.Settings().handshakeTimeout;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -198,7 +242,7 @@ Result<std::unique_ptr<TlsStream>> TlsStream::Start(TlsContext& context, platfor
     }
     return stream;
   }
-  if (core::EqualsNoCase(pinned, stream->fingerprint_)) return stream;
+  if (base::EqualsNoCase(pinned, stream->fingerprint_)) return stream;
   return Status::Failure(EPROTO, "The certificate of " + key + " has changed: its SHA-256 fingerprint is " +
                                      stream->fingerprint_ + ", the pinned one is " + pinned +
                                      ". If the change is expected, remove the line from " + path);
@@ -253,6 +297,14 @@ void TlsStream::KeepSession() {
   if (session == nullptr) return;
   SSL_SESSION_free(session_);
   session_ = session;
+}
+
+void TlsStream::ReadPendingTickets() {
+  unsigned char byte = 0;
+  std::size_t got = 0;
+  ERR_clear_error();
+  (void)SSL_read_ex(ssl_, &byte, 1, &got);
+  ERR_clear_error();
 }
 
 bool TlsStream::Resumed() const {

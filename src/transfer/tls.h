@@ -2,8 +2,10 @@
 
 #include <chrono>
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/result.h"
@@ -44,8 +46,15 @@ class TlsContext {
   ssl_ctx_st* Handle() const { return ctx_; }
   std::string KnownHostsPath() const;
 
+  // Session tickets the server sent on any connection of this context. A TLS 1.3 ticket resumes one
+  // connection only, so every data connection takes a fresh one.
+  void AddTicket(ssl_session_st* session);
+  ssl_session_st* TakeTicket();
+
  private:
   TlsSettings settings_;
+  std::mutex ticketsMutex_;
+  std::deque<ssl_session_st*> tickets_;
   ssl_ctx_st* ctx_ = nullptr;
   std::string setupError_;
 };
@@ -80,6 +89,9 @@ class TlsStream {
   // handshake, so it is taken once the first exchange (the login) is over.
   void KeepSession();
   bool Resumed() const;
+  // Takes in what the server sent without being asked (the session tickets that follow a
+  // handshake), without waiting; an upload never reads its data connection otherwise.
+  void ReadPendingTickets();
   // "AB:CD:..." of the server's certificate.
   const std::string& Fingerprint() const { return fingerprint_; }
 
