@@ -1,4 +1,5 @@
 #include "app/cli.h"
+#include "app/cli_option.h"
 
 #include <cerrno>
 #include <charconv>
@@ -42,6 +43,10 @@ ParsedCommand ParseCommand(const std::vector<std::string>& arguments) {
       parsed.command = CliCommand::Set;
     } else if (argument == "run") {
       parsed.command = CliCommand::Run;
+    } else if (argument == "option") {
+      parsed.command = CliCommand::Option;
+    } else if (argument == "smtp-test") {
+      parsed.command = CliCommand::SmtpTest;
     } else if (argument == "help" || argument == "--help" || argument == "-h") {
       parsed.command = CliCommand::Help;
     } else {
@@ -135,6 +140,10 @@ class CommandRun {
         return Set();
       case CliCommand::Run:
         return Run();
+      case CliCommand::Option:
+        return RunOptionCommand(command_.arguments, out_, err_);
+      case CliCommand::SmtpTest:
+        return RunSmtpTestCommand(command_.arguments, out_, err_);
       case CliCommand::None:
         break;
     }
@@ -296,6 +305,7 @@ std::string CliUsage() {
          "  zentrove set N KEY=VALUE...     set fields of task N by their keys in ArhTasks.bpd; user\n"
          "                                  names and passwords are given in clear\n"
          "  zentrove run N                  run task N once in the foreground\n"
+
          "The switches service and localcfg may be given with every command.\n"
          "Exit codes: 0 success, 1 failure, 2 wrong arguments or no such task.\n";
 }
