@@ -1,3 +1,4 @@
+#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,9 @@
 #include "platform/signals.h"
 #include "scheduler/schedule.h"
 #include "scheduler/scheduler_runtime.h"
+#include "transfer/mail_notification.h"
+#include "transfer/net_send.h"
+#include "transfer/notification_hooks.h"
 
 namespace {
 
@@ -37,7 +41,12 @@ app::CliServices MakeCliServices(const engine::RunEnvironment& environment) {
   };
   services.NextStartText = [](const core::TArhRecord& task) { return scheduler::NextStartText(task); };
   services.RunTaskOnce = [&environment](core::TArhList& list, int taskNumber) {
-    return engine::RunTaskOnce(environment, list, taskNumber);
+    const int exitCode = engine::RunTaskOnce(environment, list, taskNumber);
+    // The run's e-mail, network message and hang-up finish before the command ends; the longest
+    // e-mail ends within its own time-outs.
+    (void)transfer::WaitForNotifications(std::chrono::minutes(15));
+    (void)transfer::WaitForNetMessages(std::chrono::seconds(35));
+    return exitCode;
   };
   return services;
 }
@@ -48,7 +57,10 @@ app::StartupHooks MakeStartupHooks(scheduler::SchedulerRuntime& scheduler) {
   hooks.CreateRunServices = [&scheduler](app::Application& application) {
     scheduler.CreateRunServices(application.Thread(), [&application] { application.Terminate(0); });
   };
-  hooks.InstallScheduler = [&scheduler](core::TArhList& list) { scheduler.InstallScheduler(list); };
+  hooks.InstallScheduler = [&scheduler](core::TArhList& list) {
+    transfer::SetNotificationTaskList(&list);
+    scheduler.InstallScheduler(list);
+  };
   hooks.StartDispatcher = [&scheduler](app::Application&) { scheduler.StartDispatcher(); };
   hooks.StopRunServices = [&scheduler] { scheduler.Stop(); };
   hooks.GridTexts.NextStartText = [](const core::TArhRecord& task) { return scheduler::NextStartText(task); };
@@ -68,6 +80,7 @@ int RunHeadless(const std::vector<std::string>& arguments, engine::RunEnvironmen
   app::StartupFrontEnd frontEnd;
   scheduler::DispatcherServices services;
   services.environment = &environment;
+  transfer::AddNoticeServices(services);
   scheduler::SchedulerRuntime scheduler(std::move(services));
   app::Application application(*mainThread, *ui, frontEnd, MakeStartupHooks(scheduler));
   const int exitCode = application.Run(arguments);
@@ -88,6 +101,7 @@ int main(int argc, char** argv) {
   // What every run of this program is given: the steps of each mode and the hooks filled in below.
   engine::RunEnvironment environment;
   engine::RegisterAllSteps(environment);
+  transfer::InstallNotificationHooks(environment);
   const std::vector<std::string> arguments(argv, argv + argc);
   if (app::FindCliCommand(arguments) != app::CliCommand::None) {
     return app::RunCli(arguments, std::cout, std::cerr, MakeCliServices(environment));

@@ -279,6 +279,9 @@ void Dispatcher::AdvanceNotice(TArhRecord& task, TDateTime now) {
         std::string(kNotificationCaption) + " " + DateTimeText(now), task.NB_ShowWindow_Str, task.NextArh});
   }
   task.NB_AlreadyShow = true;
+  // Stored at once, so a restart before the run does not give the notice a second time.
+  std::string error;
+  if (!services_.list->SaveTask(task, &error)) Log(log::LogLevel::Error, task.TaskNumber, error);
 }
 
 // --- Commands ---
