@@ -121,6 +121,8 @@ class SmtpSession {
                          : socket_.WriteAll(data.data(), data.size(), timeout, events_.cancel);
     if (!status) {
       broken_ = true;
+      if (status.Code() == ETIMEDOUT)
+        return Status::Failure(ETIMEDOUT, "The server did not take the data in time");
       return Failure(status, "Sending to the server failed: ");
     }
     return status;
@@ -139,6 +141,7 @@ class SmtpSession {
                       : socket_.ReadSome(buffer, sizeof buffer, left, events_.cancel);
       if (!got) {
         broken_ = true;
+        if (got.Code() == ETIMEDOUT) return Status::Failure(ETIMEDOUT, "The server did not answer in time");
         return Failure(got.GetStatus(), "Reading from the server failed: ");
       }
       if (*got == 0) {
