@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 
 BUILD_PACKAGES := g++ make cmake pkg-config zlib1g-dev libssl-dev libgtest-dev libgmock-dev
 TEST_PACKAGES := clang libclang-rt-14-dev clang-format unzip zip p7zip-full libarchive-tools \
-                 python3 attr rsync procps
+                 python3 attr rsync procps python3-aiosmtpd openssl curl
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
