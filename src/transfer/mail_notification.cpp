@@ -269,11 +269,12 @@ void SendNotifications(const engine::RunNotification& notification) {
 
   if (task.SendEMail && WhenMatches(task.SE_When, notification.failed)) {
     const std::string addresses = Quoted(task.SendAddress);
-    LogLine(LogLevel::Information, number, std::string(kMailStartedText) + " " + addresses);
     const auto options = core::CurrentOptions();
     auto settings = SmtpSettingsOf(*options);
+    // Composed before the first e-mail line is logged, so the current run's extract never holds it.
     auto mail =
         settings ? ComposeTaskMail(notification, *options) : platform::Result<TaskMail>(settings.GetStatus());
+    LogLine(LogLevel::Information, number, std::string(kMailStartedText) + " " + addresses);
     if (!mail) {
       LogLine(LogLevel::Error, number,
               std::string(kMailFailedText) + " " + addresses + " [" + mail.Message() + "]");
