@@ -536,6 +536,8 @@ void PreviousOccurrence(TArhRecord& task, const ScheduleContext& context) {
 }
 
 void ScheduleNext(TArhRecord& task, const ScheduleContext& context) {
+  const bool noticeGiven = task.NB_AlreadyShow;
+  const TDateTime noticedRun = task.NextArh;
   task.IsStarted = false;
   task.IsEdited = false;
   task.NB_AlreadyShow = false;
@@ -579,6 +581,9 @@ void ScheduleNext(TArhRecord& task, const ScheduleContext& context) {
     Log(context, LogLevel::Error, task, kMissedRun);
     task.NextArh = context.now;
   }
+  // The notice stays given while the run it announced is still the next one, so that loading the
+  // list again after a restart does not give it a second time.
+  if (noticeGiven && noticedRun != 0 && task.NextArh == noticedRun) task.NB_AlreadyShow = true;
 }
 
 bool ChainTrigger() {

@@ -280,6 +280,10 @@ TEST_F(DispatcherTest, AdvanceNoticeOnceBeforeEachRun) {
   EXPECT_EQ(windows[0].caption, "Zentrove notification 05.03.2024 11:55:01");
   EXPECT_EQ(windows[0].text, "Please save your work");
   EXPECT_DOUBLE_EQ(windows[0].closeAt, At(2024, 3, 5, 12));
+  // Stored at once, and kept by a new computation of the same run, as at a restart.
+  EXPECT_NE(testing::ReadFile(ConfigDir() / "ArhTasks.bpd").find("NB_AlreadyShow=1"), std::string::npos);
+  dispatcher->Schedule(task);
+  EXPECT_TRUE(task.NB_AlreadyShow);
 
   Tick(At(2024, 3, 5, 12, 0, 1));
   Finish(task, true, At(2024, 3, 5, 12, 10));
