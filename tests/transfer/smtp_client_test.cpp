@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "transfer/smtp_reply.h"
 #include "transfer/smtp_server_fixture.h"
 
 namespace zentrove::transfer {
@@ -172,6 +173,26 @@ TEST_F(SmtpClientTest, ServerThatNeverGreetsEndsWithinTheReplyTimeout) {
   const platform::Status stopped = SendMailMessage(settings, Message(), events);
   EXPECT_EQ(stopped.Message(), "Sending was stopped");
   EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::seconds(3));
+}
+
+TEST(SmtpReplyReaderTest, RepliesComeWholeAndWhatIsNoReplyIsRefused) {
+  SmtpReplyReader reader;
+  ASSERT_TRUE(reader.Feed("250-mail.example\r\n250-AUTH LOGIN\r"));
+  EXPECT_FALSE(reader.HasReply());
+  ASSERT_TRUE(reader.Feed("\n250 SIZE\n220\r\n"));
+  SmtpReply reply = reader.TakeReply();
+  EXPECT_EQ(reply.code, 250);
+  EXPECT_EQ(reply.lines, (std::vector<std::string>{"mail.example", "AUTH LOGIN", "SIZE"}));
+  EXPECT_EQ(reader.TakeReply().Text(), "220");
+
+  for (const std::string& bad :
+       std::vector<std::string>{"250-a\r\n251 b\r\n", "25\r\n", "650 x\r\n", "250x\r\n", "hello\r\n",
+                                std::string(SmtpReplyReader::kMaxLineLength + 10, '2')}) {
+    SmtpReplyReader refused;
+    EXPECT_FALSE(refused.Feed(bad)) << bad;
+    EXPECT_FALSE(refused.Feed("250 OK\r\n"));
+  }
+  EXPECT_EQ(PrintableServerText("535 bad\x1b[2J\r\nX"), "535 bad?[2J??X");
 }
 
 TEST(SmtpAddressTest, EveryAddressIsCheckedAndABadOneNamed) {
