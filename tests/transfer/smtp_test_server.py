@@ -74,6 +74,7 @@ def main():
             authenticator=authenticator,
             auth_exclude_mechanism=["LOGIN"] if "plainonly" in modes else None,
             decode_data=False,
+            data_size_limit=None,
         )
 
     async def silent(reader, writer):
