@@ -168,6 +168,29 @@ TEST_F(NotificationTest, FailedMailIsLoggedWithItsReasonAndTheNetworkMessageStil
   EXPECT_EQ(Events().find("NETSEND"), std::string::npos);
 }
 
+TEST_F(NotificationTest, RunCommandEndsOnlyOnceTheEmailIsOut) {
+  ASSERT_NO_FATAL_FAILURE(StartServer("plain"));
+  const std::string home = MakeDir("home").string();
+  const std::string program = "HOME=" + testing::ShellQuote(home) +
+                              " XDG_CONFIG_HOME=" + testing::ShellQuote(home) +
+                              " XDG_DATA_HOME=" + testing::ShellQuote(home) + " " + ZENTROVE_PROGRAM + " ";
+  ASSERT_EQ(testing::RunCommand(program + "option SMTPHost=127.0.0.1 SMTPPort=" + std::to_string(Port()) +
+                                " SMTPUserAddress=me@example.org WriteToEventLog=0")
+                .status,
+            0);
+  const testing::CommandResult added = testing::RunCommand(program + "add");
+  ASSERT_EQ(added.status, 0);
+  const std::string number = added.output.substr(0, added.output.find('\n'));
+  ASSERT_EQ(testing::RunCommand(
+                program + "set " + number +
+                " SendEMail=1 SendAddress=you@example.org SE_When=2 ExecuteZip=0 'SendSubj=Task [Num]'")
+                .status,
+            0);
+  EXPECT_EQ(testing::RunCommand(program + "run " + number).status, 0);
+  ASSERT_TRUE(std::filesystem::exists(MessagePath()));
+  EXPECT_EQ(First(Parse(MessagePath()), "subject"), "Task " + number);
+}
+
 TEST(NetSendTest, RecipientsThatCouldBeOptionsOrHoldBlanksAreRefused) {
   for (const char* good : {"bob", "PC-04", "bob@WORKGROUP"})
     EXPECT_TRUE(CheckNetSendRecipient(good)) << good;
