@@ -269,7 +269,7 @@ void SendNotifications(const engine::RunNotification& notification) {
 
   if (task.SendEMail && WhenMatches(task.SE_When, notification.failed)) {
     const std::string addresses = Quoted(task.SendAddress);
-    const auto options = core::CurrentOptions();
+    const auto options = engine::OptionsOf(notification.run);
     auto settings = SmtpSettingsOf(*options);
     // Composed before the first e-mail line is logged, so the current run's extract never holds it.
     auto mail =

@@ -10,7 +10,7 @@
 #include "core/options.h"
 #include "core/task_list.h"
 #include "core/task_record.h"
-#include "engine/job_runner.h"
+#include "engine/run_environment.h"
 #include "platform/result.h"
 #include "transfer/mime.h"
 #include "transfer/smtp_client.h"
