@@ -285,35 +285,35 @@ void SendNotifications(const engine::RunNotification& notification) {
         State().stops.emplace(number, stop);
       }
       ShowStatus(number, "SMTP send: ...", false);
-      QueueNotificationJob(
-          [mail = std::move(mail.Value()), settings = std::move(settings.Value()), stop, addresses, number] {
-            MailSendHooks hooks;
-            std::uint64_t shown = 0;
-            hooks.progress = [&shown, number, stop](std::uint64_t bytes) {
-              if (bytes - shown < kProgressStep && shown != 0) return;
-              shown = bytes;
-              ShowStatus(number, "SMTP Send: " + std::to_string(bytes / 1024) + "Kb", true, stop);
-            };
-            // Pause is not asked here: the run has ended, and a held e-mail would only hold the ones
-            // queued behind it.
-            hooks.cancel = [stop] { return stop->load(); };
-            const Status sent = SendTaskMail(mail, settings, hooks);
-            if (sent) {
-              LogLine(LogLevel::Information, number, std::string(kMailSentText) + " " + addresses);
-            } else {
-              LogLine(LogLevel::Error, number,
-                      std::string(kMailFailedText) + " " + addresses + " [" +
-                          WithoutLineBreaks(sent.Message()) + "]");
-            }
-            std::lock_guard lock(State().mutex);
-            auto& stops = State().stops;
-            for (auto it = stops.lower_bound(number); it != stops.end() && it->first == number; ++it) {
-              if (it->second == stop) {
-                stops.erase(it);
-                break;
-              }
-            }
-          });
+      QueueNotificationJob([mail = std::move(mail.Value()), settings = std::move(settings.Value()), stop,
+                            addresses, number, closing = engine::HooksOf(notification.run).ProgramClosing] {
+        MailSendHooks hooks;
+        std::uint64_t shown = 0;
+        hooks.progress = [&shown, number, stop](std::uint64_t bytes) {
+          if (bytes - shown < kProgressStep && shown != 0) return;
+          shown = bytes;
+          ShowStatus(number, "SMTP Send: " + std::to_string(bytes / 1024) + "Kb", true, stop);
+        };
+        // Pause is not asked here: the run has ended, and a held e-mail would only hold the ones
+        // queued behind it.
+        hooks.cancel = [stop, &closing] { return stop->load() || (closing && closing()); };
+        const Status sent = SendTaskMail(mail, settings, hooks);
+        if (sent) {
+          LogLine(LogLevel::Information, number, std::string(kMailSentText) + " " + addresses);
+        } else {
+          LogLine(LogLevel::Error, number,
+                  std::string(kMailFailedText) + " " + addresses + " [" + WithoutLineBreaks(sent.Message()) +
+                      "]");
+        }
+        std::lock_guard lock(State().mutex);
+        auto& stops = State().stops;
+        for (auto it = stops.lower_bound(number); it != stops.end() && it->first == number; ++it) {
+          if (it->second == stop) {
+            stops.erase(it);
+            break;
+          }
+        }
+      });
     }
   }
 
