@@ -189,6 +189,23 @@ TEST_F(NotificationTest, RunCommandEndsOnlyOnceTheEmailIsOut) {
   EXPECT_EQ(testing::RunCommand(program + "run " + number).status, 0);
   ASSERT_TRUE(std::filesystem::exists(MessagePath()));
   EXPECT_EQ(First(Parse(MessagePath()), "subject"), "Task " + number);
+
+  const testing::CommandResult tested = testing::RunCommand(program + "smtp-test");
+  EXPECT_EQ(tested.status, 0);
+  EXPECT_EQ(tested.output, "SMTP Test: Ok\n");
+  ASSERT_TRUE(WaitForMessage(2));
+  const auto parsed = Parse(MessagePath(2));
+  EXPECT_EQ(First(parsed, "subject"), "Zentrove SMTP Test Message");
+  EXPECT_EQ(First(parsed, "text"), "---------Zentrove SMTP Test Message------------\\nSMTP Test: Ok\\n");
+  EXPECT_NE(Events().find("RCPT me@example.org"), std::string::npos);
+}
+
+TEST(SmtpConnectionTestTest, APortThatIsNoNumberIsRefusedBeforeConnecting) {
+  core::ProgramOptions fields;
+  fields.SMTPHost = "127.0.0.1";
+  fields.SMTPPort = "25a";
+  fields.SMTPUserAddress = "me@example.org";
+  EXPECT_EQ(SmtpConnectionTest(fields).Message(), "The SMTP port \"25a\" is not a number from 1 to 65535");
 }
 
 TEST(NetSendTest, RecipientsThatCouldBeOptionsOrHoldBlanksAreRefused) {
