@@ -8,6 +8,7 @@
 #include "log/log.h"
 #include "transfer/mail_notification.h"
 #include "transfer/net_send.h"
+#include "transfer/notification_hooks.h"
 #include "transfer/smtp_server_fixture.h"
 
 namespace zentrove::transfer {
@@ -206,6 +207,31 @@ TEST(SmtpConnectionTestTest, APortThatIsNoNumberIsRefusedBeforeConnecting) {
   fields.SMTPPort = "25a";
   fields.SMTPUserAddress = "me@example.org";
   EXPECT_EQ(SmtpConnectionTest(fields).Message(), "The SMTP port \"25a\" is not a number from 1 to 65535");
+}
+
+TEST_F(NotificationTest, HangUpWaitsUntilTheEmailHasEnded) {
+  ASSERT_NO_FATAL_FAILURE(StartServer("silent"));
+  UseServer();
+  SetNotificationTimeouts(SmtpTimeouts{std::chrono::seconds(5), std::chrono::milliseconds(800),
+                                       std::chrono::seconds(5), std::chrono::seconds(5)});
+  WriteFile("bin/nmcli", "#!/bin/sh\ncase \"$*\" in *--active) ;; *show) echo 'VPN:vpn' ;; esac\n");
+  std::filesystem::permissions(Sandbox() / "bin" / "nmcli", std::filesystem::perms::owner_all);
+  engine::RunEnvironment environment;
+  InstallNotificationHooks(environment);
+  const engine::RunHooks hooks = environment.Hooks();
+  task_.RASDial = "VPN";
+  engine::TArhVCLZip run(task_);
+  hooks.SendNotifications(engine::RunNotification{task_, false, "done", "", "", run});
+  hooks.HangUpDialUp(task_);
+  ASSERT_TRUE(WaitForNotifications(std::chrono::seconds(30)));
+  const std::string log = Log();
+  const std::size_t failed = log.find(
+      "Failed to send e-mail:  \"ops@example.org, boss@example.org\" [The server did "
+      "not answer in time]");
+  const std::size_t hungUp = log.find("[1004][I] Interface is already disconnected");
+  ASSERT_NE(failed, std::string::npos) << log;
+  ASSERT_NE(hungUp, std::string::npos) << log;
+  EXPECT_LT(failed, hungUp);
 }
 
 TEST(NetSendTest, RecipientsThatCouldBeOptionsOrHoldBlanksAreRefused) {
