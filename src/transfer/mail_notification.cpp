@@ -106,9 +106,8 @@ core::TArhList* TaskList() {
 // Sets a status text of the task on the main thread, where the task is looked up afresh.
 void ShowStatus(int taskNumber, std::string text, bool progressText,
                 std::shared_ptr<std::atomic<bool>> stop = nullptr) {
-  base::MainThread* mainThread = base::CurrentMainThread();
-  if (mainThread == nullptr || TaskList() == nullptr) return;
-  mainThread->Post([taskNumber, text = std::move(text), progressText, stop] {
+  if (TaskList() == nullptr) return;
+  base::RunOnMainThread([taskNumber, text = std::move(text), progressText, stop] {
     core::TArhList* list = TaskList();
     core::TArhRecord* task = list == nullptr ? nullptr : list->FindByNumber(taskNumber);
     if (task == nullptr) return;
