@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "core/options.h"
+#include "core/task_list.h"
 #include "engine/run_context.h"
 #include "log/log.h"
 #include "transfer/mail_notification.h"
@@ -232,6 +233,26 @@ TEST_F(NotificationTest, HangUpWaitsUntilTheEmailHasEnded) {
   ASSERT_NE(failed, std::string::npos) << log;
   ASSERT_NE(hungUp, std::string::npos) << log;
   EXPECT_LT(failed, hungUp);
+}
+
+TEST_F(NotificationTest, TaskShowsTheProgressOfItsEmail) {
+  ASSERT_NO_FATAL_FAILURE(StartServer("plain"));
+  UseServer();
+  WriteFile("target/backup.zip", std::string(300 * 1024, 'z'));
+  core::TArhList list((ConfigDir() / "ArhTasks.bpd").string());
+  auto owned = std::make_unique<core::TArhRecord>();
+  core::CopyTaskRecord(task_, *owned);
+  owned->SendZip = true;
+  core::TArhRecord* task = list.ListAppend(std::move(owned));
+  SetNotificationTaskList(&list);
+  engine::TArhVCLZip run(*task);
+  SendNotifications(
+      engine::RunNotification{*task, false, "done", "", (Sandbox() / "target/backup.zip").string(), run});
+  ASSERT_TRUE(WaitForNotifications(std::chrono::seconds(30)));
+  SetNotificationTaskList(nullptr);
+  EXPECT_EQ(task->StatusText2.get(), "SMTP send: ...");
+  EXPECT_TRUE(task->StatusText1.get().starts_with("SMTP Send: ")) << task->StatusText1.get();
+  EXPECT_TRUE(task->StatusText1.get().ends_with("Kb"));
 }
 
 TEST(NetSendTest, RecipientsThatCouldBeOptionsOrHoldBlanksAreRefused) {
