@@ -3,11 +3,16 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 
-BUILD_PACKAGES := g++ make cmake pkg-config zlib1g-dev libssl-dev libgtest-dev libgmock-dev
+BUILD_PACKAGES := g++ make cmake pkg-config zlib1g-dev libssl-dev libgtest-dev libgmock-dev ccache
 TEST_PACKAGES := clang libclang-rt-14-dev clang-format unzip zip p7zip-full libarchive-tools \
                  python3 attr rsync procps python3-aiosmtpd openssl curl
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+# Rebuilds of unchanged sources come from the compiler cache; paths below the checkout are taken as
+# relative, so a fresh clone in another folder still finds them.
+export CCACHE_BASEDIR := $(CURDIR)
+LAUNCHER = $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 .PHONY: run test deps test-deps build build-asan build-fuzz check-format fuzz-smoke clean
 
@@ -28,18 +33,18 @@ test-deps: deps
 	$(call install_missing,$(TEST_PACKAGES))
 
 build: deps
-	cmake --preset default
+	cmake --preset default $(LAUNCHER)
 	cmake --build build -j$(JOBS)
 
 run: build
 	./build/zentrove service
 
 build-asan: test-deps
-	cmake --preset asan
+	cmake --preset asan $(LAUNCHER)
 	cmake --build build-asan -j$(JOBS)
 
 build-fuzz: test-deps
-	cmake --preset fuzz
+	cmake --preset fuzz $(LAUNCHER)
 	cmake --build build-fuzz -j$(JOBS)
 
 check-format: test-deps
@@ -58,7 +63,7 @@ fuzz-smoke: build-fuzz
 # A test that fails is run once more, so a machine stalling under load does not hide the rest of
 # the run; its first failure still shows in the output.
 test: test-deps check-format
-	cmake --preset default
+	cmake --preset default $(LAUNCHER)
 	cmake --build build -j$(JOBS)
 	$(MAKE) --no-print-directory build-asan
 	$(MAKE) --no-print-directory fuzz-smoke
