@@ -30,22 +30,6 @@ std::string Quoted(const std::string& text) {
   return "\"" + text + "\"";
 }
 
-// The sum of the sizes of all files in a tree; links count with nothing, as they are copied as links.
-std::uint64_t TreeSize(const std::string& folder) {
-  std::uint64_t total = 0;
-  auto entries = platform::ListFolder(folder);
-  if (!entries) return 0;
-  for (const platform::FolderEntry& entry : *entries) {
-    const std::string path = folder + "/" + entry.name;
-    if (entry.kind == platform::FileKind::Folder) {
-      total += TreeSize(path);
-    } else if (entry.kind == platform::FileKind::File) {
-      total += platform::Stat(path).size;
-    }
-  }
-  return total;
-}
-
 // Puts the finished scratch copy of a folder in place. The old copy is moved aside first and
 // deleted only when the new one stands under its name, so at no moment is neither complete.
 std::string AsideNameOf(const std::string& destination) {
@@ -129,6 +113,21 @@ void CopyToExtraFolder(RunContext& run, const ExtraFolder& extra, StepResult& re
 }
 
 }  // namespace
+
+std::uint64_t TreeSize(const std::string& folder) {
+  std::uint64_t total = 0;
+  auto entries = platform::ListFolder(folder);
+  if (!entries) return 0;
+  for (const platform::FolderEntry& entry : *entries) {
+    const std::string path = folder + "/" + entry.name;
+    if (entry.kind == platform::FileKind::Folder) {
+      total += TreeSize(path);
+    } else if (entry.kind == platform::FileKind::File) {
+      total += platform::Stat(path).size;
+    }
+  }
+  return total;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Shared pieces
@@ -369,6 +368,25 @@ base::TDateTime RotationLimit(base::TDateTime now, int unit, int depth) {
   return base::EncodeDate(year, month, day) + base::TimeOf(now);
 }
 
+std::vector<ListRec> ChooseRotationVictims(std::vector<ListRec> candidates, const std::string& keepName,
+                                           base::TDateTime now, int unit, int depth) {
+  std::vector<ListRec> victims;
+  if (depth <= 0) return victims;
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const ListRec& a, const ListRec& b) { return a.time > b.time; });
+  const base::TDateTime limit = RotationLimit(now, unit, depth);
+  std::size_t position = 0;
+  for (ListRec& candidate : candidates) {
+    if (candidate.time == 0) continue;
+    const bool tooMany =
+        unit == static_cast<int>(DepthUnit::Archives) && position >= static_cast<std::size_t>(depth);
+    const bool tooOld = limit != 0 && candidate.time < limit;
+    ++position;
+    if ((tooMany || tooOld) && candidate.name != keepName) victims.push_back(std::move(candidate));
+  }
+  return victims;
+}
+
 void RotateOldBackups(const std::string& folder, const std::string& prefix, const std::string& extension,
                       const std::string& dateFormat, const std::string& newestPath, int taskNumber, int unit,
                       int depth) {
@@ -391,20 +409,15 @@ void RotateOldBackups(const std::string& folder, const std::string& prefix, cons
       if (!info.exists) continue;
       candidates.push_back({entry.name, FileTimeToLocal(info.mtimeNs)});
     }
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const ListRec& a, const ListRec& b) { return a.time > b.time; });
-
-    const base::TDateTime limit = RotationLimit(base::NowLocal(), unit, depth);
+    const std::string keepName = base::StartsWith(newest, pattern.searchFolder + "/")
+                                     ? newest.substr(pattern.searchFolder.size() + 1)
+                                     : "";
     const bool toTrash = core::CurrentOptions()->DeleteinRecucledBin;
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-      const ListRec& candidate = candidates[i];
-      const bool tooMany =
-          unit == static_cast<int>(DepthUnit::Archives) && i >= static_cast<std::size_t>(depth);
-      const bool tooOld = limit != 0 && candidate.time < limit;
-      const std::string path = pattern.searchFolder + "/" + candidate.name;
-      if ((!tooMany && !tooOld) || path == newest) continue;
+    for (const ListRec& victim :
+         ChooseRotationVictims(std::move(candidates), keepName, base::NowLocal(), unit, depth)) {
+      const std::string path = pattern.searchFolder + "/" + victim.name;
       const std::string remainder =
-          path + "(" + base::FormatDateTime(candidate.time) + ")" + (toTrash ? "[in Recycled Bin]" : "");
+          path + "(" + base::FormatDateTime(victim.time) + ")" + (toTrash ? "[in Recycled Bin]" : "");
       if (DiscardPath(path)) {
         AddLogLine(LogLevel::Warning, taskNumber, "File was deleted " + remainder);
       } else {

@@ -36,6 +36,10 @@ bool CopyFileData(RunContext& run, const std::string& source, const std::string&
 // Both paths end with "/". The first failure ends the copy; true when everything was copied.
 bool CopyTree(RunContext& run, const std::string& sourceFolder, const std::string& destinationFolder);
 
+// The sum of the sizes of all files in a tree; links count with nothing, as they are copied (and
+// uploaded) as links or not at all.
+std::uint64_t TreeSize(const std::string& folder);
+
 // The extra folders Target2, Target3 and Target4 with their rotation (the distribution step).
 StepResult CopyToExtraFolders(RunContext& run, StepResult current);
 
@@ -68,6 +72,14 @@ bool MatchesRotationPattern(const RotationPattern& pattern, const std::string& n
 // days, or the same moment `depth` calendar months earlier with the day cut back to the end of a
 // shorter month. 0 (none) for depth in archives and unknown units.
 base::TDateTime RotationLimit(base::TDateTime now, int unit, int depth);
+
+// The candidates a rotation deletes, newest first: with the depth in archives, all but the `depth`
+// newest; in days or months, those older than RotationLimit(now, unit, depth). The candidate named
+// `keepName` (the backup just made) counts among the kept ones and is never chosen, and one whose time
+// is unknown (0) is kept and not counted. A depth of 0 or less chooses none. The local and the remote
+// rotation both decide with this.
+std::vector<ListRec> ChooseRotationVictims(std::vector<ListRec> candidates, const std::string& keepName,
+                                           base::TDateTime now, int unit, int depth);
 
 // Deletes the backups beyond the depth: in archives, all but the `depth` newest; in days or months,
 // those older than RotationLimit. Deleting goes through DiscardPath (the trash when the option
