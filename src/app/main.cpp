@@ -23,6 +23,7 @@
 #include "transfer/mail_notification.h"
 #include "transfer/net_send.h"
 #include "transfer/notification_hooks.h"
+#include "transfer/register_transfer.h"
 
 namespace {
 
@@ -102,6 +103,7 @@ int main(int argc, char** argv) {
   engine::RunEnvironment environment;
   engine::RegisterAllSteps(environment);
   transfer::InstallNotificationHooks(environment);
+  transfer::RegisterTransferSteps(environment);
   const std::vector<std::string> arguments(argv, argv + argc);
   if (app::FindCliCommand(arguments) != app::CliCommand::None) {
     return app::RunCli(arguments, std::cout, std::cerr, MakeCliServices(environment));
