@@ -5,7 +5,8 @@ JOBS ?= $(shell nproc)
 
 BUILD_PACKAGES := g++ make cmake pkg-config zlib1g-dev libssl-dev libgtest-dev libgmock-dev ccache
 TEST_PACKAGES := clang libclang-rt-14-dev clang-format unzip zip p7zip-full libarchive-tools \
-                 python3 attr rsync procps python3-aiosmtpd openssl curl
+                 python3 attr rsync procps python3-aiosmtpd python3-pyftpdlib python3-openssl proftpd-basic \
+                 openssl curl
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -22,7 +23,11 @@ define install_missing
 	done; \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:$$missing"; \
+	  policy=/usr/sbin/policy-rc.d; added=""; \
+	  if [ ! -e $$policy ]; then printf '#!/bin/sh\nexit 101\n' | $(SUDO) tee $$policy >/dev/null && $(SUDO) chmod 755 $$policy && added=1; fi; \
 	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	  status=$$?; [ -n "$$added" ] && $(SUDO) rm -f $$policy; \
+	  [ $$status = 0 ] || exit $$status; \
 	fi
 endef
 
