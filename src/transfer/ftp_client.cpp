@@ -362,8 +362,11 @@ Status FtpClient::Store(const std::string& remoteName, std::istream& source, std
     (void)Abort();
     return cancelled ? Status::Failure(ECANCELED, "FTP Abort") : transferred;
   }
-  // The close notification (without waiting for the server's) ends the data cleanly under TLS.
-  if (channel.tls) (void)channel.tls->Shutdown(milliseconds(0), {});
+  // Under TLS the data ends with both close notifications, so the server keeps the session for reuse.
+  if (channel.tls) {
+    channel.tls->ReadPendingTickets();
+    (void)channel.tls->Shutdown(settings_.timeouts.abort, cancel_);
+  }
   data->reset();
   auto done = ReadReply(settings_.timeouts.idle);
   if (!done) return done.GetStatus();
@@ -410,6 +413,7 @@ Result<std::string> FtpClient::ListText(bool mlsd) {
   if (!opened->Is(1)) return Refused("The server refused the listing: ", *opened);
   if (Status ready = FinishData(**data); !ready) return ready;
   auto text = ReadAll(**data);
+  if (text && (*data)->tls) (void)(*data)->tls->Shutdown(settings_.timeouts.abort, cancel_);
   data->reset();
   if (!text) return text;
   auto done = ReadReply(settings_.timeouts.idle);
