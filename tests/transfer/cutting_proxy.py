@@ -2,7 +2,8 @@
 
 It forwards the control connection to the server, rewrites 227 and 229 replies so that the data
 connection comes to the proxy, and forwards the data. The first data connection that carries an
-upload (after STOR or APPE) is closed after --cut-after bytes in both directions. The number of upload
+upload (after STOR or APPE) is cut after --cut-after bytes: reset towards the client, closed in order
+towards the server. The number of upload
 bytes forwarded in all is kept in --count-file.
 """
 
@@ -49,12 +50,16 @@ def main():
         except OSError:
             pass
         if cut is not None and sent >= cut:
-            # A hard cut: both sides see the connection end abruptly.
-            for s in (client, server):
-                try:
-                    s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
-                except OSError:
-                    pass
+            # The client sees its connection end abruptly; the server gets every byte forwarded
+            # and then the end of the data, as if the upload were complete.
+            try:
+                client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+            except OSError:
+                pass
+        try:
+            server.shutdown(socket.SHUT_WR)
+        except OSError:
+            pass
         for s in (client, server):
             try:
                 s.close()

@@ -2,7 +2,10 @@
 
 #include <fstream>
 
+#include "core/options.h"
+#include "core/regional_format.h"
 #include "platform/socket.h"
+#include "transfer/ftp_upload.h"
 
 namespace zentrove::testing {
 namespace {
@@ -36,6 +39,31 @@ void StopProcess(platform::Process& process) {
 }
 
 }  // namespace
+
+void UploadSandbox::SetUp() {
+  using namespace std::chrono_literals;
+  SandboxedTest::SetUp();
+  core::ProgramOptions options;
+  options.WriteToEventLog = false;
+  core::SetCurrentOptions(options);
+  core::SetRegionalFormats(core::CLocaleRegionalFormats());
+  log::SetLogFolder(ConfigFolderText());
+  capture_ = std::make_unique<LogCapture>();
+  transfer::FtpUploadOptions upload;
+  upload.timeouts.connect = 5s;
+  upload.timeouts.handshake = 5s;
+  upload.timeouts.idle = 5s;
+  upload.timeouts.abort = 1s;
+  upload.retryWait = 100ms;
+  upload.tls.knownHostsPath = (ConfigDir() / "KnownHosts.txt").string();
+  transfer::SetFtpUploadOptions(upload);
+}
+
+void UploadSandbox::TearDown() {
+  transfer::SetFtpUploadOptions({});
+  capture_.reset();
+  SandboxedTest::TearDown();
+}
 
 bool MakeTestCertificate(const fs::path& file, const std::string& commonName) {
   const CommandResult made =
@@ -146,6 +174,10 @@ bool ProFtpServer::Start(const fs::path& root, const fs::path& workFolder, const
   while (!passwordHash.empty() && passwordHash.back() == '\n')
     passwordHash.pop_back();
   fs::permissions(root, fs::perms::all);
+  // The server works as "nobody", which must be able to reach the folder through the sandbox.
+  for (fs::path folder = root.parent_path(); folder != folder.root_path(); folder = folder.parent_path()) {
+    fs::permissions(folder, fs::perms::others_exec, fs::perm_options::add);
+  }
   {
     std::ofstream users(workFolder / "proftpd.passwd");
     users << "tester:" << passwordHash << ":65534:65534::" << root.string() << ":/bin/false\n";

@@ -10,10 +10,21 @@
 #include <string>
 #include <vector>
 
+#include "engine/run_fixture.h"
 #include "platform/process.h"
 #include "support/sandbox.h"
 
 namespace zentrove::testing {
+
+// A sandbox for uploads: C-locale formats, the log captured, short waits, and the pinned
+// certificates in the sandbox's configuration folder.
+class UploadSandbox : public SandboxedTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  std::unique_ptr<LogCapture> capture_;
+};
 
 inline constexpr const char* kSystemPython = "/usr/bin/python3";
 

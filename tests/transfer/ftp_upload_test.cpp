@@ -42,32 +42,12 @@ std::size_t Find(const std::vector<std::string>& lines, const std::string& text,
   return lines.size();
 }
 
-class FtpUploadTest : public SandboxedTest {
+class FtpUploadTest : public UploadSandbox {
  protected:
   void SetUp() override {
-    SandboxedTest::SetUp();
-    core::ProgramOptions options;
-    options.WriteToEventLog = false;
-    core::SetCurrentOptions(options);
-    core::SetRegionalFormats(core::CLocaleRegionalFormats());
-    log::SetLogFolder(ConfigFolderText());
-    capture_ = std::make_unique<LogCapture>();
-    transfer::FtpUploadOptions upload;
-    upload.timeouts.connect = 5s;
-    upload.timeouts.handshake = 5s;
-    upload.timeouts.idle = 5s;
-    upload.timeouts.abort = 1s;
-    upload.retryWait = 100ms;
-    upload.tls.knownHostsPath = (ConfigDir() / "KnownHosts.txt").string();
-    transfer::SetFtpUploadOptions(upload);
+    UploadSandbox::SetUp();
     root_ = MakeDir("server");
     work_ = MakeDir("work");
-  }
-
-  void TearDown() override {
-    transfer::SetFtpUploadOptions({});
-    capture_.reset();
-    SandboxedTest::TearDown();
   }
 
   // Starts a pyftpdlib server, or skips the test when it is not available.
@@ -128,7 +108,6 @@ class FtpUploadTest : public SandboxedTest {
       EXPECT_EQ(line.find("secret"), std::string::npos) << line;
   }
 
-  std::unique_ptr<LogCapture> capture_;
   fs::path root_;
   fs::path work_;
 };
