@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "core/datetime.h"
+#include "base/datetime.h"
 #include "transfer/ftp_parse.h"
 
 using namespace zentrove::transfer;
@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const bool mlsd = (data[0] & 1) != 0;
   const std::string_view input(reinterpret_cast<const char*>(data + 1), size - 1);
-  const zentrove::core::TDateTime now = zentrove::core::EncodeDate(2024, 3, 5);
+  const zentrove::base::TDateTime now = zentrove::base::EncodeDate(2024, 3, 5);
   for (const RemoteEntry& entry : ParseListing(input, mlsd, now)) {
     // A name never spans lines and is never the folder itself or its parent.
     if (entry.name.empty() || entry.name == "." || entry.name == "..") std::abort();

@@ -25,7 +25,6 @@ int main(int argc, char** argv) {
   core::SetCurrentOptions(options);
   transfer::FtpUploadOptions upload;
   upload.retryWait = std::chrono::milliseconds(100);
-  transfer::SetFtpUploadOptions(upload);
   core::TArhRecord task;
   task.TaskNumber = 1;
   task.HostTxt = "127.0.0.1";
@@ -37,7 +36,7 @@ int main(int argc, char** argv) {
   task.FileMsk5_Prefix = "Bench";
   task.FileMsk5_ArhDateFormat = "";
   const auto start = std::chrono::steady_clock::now();
-  const transfer::FtpUploadResult result = transfer::UploadToFTP(argv[1], task, ".bin");
+  const transfer::FtpUploadResult result = transfer::UploadToFTP(argv[1], task, ".bin", upload);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   if (!result.ok) {
     std::fprintf(stderr, "upload failed: %s\n", result.error.c_str());

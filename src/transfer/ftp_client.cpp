@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <charconv>
 
-#include "core/clock.h"
-#include "core/text.h"
+#include "base/clock.h"
+#include "base/text.h"
 
 namespace zentrove::transfer {
 namespace {
@@ -50,9 +50,9 @@ struct FtpClient::Channel {
 
 std::vector<std::string> RemotePathParts(const std::string& path) {
   std::string normal = path;
-  core::ReplaceAll(normal, "\\", "/");
+  base::ReplaceAll(normal, "\\", "/");
   std::vector<std::string> parts;
-  for (std::string& part : core::Split(normal, '/')) {
+  for (std::string& part : base::Split(normal, '/')) {
     if (!part.empty()) parts.push_back(std::move(part));
   }
   return parts;
@@ -94,7 +94,7 @@ void FtpClient::Warn(const std::string& line) const {
 }
 
 std::string FtpClient::Redacted(std::string text) const {
-  if (!settings_.password.empty()) core::ReplaceAll(text, settings_.password, "*****");
+  if (!settings_.password.empty()) base::ReplaceAll(text, settings_.password, "*****");
   return text;
 }
 
@@ -167,7 +167,7 @@ Status FtpClient::Open() {
   }
   auto features = Command("FEAT");
   if (!features) return features.GetStatus();
-  if (features->Is(2) && core::FindNoCase(features->text, "UTF8") != std::string::npos) {
+  if (features->Is(2) && base::FindNoCase(features->text, "UTF8") != std::string::npos) {
     auto utf8 = Command("OPTS UTF8 ON");
     if (!utf8) return utf8.GetStatus();
   }
@@ -301,7 +301,7 @@ Result<std::unique_ptr<FtpClient::Channel>> FtpClient::PrepareData() {
     command = "EPRT |2|" + bound->host + "|" + std::to_string(bound->port) + "|";
   } else {
     std::string address = bound->host;
-    core::ReplaceAll(address, ".", ",");
+    base::ReplaceAll(address, ".", ",");
     command =
         "PORT " + address + "," + std::to_string(bound->port / 256) + "," + std::to_string(bound->port % 256);
   }
@@ -423,7 +423,7 @@ Result<std::string> FtpClient::ListText(bool mlsd) {
 }
 
 Result<std::vector<RemoteEntry>> FtpClient::List() {
-  const core::TDateTime now = core::NowLocal();
+  const base::TDateTime now = base::NowLocal();
   if (!mlsdRefused_) {
     auto text = ListText(true);
     if (text) return ParseListing(*text, true, now);
@@ -447,7 +447,7 @@ Result<std::vector<RemoteEntry>> FtpClient::List() {
 std::optional<std::uint64_t> FtpClient::Size(const std::string& name) {
   auto reply = Command("SIZE " + name);
   if (!reply || reply->code != 213) return std::nullopt;
-  const std::string text(core::TrimBlanks(reply->text));
+  const std::string text(base::TrimBlanks(reply->text));
   std::uint64_t size = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), size);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <charconv>
 
-#include "core/text.h"
+#include "base/text.h"
 
 namespace zentrove::transfer {
 namespace {
@@ -44,19 +44,19 @@ std::vector<std::string_view> Words(std::string_view line) {
 }
 
 // The UTC moment as local time.
-std::optional<core::TDateTime> UtcToLocal(int year, int month, int day, int hour, int minute, int second) {
-  core::TDateTime date = 0;
-  core::TDateTime time = 0;
-  if (!core::TryEncodeDate(year, month, day, date) || !core::TryEncodeTime(hour, minute, second, 0, time)) {
+std::optional<base::TDateTime> UtcToLocal(int year, int month, int day, int hour, int minute, int second) {
+  base::TDateTime date = 0;
+  base::TDateTime time = 0;
+  if (!base::TryEncodeDate(year, month, day, date) || !base::TryEncodeTime(hour, minute, second, 0, time)) {
     return std::nullopt;
   }
-  const double days = date - core::EncodeDate(1970, 1, 1);
+  const double days = date - base::EncodeDate(1970, 1, 1);
   const auto seconds =
-      static_cast<std::time_t>(days * core::kSecondsPerDay + hour * 3600 + minute * 60 + second);
-  return core::FromTimeT(seconds);
+      static_cast<std::time_t>(days * base::kSecondsPerDay + hour * 3600 + minute * 60 + second);
+  return base::FromTimeT(seconds);
 }
 
-std::optional<core::TDateTime> ParseTimestamp14(std::string_view text) {
+std::optional<base::TDateTime> ParseTimestamp14(std::string_view text) {
   if (text.size() < 14) return std::nullopt;
   for (std::size_t i = 0; i < 14; ++i) {
     if (!IsDigit(text[i])) return std::nullopt;
@@ -72,7 +72,7 @@ int MonthOf(std::string_view word) {
                                                                "jul", "aug", "sep", "oct", "nov", "dec"};
   if (word.size() != 3) return 0;
   for (std::size_t i = 0; i < kMonths.size(); ++i) {
-    if (core::EqualsNoCase(word, kMonths[i])) return static_cast<int>(i) + 1;
+    if (base::EqualsNoCase(word, kMonths[i])) return static_cast<int>(i) + 1;
   }
   return 0;
 }
@@ -89,7 +89,7 @@ std::size_t AfterWord(std::string_view line, std::size_t n) {
   return i;
 }
 
-std::optional<RemoteEntry> ParseUnixLine(std::string_view line, core::TDateTime now) {
+std::optional<RemoteEntry> ParseUnixLine(std::string_view line, base::TDateTime now) {
   const std::vector<std::string_view> words = Words(line);
   if (words.size() < 6) return std::nullopt;
   const char kind = words[0][0];
@@ -113,24 +113,24 @@ std::optional<RemoteEntry> ParseUnixLine(std::string_view line, core::TDateTime 
     }
     if (name.empty()) return std::nullopt;
     entry.name = std::string(name);
-    core::TDateTime date = 0;
+    base::TDateTime date = 0;
     if (const std::size_t colon = yearOrTime.find(':'); colon != std::string_view::npos) {
       const auto hour = Number<int>(yearOrTime.substr(0, colon));
       const auto minute = Number<int>(yearOrTime.substr(colon + 1));
-      core::TDateTime time = 0;
-      int year = core::DecodeDate(now).year;
+      base::TDateTime time = 0;
+      int year = base::DecodeDate(now).year;
       // A listing shows the time instead of the year for the last six months, so a date later than
       // tomorrow belongs to the year before.
-      if (hour && minute && core::TryEncodeDate(year, month, *day, date) &&
-          core::TryEncodeTime(*hour, *minute, 0, 0, time)) {
+      if (hour && minute && base::TryEncodeDate(year, month, *day, date) &&
+          base::TryEncodeTime(*hour, *minute, 0, 0, time)) {
         if (date > now + 1) {
           --year;
-          if (!core::TryEncodeDate(year, month, *day, date)) date = 0;
+          if (!base::TryEncodeDate(year, month, *day, date)) date = 0;
         }
         entry.time = date == 0 ? 0 : date + time;
       }
     } else if (const auto year = Number<int>(yearOrTime);
-               year && core::TryEncodeDate(*year, month, *day, date)) {
+               year && base::TryEncodeDate(*year, month, *day, date)) {
       entry.time = date;
     }
     return entry;
@@ -151,8 +151,8 @@ std::optional<RemoteEntry> ParseDosLine(std::string_view line) {
   std::string_view timeWord = words[1];
   bool pm = false;
   bool am = false;
-  if (timeWord.size() > 2 && core::EqualsNoCase(timeWord.substr(timeWord.size() - 2), "PM")) pm = true;
-  if (timeWord.size() > 2 && core::EqualsNoCase(timeWord.substr(timeWord.size() - 2), "AM")) am = true;
+  if (timeWord.size() > 2 && base::EqualsNoCase(timeWord.substr(timeWord.size() - 2), "PM")) pm = true;
+  if (timeWord.size() > 2 && base::EqualsNoCase(timeWord.substr(timeWord.size() - 2), "AM")) am = true;
   if (pm || am) timeWord.remove_suffix(2);
   const std::size_t colon = timeWord.find(':');
   if (colon == std::string_view::npos) return std::nullopt;
@@ -169,12 +169,12 @@ std::optional<RemoteEntry> ParseDosLine(std::string_view line) {
   }
   std::size_t start = AfterWord(line, 2);
   if (start < line.size()) ++start;
-  const std::string_view name = core::TrimBlanks(line.substr(std::min(start, line.size())));
+  const std::string_view name = base::TrimBlanks(line.substr(std::min(start, line.size())));
   if (name.empty()) return std::nullopt;
   entry.name = std::string(name);
-  core::TDateTime date = 0;
-  core::TDateTime time = 0;
-  if (core::TryEncodeDate(*year, *month, *day, date) && core::TryEncodeTime(*hour, *minute, 0, 0, time)) {
+  base::TDateTime date = 0;
+  base::TDateTime time = 0;
+  if (base::TryEncodeDate(*year, *month, *day, date) && base::TryEncodeTime(*hour, *minute, 0, 0, time)) {
     entry.time = date + time;
   }
   return entry;
@@ -205,7 +205,7 @@ Status FtpReplyAssembler::AddLine(std::string_view line) {
     reply_.text += line.substr(last ? 4 : 0);
     complete_ = last || (line.size() == 3 && line == codeText_);
   }
-  if (complete_) reply_.text = std::string(core::TrimBlanks(reply_.text));
+  if (complete_) reply_.text = std::string(base::TrimBlanks(reply_.text));
   return Status::Success();
 }
 
@@ -288,17 +288,17 @@ std::optional<RemoteEntry> ParseMlsdLine(std::string_view line) {
   RemoteEntry entry;
   entry.name = std::string(line.substr(blank + 1));
   bool typed = false;
-  for (const std::string& fact : core::Split(line.substr(0, blank), ';')) {
+  for (const std::string& fact : base::Split(line.substr(0, blank), ';')) {
     const std::size_t equals = fact.find('=');
     if (equals == std::string::npos) continue;
-    const std::string key = core::ToLowerAscii(fact.substr(0, equals));
+    const std::string key = base::ToLowerAscii(fact.substr(0, equals));
     const std::string value = fact.substr(equals + 1);
     if (key == "type") {
-      const std::string type = core::ToLowerAscii(value);
+      const std::string type = base::ToLowerAscii(value);
       // The current and parent folder entries are not part of the folder's contents.
       if (type == "cdir" || type == "pdir") return std::nullopt;
       entry.folder = type == "dir";
-      entry.link = core::StartsWith(type, "os.unix=slink") || core::StartsWith(type, "os.unix=symlink");
+      entry.link = base::StartsWith(type, "os.unix=slink") || base::StartsWith(type, "os.unix=symlink");
       typed = true;
     } else if (key == "unix.mode" || key == "perm") {
       continue;
@@ -312,18 +312,18 @@ std::optional<RemoteEntry> ParseMlsdLine(std::string_view line) {
   return entry;
 }
 
-std::optional<RemoteEntry> ParseListLine(std::string_view line, core::TDateTime now) {
+std::optional<RemoteEntry> ParseListLine(std::string_view line, base::TDateTime now) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  if (line.empty() || core::StartsWith(core::ToLowerAscii(line.substr(0, 6)), "total ")) return std::nullopt;
+  if (line.empty() || base::StartsWith(base::ToLowerAscii(line.substr(0, 6)), "total ")) return std::nullopt;
   if (IsDigit(line[0])) return ParseDosLine(line);
   return ParseUnixLine(line, now);
 }
 
-std::optional<core::TDateTime> ParseMdtmTime(std::string_view text) {
-  return ParseTimestamp14(core::TrimBlanks(text));
+std::optional<base::TDateTime> ParseMdtmTime(std::string_view text) {
+  return ParseTimestamp14(base::TrimBlanks(text));
 }
 
-std::vector<RemoteEntry> ParseListing(std::string_view listing, bool mlsd, core::TDateTime now) {
+std::vector<RemoteEntry> ParseListing(std::string_view listing, bool mlsd, base::TDateTime now) {
   std::vector<RemoteEntry> entries;
   while (!listing.empty()) {
     std::size_t end = listing.find('\n');

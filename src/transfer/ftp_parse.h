@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/datetime.h"
+#include "base/datetime.h"
 #include "platform/result.h"
 
 namespace zentrove::transfer {
@@ -64,7 +64,7 @@ struct RemoteEntry {
   bool folder = false;
   bool link = false;
   // Local time; 0 when the listing gave no usable date.
-  core::TDateTime time = 0;
+  base::TDateTime time = 0;
   // Only when known (MLSD).
   std::optional<std::uint64_t> size;
 };
@@ -74,11 +74,11 @@ std::optional<RemoteEntry> ParseMlsdLine(std::string_view line);
 // A LIST line in the Unix form ("-rw-r--r-- 1 u g 5 Mar  5 12:34 name", the year guessed from `now`
 // when the line shows a time) or the MS-DOS form ("03-05-24  12:34PM  <DIR>  name"). "total" lines
 // and what does not parse give nothing.
-std::optional<RemoteEntry> ParseListLine(std::string_view line, core::TDateTime now);
+std::optional<RemoteEntry> ParseListLine(std::string_view line, base::TDateTime now);
 // The time of a 213 reply to MDTM ("YYYYMMDDhhmmss[.fff]", UTC) as local time.
-std::optional<core::TDateTime> ParseMdtmTime(std::string_view text);
+std::optional<base::TDateTime> ParseMdtmTime(std::string_view text);
 
 // Splits a listing into lines and parses each.
-std::vector<RemoteEntry> ParseListing(std::string_view listing, bool mlsd, core::TDateTime now);
+std::vector<RemoteEntry> ParseListing(std::string_view listing, bool mlsd, base::TDateTime now);
 
 }  // namespace zentrove::transfer

@@ -2,11 +2,10 @@
 
 #include <cerrno>
 #include <fstream>
-#include <mutex>
 #include <thread>
 
-#include "core/clock.h"
-#include "core/text.h"
+#include "base/clock.h"
+#include "base/text.h"
 #include "engine/archive_naming.h"
 #include "engine/destinations.h"
 #include "engine/source_selection.h"
@@ -23,18 +22,8 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kPausePoll{100};
 
-std::mutex& OptionsMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-FtpUploadOptions& StoredOptions() {
-  static FtpUploadOptions options;
-  return options;
-}
-
 int PortOf(const std::string& text, int fallback) {
-  const std::string trimmed(core::TrimBlanks(text));
+  const std::string trimmed(base::TrimBlanks(text));
   if (trimmed.empty() || trimmed.find_first_not_of("0123456789") != std::string::npos || trimmed.size() > 5) {
     return fallback;
   }
@@ -57,26 +46,16 @@ std::string LeafPart(const std::string& remoteName) {
 
 std::string WithoutFirstLineBreak(std::string text) {
   if (const std::size_t at = text.find("\r\n"); at != std::string::npos) text.erase(at, 2);
-  core::ReplaceAll(text, "\r", " ");
-  core::ReplaceAll(text, "\n", " ");
+  base::ReplaceAll(text, "\r", " ");
+  base::ReplaceAll(text, "\n", " ");
   return text;
 }
 
 }  // namespace
 
-void SetFtpUploadOptions(const FtpUploadOptions& options) {
-  std::lock_guard lock(OptionsMutex());
-  StoredOptions() = options;
-}
-
-FtpUploadOptions CurrentFtpUploadOptions() {
-  std::lock_guard lock(OptionsMutex());
-  return StoredOptions();
-}
-
 FtpSettings FtpSettingsOf(const core::TArhRecord& task, const FtpUploadOptions& options) {
   FtpSettings settings;
-  settings.host = std::string(core::TrimBlanks(task.HostTxt));
+  settings.host = std::string(base::TrimBlanks(task.HostTxt));
   settings.port = PortOf(task.PortTxt, 21);
   settings.user = task.UserTxt;
   settings.password = task.PassTxt;
@@ -85,7 +64,7 @@ FtpSettings FtpSettingsOf(const core::TArhRecord& task, const FtpUploadOptions& 
                       : task.FTPConnectionType == 2 ? FtpSecurity::Explicit
                                                     : FtpSecurity::Plain;
   settings.useProxy = task.UseProxy;
-  settings.proxyHost = std::string(core::TrimBlanks(task.ProxyServer));
+  settings.proxyHost = std::string(base::TrimBlanks(task.ProxyServer));
   settings.proxyPort = PortOf(task.ProxyPort, 21);
   settings.timeouts = options.timeouts;
   settings.tls = options.tls;
@@ -397,7 +376,7 @@ Status TZentroNMFTP::FTPDeleteOldBackups(const std::string& prefix, const std::s
     candidates.push_back({entry.name, entry.time});
   }
   const auto victims =
-      engine::ChooseRotationVictims(std::move(candidates), remoteName, core::NowLocal(), unit, depth);
+      engine::ChooseRotationVictims(std::move(candidates), remoteName, base::NowLocal(), unit, depth);
   for (const engine::ListRec& victim : victims) {
     const std::string shown = victim.name + "(" + log::LogDateTimeText(victim.time) + ")";
     if (Status removed = FTPRemoveItem(victim.name); removed) {
@@ -423,7 +402,7 @@ Status TZentroNMFTP::ConnectAndEnter(bool reconnect) {
 
 FtpUploadResult TZentroNMFTP::Upload(const std::string& localPath, const std::string& extension) {
   FtpUploadResult result;
-  const core::TDateTime now = core::NowLocal();
+  const base::TDateTime now = base::NowLocal();
   Status status;
   try {
     if (task_.FTPConnectionType == 1) Info("Try to use implicit TLS/SSL");
@@ -438,10 +417,10 @@ FtpUploadResult TZentroNMFTP::Upload(const std::string& localPath, const std::st
       }
     }
     std::string remoteName = engine::FtpArchiveName(task_, extension, now);
-    while (core::EndsWith(remoteName, "/"))
+    while (base::EndsWith(remoteName, "/"))
       remoteName.pop_back();
     std::string format = task_.FileMsk5_ArhDateFormat;
-    core::ReplaceAll(format, "/", "\\");
+    base::ReplaceAll(format, "/", "\\");
     dateMakesFolders_ = engine::FormatArchiveDate(format, now).find('\\') != std::string::npos;
     remoteFolder_ = FolderPart(remoteName);
     const std::string leaf = LeafPart(remoteName);
@@ -507,8 +486,9 @@ FtpUploadResult TZentroNMFTP::Upload(const std::string& localPath, const std::st
 }
 
 FtpUploadResult UploadToFTP(const std::string& localPath, core::TArhRecord& task,
-                            const std::string& extension, const std::function<void()>& refreshRow) {
-  TZentroNMFTP client(task, CurrentFtpUploadOptions(), refreshRow);
+                            const std::string& extension, const FtpUploadOptions& options,
+                            const std::function<void()>& refreshRow) {
+  TZentroNMFTP client(task, options, refreshRow);
   return client.Upload(localPath, extension);
 }
 

@@ -20,8 +20,6 @@ struct FtpUploadOptions {
   std::chrono::milliseconds retryWait{3000};
   int attempts = 10;
 };
-void SetFtpUploadOptions(const FtpUploadOptions& options);
-FtpUploadOptions CurrentFtpUploadOptions();
 
 // The client settings a task's FTP fields give.
 FtpSettings FtpSettingsOf(const core::TArhRecord& task, const FtpUploadOptions& options);
@@ -87,7 +85,8 @@ class TZentroNMFTP {
 
 // Uploads the run's archive (or, in copy mode, its backup folder) to the task's FTP server.
 FtpUploadResult UploadToFTP(const std::string& localPath, core::TArhRecord& task,
-                            const std::string& extension, const std::function<void()>& refreshRow = {});
+                            const std::string& extension, const FtpUploadOptions& options = {},
+                            const std::function<void()>& refreshRow = {});
 
 // The scratch name a file is uploaded under before it is renamed.
 std::string RemoteScratchName(const std::string& remoteName);

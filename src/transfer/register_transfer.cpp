@@ -1,19 +1,19 @@
 #include "transfer/register_transfer.h"
 
-#include "engine/backup_steps.h"
-#include "transfer/ftp_upload.h"
+#include "engine/run_environment.h"
 
 namespace zentrove::transfer {
 
-void RegisterTransferSteps() {
-  engine::RegisterDistributionStep(
-      engine::DistributionStepKind::FtpUpload, [](engine::RunContext& run, engine::StepResult current) {
-        const FtpUploadResult uploaded =
-            UploadToFTP(run.ZipName, run.Task, run.Extension, [&run] { run.Refresh(); });
-        if (uploaded.ok) return current;
-        run.ErrorText = uploaded.error;
-        return engine::StepResult{false, 0};
-      });
+void RegisterTransferSteps(engine::RunEnvironment& environment, const FtpUploadOptions& options) {
+  environment.SetDistributionStep(engine::DistributionStepKind::FtpUpload,
+                                  [options](engine::RunContext& run, engine::StepResult current) {
+                                    const FtpUploadResult uploaded =
+                                        UploadToFTP(run.ZipName, run.Task, run.Extension, options,
+                                                    [&run] { run.Refresh(); });
+                                    if (uploaded.ok) return current;
+                                    run.ErrorText = uploaded.error;
+                                    return engine::StepResult{false, 0};
+                                  });
 }
 
 }  // namespace zentrove::transfer

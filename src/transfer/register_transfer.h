@@ -1,9 +1,15 @@
 #pragma once
 
+#include "transfer/ftp_upload.h"
+
+namespace zentrove::engine {
+class RunEnvironment;
+}
+
 namespace zentrove::transfer {
 
-// Registers the engine steps that the transfer library provides (the FTP upload after a run). Called
+// Gives runs the steps that the transfer library provides (the FTP upload after a backup). Called
 // once at the program's start, next to engine::RegisterAllSteps and before any run.
-void RegisterTransferSteps();
+void RegisterTransferSteps(engine::RunEnvironment& environment, const FtpUploadOptions& options = {});
 
 }  // namespace zentrove::transfer

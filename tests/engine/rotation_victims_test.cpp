@@ -12,7 +12,7 @@ std::vector<std::string> Names(const std::vector<ListRec>& records) {
   return names;
 }
 
-const core::TDateTime kNow = core::EncodeDate(2024, 3, 31) + core::EncodeTime(12, 0, 0);
+const base::TDateTime kNow = base::EncodeDate(2024, 3, 31) + base::EncodeTime(12, 0, 0);
 
 TEST(RotationVictims, ByCountTheNewestStayAndTheNewBackupCountsAmongThem) {
   const std::vector<ListRec> candidates = {
@@ -31,8 +31,8 @@ TEST(RotationVictims, UnknownDatesAreKeptAndTheNewBackupIsNeverChosen) {
 
 TEST(RotationVictims, ByMonthsTheLimitIsCutToTheEndOfAShorterMonth) {
   const std::vector<ListRec> candidates = {
-      {"feb29", core::EncodeDate(2024, 2, 29) + core::EncodeTime(13, 0, 0)},
-      {"feb28", core::EncodeDate(2024, 2, 28)}};
+      {"feb29", base::EncodeDate(2024, 2, 29) + base::EncodeTime(13, 0, 0)},
+      {"feb28", base::EncodeDate(2024, 2, 28)}};
   EXPECT_EQ(Names(ChooseRotationVictims(candidates, "", kNow, 2, 1)), (std::vector<std::string>{"feb28"}));
 }
 

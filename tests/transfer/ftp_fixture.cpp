@@ -2,10 +2,9 @@
 
 #include <fstream>
 
+#include "base/regional_format.h"
 #include "core/options.h"
-#include "core/regional_format.h"
 #include "platform/socket.h"
-#include "transfer/ftp_upload.h"
 
 namespace zentrove::testing {
 namespace {
@@ -46,21 +45,18 @@ void UploadSandbox::SetUp() {
   core::ProgramOptions options;
   options.WriteToEventLog = false;
   core::SetCurrentOptions(options);
-  core::SetRegionalFormats(core::CLocaleRegionalFormats());
+  base::SetRegionalFormats(base::CLocaleRegionalFormats());
   log::SetLogFolder(ConfigFolderText());
   capture_ = std::make_unique<LogCapture>();
-  transfer::FtpUploadOptions upload;
-  upload.timeouts.connect = 5s;
-  upload.timeouts.handshake = 5s;
-  upload.timeouts.idle = 5s;
-  upload.timeouts.abort = 1s;
-  upload.retryWait = 100ms;
-  upload.tls.knownHostsPath = (ConfigDir() / "KnownHosts.txt").string();
-  transfer::SetFtpUploadOptions(upload);
+  upload_.timeouts.connect = 5s;
+  upload_.timeouts.handshake = 5s;
+  upload_.timeouts.idle = 5s;
+  upload_.timeouts.abort = 1s;
+  upload_.retryWait = 100ms;
+  upload_.tls.knownHostsPath = (ConfigDir() / "KnownHosts.txt").string();
 }
 
 void UploadSandbox::TearDown() {
-  transfer::SetFtpUploadOptions({});
   capture_.reset();
   SandboxedTest::TearDown();
 }

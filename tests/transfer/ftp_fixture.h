@@ -13,6 +13,7 @@
 #include "engine/run_fixture.h"
 #include "platform/process.h"
 #include "support/sandbox.h"
+#include "transfer/ftp_upload.h"
 
 namespace zentrove::testing {
 
@@ -24,6 +25,7 @@ class UploadSandbox : public SandboxedTest {
   void TearDown() override;
 
   std::unique_ptr<LogCapture> capture_;
+  transfer::FtpUploadOptions upload_;
 };
 
 inline constexpr const char* kSystemPython = "/usr/bin/python3";

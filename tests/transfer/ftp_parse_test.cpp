@@ -51,19 +51,19 @@ TEST(FtpPassive, PortsComeFromTheRepliesAndBadOnesAreRefused) {
 }
 
 TEST(FtpListing, UnixLinesGiveNameKindAndDateWithTheYearInferred) {
-  const core::TDateTime now = core::EncodeDate(2024, 3, 5) + core::EncodeTime(12, 0, 0);
+  const base::TDateTime now = base::EncodeDate(2024, 3, 5) + base::EncodeTime(12, 0, 0);
   auto file = ParseListLine("-rw-r--r--   1 user  group   5120 Mar  4 09:30 Work 2024.zip", now);
   ASSERT_TRUE(file);
   EXPECT_EQ(file->name, "Work 2024.zip");
   EXPECT_FALSE(file->folder);
-  EXPECT_EQ(file->time, core::EncodeDate(2024, 3, 4) + core::EncodeTime(9, 30, 0));
+  EXPECT_EQ(file->time, base::EncodeDate(2024, 3, 4) + base::EncodeTime(9, 30, 0));
   auto lastYear = ParseListLine("drwxr-xr-x 2 u g 4096 Dec 30 23:00 Docs", now);
   ASSERT_TRUE(lastYear);
   EXPECT_TRUE(lastYear->folder);
-  EXPECT_EQ(core::DecodeDate(lastYear->time).year, 2023);
+  EXPECT_EQ(base::DecodeDate(lastYear->time).year, 2023);
   auto old = ParseListLine("-rw-r--r-- 1 u g 1 Jan  2  2019 old.zip", now);
   ASSERT_TRUE(old);
-  EXPECT_EQ(old->time, core::EncodeDate(2019, 1, 2));
+  EXPECT_EQ(old->time, base::EncodeDate(2019, 1, 2));
   auto link = ParseListLine("lrwxrwxrwx 1 u g 4 Mar  1 10:00 etc -> /etc", now);
   ASSERT_TRUE(link);
   EXPECT_TRUE(link->link);
@@ -76,21 +76,21 @@ TEST(FtpListing, MsDosLinesAndMlsdFacts) {
   auto folder = ParseListLine("03-05-24  01:15PM       <DIR>          Backups", 0);
   ASSERT_TRUE(folder);
   EXPECT_TRUE(folder->folder);
-  EXPECT_EQ(folder->time, core::EncodeDate(2024, 3, 5) + core::EncodeTime(13, 15, 0));
+  EXPECT_EQ(folder->time, base::EncodeDate(2024, 3, 5) + base::EncodeTime(13, 15, 0));
   auto file = ParseListLine("12-31-1999  12:05AM             1024 a b.zip", 0);
   ASSERT_TRUE(file);
   EXPECT_EQ(file->name, "a b.zip");
-  EXPECT_EQ(file->time, core::EncodeDate(1999, 12, 31) + core::EncodeTime(0, 5, 0));
+  EXPECT_EQ(file->time, base::EncodeDate(1999, 12, 31) + base::EncodeTime(0, 5, 0));
 
   auto mlsd = ParseMlsdLine("type=file;size=42;modify=20240305123456; Work.zip");
   ASSERT_TRUE(mlsd);
   EXPECT_EQ(mlsd->name, "Work.zip");
   EXPECT_EQ(mlsd->size, 42u);
-  EXPECT_EQ(mlsd->time, core::FromTimeT(1709642096));
+  EXPECT_EQ(mlsd->time, base::FromTimeT(1709642096));
   EXPECT_FALSE(ParseMlsdLine("type=cdir;modify=20240305123456; ."));
   EXPECT_FALSE(ParseMlsdLine("size=1; untyped"));
   EXPECT_EQ(ParseMlsdLine("type=dir;modify=garbage; d")->time, 0);
-  EXPECT_EQ(ParseMdtmTime("20240305123456"), core::FromTimeT(1709642096));
+  EXPECT_EQ(ParseMdtmTime("20240305123456"), base::FromTimeT(1709642096));
 }
 
 TEST(FtpPaths, RemotePartsAndPwdReplies) {

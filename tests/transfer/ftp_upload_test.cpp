@@ -6,10 +6,11 @@
 #include <random>
 #include <thread>
 
+#include "base/regional_format.h"
 #include "core/options.h"
-#include "core/regional_format.h"
 #include "core/task_record.h"
 #include "engine/archive_naming.h"
+#include "engine/run_environment.h"
 #include "engine/run_fixture.h"
 #include "transfer/ftp_fixture.h"
 #include "transfer/ftp_upload.h"
@@ -98,7 +99,7 @@ class FtpUploadTest : public UploadSandbox {
   }
 
   std::string RemoteName(const core::TArhRecord& task, const std::string& extension) {
-    return engine::FtpArchiveName(task, extension, core::NowLocal());
+    return engine::FtpArchiveName(task, extension, base::NowLocal());
   }
 
   std::vector<std::string> Lines() const { return capture_->Lines(); }
@@ -119,7 +120,7 @@ TEST_F(FtpUploadTest, PlainPassiveUploadWritesTheLogLinesInOrderAndCreatesTheDir
   core::TArhRecord task = Task(server.Port());
   task.DirTxt = "/backup/daily";
 
-  const auto result = transfer::UploadToFTP(archive.string(), task, ".zip");
+  const auto result = transfer::UploadToFTP(archive.string(), task, ".zip", upload_);
 
   ASSERT_TRUE(result.ok) << result.error;
   const fs::path remote = root_ / "backup" / "daily" / RemoteName(task, ".zip");
@@ -149,7 +150,7 @@ TEST_F(FtpUploadTest, ActiveModeWithoutMlsdRotatesByCountUsingMdtmDates) {
   core::TArhRecord task = Task(server.Port(), 0, false);
   task.DeepFTP = 3;
 
-  const auto result = transfer::UploadToFTP(Archive(1000).string(), task, ".zip");
+  const auto result = transfer::UploadToFTP(Archive(1000).string(), task, ".zip", upload_);
 
   ASSERT_TRUE(result.ok) << result.error;
   EXPECT_TRUE(fs::exists(root_ / RemoteName(task, ".zip")));
@@ -184,7 +185,7 @@ TEST_F(FtpUploadTest, DatedSubfoldersAndMsDosListingRotateOnlyTheNewestFolderByD
   const fs::path recent = year / "0102.zip";
   std::ofstream(recent) << "recent";
 
-  const auto result = transfer::UploadToFTP(Archive(2000).string(), task, ".zip");
+  const auto result = transfer::UploadToFTP(Archive(2000).string(), task, ".zip", upload_);
 
   ASSERT_TRUE(result.ok) << result.error;
   EXPECT_TRUE(fs::exists(root_ / remote));
@@ -198,7 +199,7 @@ TEST_F(FtpUploadTest, ExplicitTlsProtectsLoginAndDataAndPinsAnUntrustedCertifica
   const fs::path archive = Archive(200 * 1024);
   core::TArhRecord task = Task(server.Port(), 2);
 
-  const auto result = transfer::UploadToFTP(archive.string(), task, ".zip");
+  const auto result = transfer::UploadToFTP(archive.string(), task, ".zip", upload_);
 
   ASSERT_TRUE(result.ok) << result.error;
   EXPECT_EQ(ReadFile(root_ / RemoteName(task, ".zip")), ReadFile(archive));
@@ -223,7 +224,7 @@ TEST_F(FtpUploadTest, ImplicitTlsInActiveModeUploads) {
   const fs::path archive = Archive(100 * 1024);
   core::TArhRecord task = Task(server.Port(), 1, false);
 
-  const auto result = transfer::UploadToFTP(archive.string(), task, ".zip");
+  const auto result = transfer::UploadToFTP(archive.string(), task, ".zip", upload_);
 
   ASSERT_TRUE(result.ok) << result.error;
   EXPECT_EQ(ReadFile(root_ / RemoteName(task, ".zip")), ReadFile(archive));
@@ -233,7 +234,7 @@ TEST_F(FtpUploadTest, ImplicitTlsInActiveModeUploads) {
 
 TEST_F(FtpUploadTest, ImplicitTlsOnPort21ConnectsTo990) {
   core::TArhRecord task = Task(21, 1);
-  const auto result = transfer::UploadToFTP(Archive(10).string(), task, ".zip");
+  const auto result = transfer::UploadToFTP(Archive(10).string(), task, ".zip", upload_);
   EXPECT_FALSE(result.ok);
   EXPECT_NE(result.error.find("127.0.0.1:990"), std::string::npos) << result.error;
 }
@@ -248,9 +249,9 @@ TEST_F(FtpUploadTest, PinnedCertificateIsAcceptedWhileItStaysAndRefusedBeforeLog
                      })))
       return;
     core::TArhRecord task = Task(server.Port(), 2);
-    ASSERT_TRUE(transfer::UploadToFTP(archive.string(), task, ".zip").ok);
+    ASSERT_TRUE(transfer::UploadToFTP(archive.string(), task, ".zip", upload_).ok);
     capture_->Clear();
-    ASSERT_TRUE(transfer::UploadToFTP(archive.string(), task, ".zip").ok);
+    ASSERT_TRUE(transfer::UploadToFTP(archive.string(), task, ".zip", upload_).ok);
     EXPECT_FALSE(Contains(Lines(), "is not trusted")) << "the same certificate is pinned already";
     // The pin is per host and port, so the next server needs the same port: the pin is moved over.
     const std::string known = ReadFile(ConfigDir() / "KnownHosts.txt");
@@ -267,7 +268,7 @@ TEST_F(FtpUploadTest, PinnedCertificateIsAcceptedWhileItStaysAndRefusedBeforeLog
     std::ofstream(ConfigDir() / "KnownHosts.txt", std::ios::trunc) << moved;
     core::TArhRecord again = Task(changed.Port(), 2);
 
-    const auto result = transfer::UploadToFTP(archive.string(), again, ".zip");
+    const auto result = transfer::UploadToFTP(archive.string(), again, ".zip", upload_);
 
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.error.find("has changed"), std::string::npos) << result.error;
@@ -278,12 +279,10 @@ TEST_F(FtpUploadTest, PinnedCertificateIsAcceptedWhileItStaysAndRefusedBeforeLog
 TEST_F(FtpUploadTest, CertificateTrustedByTheCaStoreIsNotPinned) {
   PyFtpServer server;
   if (!StartServer(server, Options([&](PyFtpOptions& o) { o.tls = "explicit"; }))) return;
-  transfer::FtpUploadOptions options = transfer::CurrentFtpUploadOptions();
-  options.tls.extraCaFile = (work_ / "cert.pem.crt").string();
-  transfer::SetFtpUploadOptions(options);
+  upload_.tls.extraCaFile = (work_ / "cert.pem.crt").string();
   core::TArhRecord task = Task(server.Port(), 2);
 
-  const auto result = transfer::UploadToFTP(Archive(1000).string(), task, ".zip");
+  const auto result = transfer::UploadToFTP(Archive(1000).string(), task, ".zip", upload_);
 
   ASSERT_TRUE(result.ok) << result.error;
   EXPECT_FALSE(fs::exists(ConfigDir() / "KnownHosts.txt"));
@@ -295,7 +294,7 @@ TEST_F(FtpUploadTest, RefusedAuthFailsWithTheRepliesAndNeverSendsTheLoginInClear
   if (!StartServer(server)) return;
   core::TArhRecord task = Task(server.Port(), 2);
 
-  const auto result = transfer::UploadToFTP(Archive(1000).string(), task, ".zip");
+  const auto result = transfer::UploadToFTP(Archive(1000).string(), task, ".zip", upload_);
 
   EXPECT_FALSE(result.ok);
   EXPECT_NE(result.error.find("The server does not accept TLS: 500"), std::string::npos) << result.error;
@@ -313,7 +312,7 @@ TEST_F(FtpUploadTest, RefusedProtPFallsBackToClearDataWithAWarning) {
   const fs::path archive = Archive(5000);
   core::TArhRecord task = Task(server.Port(), 2);
 
-  const auto result = transfer::UploadToFTP(archive.string(), task, ".zip");
+  const auto result = transfer::UploadToFTP(archive.string(), task, ".zip", upload_);
 
   ASSERT_TRUE(result.ok) << result.error;
   EXPECT_EQ(ReadFile(root_ / RemoteName(task, ".zip")), ReadFile(archive));
@@ -327,7 +326,7 @@ TEST_F(FtpUploadTest, ServerWithoutRenameGetsTheFileUnderItsFinalNameWithAWarnin
   const fs::path archive = Archive(4000);
   core::TArhRecord task = Task(server.Port());
 
-  const auto result = transfer::UploadToFTP(archive.string(), task, ".zip");
+  const auto result = transfer::UploadToFTP(archive.string(), task, ".zip", upload_);
 
   ASSERT_TRUE(result.ok) << result.error;
   EXPECT_EQ(ReadFile(root_ / RemoteName(task, ".zip")), ReadFile(archive));
@@ -348,7 +347,7 @@ TEST_P(FtpResumeTest, CutDataConnectionIsResumedAndTheServerFileEqualsTheArchive
   const fs::path archive = Archive(kSize);
   core::TArhRecord task = Task(proxy.Port());
 
-  const auto result = transfer::UploadToFTP(archive.string(), task, ".zip");
+  const auto result = transfer::UploadToFTP(archive.string(), task, ".zip", upload_);
 
   ASSERT_TRUE(result.ok) << result.error;
   EXPECT_TRUE(ReadFile(root_ / RemoteName(task, ".zip")) == ReadFile(archive));
@@ -381,7 +380,7 @@ TEST_F(FtpUploadTest, PausedTransferStopsWithinAFractionOfASecondAndRemovesTheSc
     stopped = std::chrono::steady_clock::now();
     task.StopTask = true;
   });
-  const auto result = transfer::UploadToFTP(archive.string(), task, ".zip");
+  const auto result = transfer::UploadToFTP(archive.string(), task, ".zip", upload_);
   const auto ended = std::chrono::steady_clock::now();
   stopper.join();
 
@@ -408,7 +407,7 @@ TEST_F(FtpUploadTest, CopyModeUploadsTheFolderTreeAndRotatesWholeFolders) {
   task.ArchiveOrCopy = 1;
   task.DeepFTP = 1;
 
-  const auto result = transfer::UploadToFTP(backup.string(), task, "");
+  const auto result = transfer::UploadToFTP(backup.string(), task, "", upload_);
 
   ASSERT_TRUE(result.ok) << result.error;
   const fs::path remote = root_ / RemoteName(task, "");
@@ -429,7 +428,7 @@ TEST_F(FtpUploadTest, NoRotationWhenTheRemoteNameHasNoFixedPart) {
   task.FileMsk5_Prefix = "";
   task.DeepFTP = 1;
 
-  const auto result = transfer::UploadToFTP(MakeDir("Docs").string(), task, "");
+  const auto result = transfer::UploadToFTP(MakeDir("Docs").string(), task, "", upload_);
 
   ASSERT_TRUE(result.ok) << result.error;
   EXPECT_TRUE(fs::exists(root_ / "keep-me"));
@@ -443,7 +442,7 @@ TEST_F(FtpUploadTest, FileNameWithALineBreakIsNeverSentAndFailsTheUpload) {
   core::TArhRecord task = Task(server.Port());
   task.ArchiveOrCopy = 1;
 
-  const auto result = transfer::UploadToFTP((Sandbox() / "Docs").string(), task, "");
+  const auto result = transfer::UploadToFTP((Sandbox() / "Docs").string(), task, "", upload_);
 
   EXPECT_FALSE(result.ok);
   EXPECT_TRUE(Contains(Lines(), "1007 E A file name with a line break cannot be sent to the server"));
@@ -457,7 +456,7 @@ TEST_F(FtpUploadTest, MissingRemoteFolderFailsWithTheServerReply) {
   core::TArhRecord task = Task(server.Port());
   task.DirTxt = "file";
 
-  const auto result = transfer::UploadToFTP(Archive(100).string(), task, ".zip");
+  const auto result = transfer::UploadToFTP(Archive(100).string(), task, ".zip", upload_);
 
   EXPECT_FALSE(result.ok);
   EXPECT_NE(result.error.find("Cannot change to the remote folder file: "), std::string::npos)
@@ -470,7 +469,7 @@ TEST_F(FtpUploadTest, WrongPasswordFailsWithoutShowingIt) {
   core::TArhRecord task = Task(server.Port());
   task.PassTxt = "not-the-secret";
 
-  const auto result = transfer::UploadToFTP(Archive(100).string(), task, ".zip");
+  const auto result = transfer::UploadToFTP(Archive(100).string(), task, ".zip", upload_);
 
   EXPECT_FALSE(result.ok);
   EXPECT_NE(result.error.find("Login failed: 530"), std::string::npos) << result.error;
@@ -488,7 +487,7 @@ TEST_F(FtpUploadTest, ProxyLoginJoinsTheUserToTheServerHostAndPort) {
   task.ProxyServer = "127.0.0.1";
   task.ProxyPort = std::to_string(server.Port());
 
-  const auto result = transfer::UploadToFTP(Archive(100).string(), task, ".zip");
+  const auto result = transfer::UploadToFTP(Archive(100).string(), task, ".zip", upload_);
 
   ASSERT_TRUE(result.ok) << result.error;
   EXPECT_TRUE(Contains(server.Commands(), "USER tester@ftp.example.invalid:2121"));
@@ -497,9 +496,10 @@ TEST_F(FtpUploadTest, ProxyLoginJoinsTheUserToTheServerHostAndPort) {
 TEST_F(FtpUploadTest, RegisteredStepUploadsTheRunsArchiveAndLeavesTheReasonOfAFailure) {
   PyFtpServer server;
   if (!StartServer(server)) return;
-  engine::ClearRegisteredSteps();
-  transfer::RegisterTransferSteps();
-  const engine::DistributionStep step = engine::FindDistributionStep(engine::DistributionStepKind::FtpUpload);
+  engine::RunEnvironment environment;
+  transfer::RegisterTransferSteps(environment, upload_);
+  const engine::DistributionStep step =
+      environment.FindDistributionStep(engine::DistributionStepKind::FtpUpload);
   ASSERT_TRUE(step);
   core::TArhRecord task = Task(server.Port());
   engine::RunContext run(task);
@@ -518,7 +518,6 @@ TEST_F(FtpUploadTest, RegisteredStepUploadsTheRunsArchiveAndLeavesTheReasonOfAFa
   EXPECT_FALSE(failed.s);
   EXPECT_EQ(failed.r, 0);
   EXPECT_NE(run.ErrorText.find("Login failed: 530"), std::string::npos) << run.ErrorText;
-  engine::ClearRegisteredSteps();
 }
 
 }  // namespace

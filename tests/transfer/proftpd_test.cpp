@@ -4,8 +4,8 @@
 #include <fstream>
 #include <iostream>
 
+#include "base/regional_format.h"
 #include "core/options.h"
-#include "core/regional_format.h"
 #include "engine/archive_naming.h"
 #include "engine/run_fixture.h"
 #include "transfer/ftp_fixture.h"
@@ -56,10 +56,10 @@ TEST_P(ProFtpdTest, UploadsAndRotatesByCount) {
   task.FileMsk5_ArhDateFormat = "yyyymmdd";
   task.DeepFTP = 2;
 
-  const auto result = transfer::UploadToFTP(archive.string(), task, ".zip");
+  const auto result = transfer::UploadToFTP(archive.string(), task, ".zip", upload_);
 
   ASSERT_TRUE(result.ok) << result.error;
-  EXPECT_EQ(ReadFile(root / engine::FtpArchiveName(task, ".zip", core::NowLocal())), ReadFile(archive));
+  EXPECT_EQ(ReadFile(root / engine::FtpArchiveName(task, ".zip", base::NowLocal())), ReadFile(archive));
   EXPECT_TRUE(fs::exists(root / "Work20240103.zip"));
   EXPECT_FALSE(fs::exists(root / "Work20240102.zip"));
   EXPECT_FALSE(fs::exists(root / "Work20240101.zip"));
