@@ -335,6 +335,11 @@ Status FtpClient::Store(const std::string& remoteName, std::istream& source, std
   if (HasLineBreak(remoteName)) return SendLine(remoteName);
   auto data = PrepareData();
   if (!data) return data.GetStatus();
+  if (mode == StoreMode::Restart) {
+    auto restart = Command("REST " + std::to_string(offset));
+    if (!restart) return restart.GetStatus();
+    if (restart->code != 350) return Refused("The server cannot continue the file: ", *restart);
+  }
   if (Status sent = SendLine((mode == StoreMode::Append ? "APPE " : "STOR ") + remoteName); !sent)
     return sent;
   auto opened = ReadReply(settings_.timeouts.idle);

@@ -48,7 +48,9 @@ using FtpLogSink = std::function<void(FtpLogKind kind, const std::string& line)>
 // Told the position reached in the file after each block written; a failure ends the transfer.
 using FtpProgress = std::function<platform::Status(std::uint64_t position)>;
 
-enum class StoreMode { Store, Append };
+// A new file, an append (APPE) to the part the server holds, or a STOR that starts at the offset
+// (REST), for servers without APPE.
+enum class StoreMode { Store, Append, Restart };
 
 // A client for one FTP or FTPS server: the control connection, passive (EPSV, then PASV) and active
 // data connections, TLS on both with the control session reused for data. Every reply and every name

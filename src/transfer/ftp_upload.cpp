@@ -187,10 +187,16 @@ Status TZentroNMFTP::FTPPutFile(const std::string& localFile, const std::string&
     if (offset < localSize || offset == 0) {
       in.seekg(static_cast<std::streamoff>(offset));
       LastPosition = offset;
-      const StoreMode mode = offset > 0 ? StoreMode::Append : StoreMode::Store;
+      const StoreMode mode = offset == 0      ? StoreMode::Store
+                             : appendRefused_ ? StoreMode::Restart
+                                              : StoreMode::Append;
       if (mode == StoreMode::Store) createdHere = true;
       sent = client_.Store(target, in, offset, mode,
                            [this](std::uint64_t position) { return Progress(position); });
+      const int refusal = client_.LastReply().code;
+      if (mode == StoreMode::Append && !sent && (refusal == 500 || refusal == 502 || refusal == 504)) {
+        appendRefused_ = true;
+      }
     }
     if (sent && client_.Connected()) {
       const std::optional<std::uint64_t> held = client_.Size(target);

@@ -81,6 +81,7 @@ class TZentroNMFTP {
   bool binary_ = false;
   bool renameRefused_ = false;
   bool sizeUnsupported_ = false;
+  bool appendRefused_ = false;
 };
 
 // Uploads the run's archive (or, in copy mode, its backup folder) to the task's FTP server.

@@ -90,6 +90,7 @@ bool PyFtpServer::Start(const fs::path& root, const fs::path& workFolder, const 
   if (options.noMlsd) arguments.push_back("--no-mlsd");
   if (options.noRename) arguments.push_back("--no-rename");
   if (options.refuseProtP) arguments.push_back("--refuse-prot-p");
+  if (options.refuseAppe) arguments.push_back("--refuse-appe");
   if (!options.extraUser.empty()) arguments.insert(arguments.end(), {"--extra-user", options.extraUser});
   auto started = platform::StartProcess(kSystemPython, arguments);
   if (!started) {

@@ -40,6 +40,7 @@ struct PyFtpOptions {
   bool noMlsd = false;
   bool noRename = false;
   bool refuseProtP = false;
+  bool refuseAppe = false;
   std::string extraUser;
 };
 

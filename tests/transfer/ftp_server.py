@@ -29,6 +29,7 @@ def main():
     parser.add_argument("--no-mlsd", action="store_true")
     parser.add_argument("--no-rename", action="store_true")
     parser.add_argument("--refuse-prot-p", action="store_true")
+    parser.add_argument("--refuse-appe", action="store_true")
     parser.add_argument("--extra-user", help="a second login name with the same password, as a proxy would pass it on")
     args = parser.parse_args()
 
@@ -53,6 +54,9 @@ def main():
             with open(args.command_log, "a") as log:
                 log.write(cmd + (" " + rest[0] if rest and rest[0] else "") + "\n")
             if cmd == "RNFR" and args.no_rename:
+                self.respond("502 Command not implemented.")
+                return
+            if cmd == "APPE" and args.refuse_appe:
                 self.respond("502 Command not implemented.")
                 return
             if cmd == "PROT" and args.refuse_prot_p and rest and rest[0].upper() == "P":

@@ -365,6 +365,24 @@ INSTANTIATE_TEST_SUITE_P(Cuts, FtpResumeTest, ::testing::Bool(), [](const auto& 
   return info.param ? "AtHalf" : "ThousandBytesBeforeTheEnd";
 });
 
+TEST_F(FtpUploadTest, ServerWithoutAppeResumesWithRestAndStor) {
+  PyFtpServer server;
+  if (!StartServer(server, Options([](PyFtpOptions& o) { o.refuseAppe = true; }))) return;
+  constexpr std::size_t kSize = 2 * 1024 * 1024;
+  CuttingProxy proxy;
+  std::string error;
+  ASSERT_TRUE(proxy.Start(server.Port(), kSize / 2, work_, error)) << error;
+  const fs::path archive = Archive(kSize);
+  core::TArhRecord task = Task(proxy.Port());
+
+  const auto result = transfer::UploadToFTP(archive.string(), task, ".zip", upload_);
+
+  ASSERT_TRUE(result.ok) << result.error;
+  EXPECT_TRUE(ReadFile(root_ / RemoteName(task, ".zip")) == ReadFile(archive));
+  EXPECT_TRUE(Contains(server.Commands(), "REST " + std::to_string(kSize / 2)));
+  EXPECT_LT(proxy.ForwardedUploadBytes() - kSize, kSize / 100);
+}
+
 TEST_F(FtpUploadTest, PausedTransferStopsWithinAFractionOfASecondAndRemovesTheScratchFile) {
   PyFtpServer server;
   if (!StartServer(server)) return;
