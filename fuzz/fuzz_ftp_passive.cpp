@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "transfer/ftp_client.h"
 #include "transfer/ftp_parse.h"
 
 using namespace zentrove::transfer;

@@ -58,24 +58,6 @@ std::vector<std::string> RemotePathParts(const std::string& path) {
   return parts;
 }
 
-std::optional<std::string> ParsePwdReply(const std::string& text) {
-  const std::size_t open = text.find('"');
-  if (open == std::string::npos) return std::nullopt;
-  std::string folder;
-  for (std::size_t i = open + 1; i < text.size(); ++i) {
-    if (text[i] != '"') {
-      folder += text[i];
-    } else if (i + 1 < text.size() && text[i + 1] == '"') {
-      folder += '"';
-      ++i;
-    } else {
-      if (folder.empty()) return std::nullopt;
-      return folder;
-    }
-  }
-  return std::nullopt;
-}
-
 FtpClient::FtpClient(FtpSettings settings, FtpLogSink log, platform::CancelCheck cancel)
     : settings_(std::move(settings)), log_(std::move(log)), cancel_(std::move(cancel)) {
   if (settings_.security != FtpSecurity::Plain) {

@@ -122,7 +122,5 @@ class FtpClient {
 
 // "\" and "/" both separate remote folders; empty parts are dropped.
 std::vector<std::string> RemotePathParts(const std::string& path);
-// The folder named in a 257 reply ("\"/a/b\" is current"), with doubled quotation marks undone.
-std::optional<std::string> ParsePwdReply(const std::string& text);
 
 }  // namespace zentrove::transfer

@@ -282,6 +282,24 @@ std::optional<int> ParseEpsvPort(std::string_view text) {
   return port;
 }
 
+std::optional<std::string> ParsePwdReply(const std::string& text) {
+  const std::size_t open = text.find('"');
+  if (open == std::string::npos) return std::nullopt;
+  std::string folder;
+  for (std::size_t i = open + 1; i < text.size(); ++i) {
+    if (text[i] != '"') {
+      folder += text[i];
+    } else if (i + 1 < text.size() && text[i + 1] == '"') {
+      folder += '"';
+      ++i;
+    } else {
+      if (folder.empty()) return std::nullopt;
+      return folder;
+    }
+  }
+  return std::nullopt;
+}
+
 std::optional<RemoteEntry> ParseMlsdLine(std::string_view line) {
   const std::size_t blank = line.find(' ');
   if (blank == std::string_view::npos || blank + 1 >= line.size()) return std::nullopt;

@@ -58,6 +58,9 @@ std::optional<int> ParsePasvPort(std::string_view text);
 // The port of a 229 reply ("Entering Extended Passive Mode (|||port|)").
 std::optional<int> ParseEpsvPort(std::string_view text);
 
+// The folder named in a 257 reply ("\"/a/b\" is current"), with doubled quotation marks undone.
+std::optional<std::string> ParsePwdReply(const std::string& text);
+
 // One entry of a remote listing.
 struct RemoteEntry {
   std::string name;
