@@ -23,10 +23,17 @@ std::string ExpandEnvironment(std::string_view text);
 using EnvironmentLookup = std::function<std::optional<std::string>(const std::string& name)>;
 std::string ExpandEnvironment(std::string_view text, const EnvironmentLookup& lookup);
 
-// The folder of the running executable (/proc/self/exe), with a trailing "/".
+// The full path of the running executable (/proc/self/exe); empty when it cannot be read.
+std::string ProgramPath();
+// The folder of the running executable, with a trailing "/".
 std::string ProgramFolder();
 // The user's home folder ($HOME, else the password database), without a trailing "/".
 std::string HomeFolder();
+// The login name of the process's real user from the password database, else $USER; empty when
+// neither knows it.
+std::string UserName();
+// $XDG_CONFIG_HOME when it is an absolute path, else ~/.config; with a trailing "/".
+std::string UserConfigFolder();
 // Where the configuration lives unless the program folder is chosen: $ZENTROVE_CONFIG_DIR when set
 // and not empty, else $XDG_CONFIG_HOME/Zentrove/, by default ~/.config/Zentrove/. Always with a
 // trailing "/"; the folder is not created here.

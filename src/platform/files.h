@@ -118,6 +118,9 @@ Result<std::string> ReadWholeFile(const std::string& path);
 [[nodiscard]] Status Rename(const std::string& from, const std::string& to);
 // Creates one folder with `mode` through the umask; EEXIST when the name is taken.
 [[nodiscard]] Status CreateFolder(const std::string& path, std::uint32_t mode = 0777);
+// Creates the folder and every missing folder above it with `mode` through the umask; an existing
+// folder is success.
+[[nodiscard]] Status CreateFolderPath(const std::string& path, std::uint32_t mode = 0777);
 // Removes a file or a symbolic link (never a folder).
 [[nodiscard]] Status RemoveFile(const std::string& path);
 // Removes a folder and everything in it, depth first, through folder descriptors: a deep tree costs

@@ -81,6 +81,10 @@ struct CaptureResult {
 // (ECANCELED) kills the tool's process group and fails.
 Result<CaptureResult> RunAndCapture(const std::vector<std::string>& argv, const CaptureOptions& options = {});
 
+// Runs a tool to its end within `timeout`. A failure names the command line, the exit code and the
+// first line the tool wrote to standard error (else to standard output).
+[[nodiscard]] Status RunTool(const std::vector<std::string>& argv, std::chrono::milliseconds timeout);
+
 int CurrentProcessId();
 
 // Per-thread priority from a task's ZipPriority: 0 idle (SCHED_IDLE), 1 lowest (nice 19), 2 below

@@ -117,18 +117,21 @@ std::string ExpandEnvironment(std::string_view text, const EnvironmentLookup& lo
   return result;
 }
 
-std::string ProgramFolder() {
+std::string ProgramPath() {
   std::vector<char> buffer(4096);
   for (;;) {
     const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n < 0) return "./";
-    if (static_cast<std::size_t>(n) < buffer.size()) {
-      std::string path(buffer.data(), static_cast<std::size_t>(n));
-      const auto slash = path.find_last_of('/');
-      return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-    }
+    if (n < 0) return {};
+    if (static_cast<std::size_t>(n) < buffer.size())
+      return std::string(buffer.data(), static_cast<std::size_t>(n));
     buffer.resize(buffer.size() * 2);
   }
+}
+
+std::string ProgramFolder() {
+  const std::string path = ProgramPath();
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
 std::string HomeFolder() {
@@ -147,14 +150,28 @@ std::string HomeFolder() {
   return "/";
 }
 
-std::string ConfigBaseFolder() {
-  if (const auto dir = GetEnv("ZENTROVE_CONFIG_DIR"); dir && !dir->empty()) return WithTrailingSlash(*dir);
+std::string UserName() {
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+      found->pw_name != nullptr && found->pw_name[0] != '\0') {
+    return found->pw_name;
+  }
+  return GetEnv("USER").value_or(std::string());
+}
+
+std::string UserConfigFolder() {
   // Relative values are invalid by the XDG base directory rules and ignored.
   if (const auto config = GetEnv("XDG_CONFIG_HOME"); config && !config->empty() && config->front() == '/') {
-    return WithTrailingSlash(*config) + "Zentrove/";
+    return WithTrailingSlash(*config);
   }
-  const std::string home = HomeFolder();
-  return WithTrailingSlash(home) + ".config/Zentrove/";
+  return WithTrailingSlash(HomeFolder()) + ".config/";
+}
+
+std::string ConfigBaseFolder() {
+  if (const auto dir = GetEnv("ZENTROVE_CONFIG_DIR"); dir && !dir->empty()) return WithTrailingSlash(*dir);
+  return UserConfigFolder() + "Zentrove/";
 }
 
 Result<std::string> RuntimeFolder() {

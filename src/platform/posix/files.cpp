@@ -328,6 +328,19 @@ Status CreateFolder(const std::string& path, std::uint32_t mode) {
   return Status::Success();
 }
 
+Status CreateFolderPath(const std::string& path, std::uint32_t mode) {
+  const std::string folder = WithoutTrailingSlash(path);
+  if (folder.empty() || StatFollow(folder).kind == FileKind::Folder) return Status::Success();
+  const auto slash = folder.find_last_of('/');
+  if (slash != std::string::npos && slash > 0) {
+    if (Status parent = CreateFolderPath(folder.substr(0, slash), mode); !parent) return parent;
+  }
+  if (mkdir(folder.c_str(), static_cast<mode_t>(mode & 07777)) != 0 && errno != EEXIST)
+    return Status::FromErrno(errno, folder);
+  if (StatFollow(folder).kind != FileKind::Folder) return Status::FromErrno(ENOTDIR, folder);
+  return Status::Success();
+}
+
 Status RemoveFile(const std::string& path) {
   if (unlink(path.c_str()) != 0) return Status::FromErrno(errno, path);
   return Status::Success();

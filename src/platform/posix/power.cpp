@@ -12,18 +12,7 @@ namespace {
 std::atomic<SystemPower*> g_power{nullptr};
 
 Status RunCommand(const std::vector<std::string>& argv) {
-  CaptureOptions options;
-  options.timeout = std::chrono::seconds(60);
-  const auto result = RunAndCapture(argv, options);
-  if (!result) return result.GetStatus();
-  if (result->exitCode != 0) {
-    std::string message =
-        argv.front() + " " + argv[1] + " failed with exit code " + std::to_string(result->exitCode);
-    const std::string& detail = result->errors.empty() ? result->output : result->errors;
-    if (!detail.empty()) message += ": " + detail.substr(0, detail.find('\n'));
-    return Status::Failure(result->exitCode, message);
-  }
-  return Status::Success();
+  return RunTool(argv, std::chrono::seconds(60));
 }
 
 }  // namespace

@@ -438,6 +438,21 @@ Result<CaptureResult> RunAndCapture(const std::vector<std::string>& argv, const 
   return result;
 }
 
+Status RunTool(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
+  CaptureOptions options;
+  options.timeout = timeout;
+  const auto result = RunAndCapture(argv, options);
+  if (!result) return result.GetStatus();
+  if (result->exitCode == 0) return Status::Success();
+  std::string message;
+  for (const std::string& word : argv)
+    message += (message.empty() ? "" : " ") + word;
+  message += " failed with exit code " + std::to_string(result->exitCode);
+  const std::string& detail = result->errors.empty() ? result->output : result->errors;
+  if (!detail.empty()) message += ": " + detail.substr(0, detail.find('\n'));
+  return Status::Failure(result->exitCode, message);
+}
+
 int CurrentProcessId() {
   return static_cast<int>(getpid());
 }
