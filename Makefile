@@ -4,7 +4,7 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 
 BUILD_PACKAGES := g++ make cmake pkg-config zlib1g-dev libssl-dev libgtest-dev libgmock-dev ccache
-TEST_PACKAGES := clang libclang-rt-14-dev clang-format unzip zip p7zip-full libarchive-tools \
+TEST_PACKAGES := clang libclang-rt-14-dev clang-format unzip zip p7zip-full libarchive-tools desktop-file-utils \
                  python3 attr rsync procps python3-aiosmtpd python3-pyftpdlib python3-openssl proftpd-basic \
                  openssl curl
 
