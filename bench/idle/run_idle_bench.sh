@@ -23,8 +23,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Everything the program touches stays in the scratch folder: its configuration, its session lock.
+# Everything the program touches stays in the scratch folder: its configuration, its session lock,
+# the autostart entry it keeps in step with its options.
 export ZENTROVE_CONFIG_DIR="$work/config"
+export XDG_CONFIG_HOME="$work/xdg"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -p "$ZENTROVE_CONFIG_DIR" "$XDG_RUNTIME_DIR" "$work/source" "$work/target"
 chmod 700 "$XDG_RUNTIME_DIR"

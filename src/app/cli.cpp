@@ -1,5 +1,6 @@
 #include "app/cli.h"
 #include "app/cli_option.h"
+#include "app/cli_service.h"
 
 #include <cerrno>
 #include <charconv>
@@ -47,6 +48,10 @@ ParsedCommand ParseCommand(const std::vector<std::string>& arguments) {
       parsed.command = CliCommand::Option;
     } else if (argument == "smtp-test") {
       parsed.command = CliCommand::SmtpTest;
+    } else if (argument == "service-install") {
+      parsed.command = CliCommand::ServiceInstall;
+    } else if (argument == "service-remove") {
+      parsed.command = CliCommand::ServiceRemove;
     } else if (argument == "help" || argument == "--help" || argument == "-h") {
       parsed.command = CliCommand::Help;
     } else {
@@ -144,6 +149,10 @@ class CommandRun {
         return RunOptionCommand(command_.arguments, out_, err_);
       case CliCommand::SmtpTest:
         return RunSmtpTestCommand(command_.arguments, out_, err_);
+      case CliCommand::ServiceInstall:
+        return RunServiceInstallCommand(command_.arguments, out_, err_);
+      case CliCommand::ServiceRemove:
+        return RunServiceRemoveCommand(command_.arguments, out_, err_);
       case CliCommand::None:
         break;
     }
@@ -305,6 +314,10 @@ std::string CliUsage() {
          "  zentrove set N KEY=VALUE...     set fields of task N by their keys in ArhTasks.bpd; user\n"
          "                                  names and passwords are given in clear\n"
          "  zentrove run N                  run task N once in the foreground\n"
+         "  zentrove service-install        install the systemd user unit that starts zentrove service at\n"
+         "                                  boot (enables it and turns on lingering)\n"
+         "  zentrove service-remove         disable and delete that unit; a running copy goes on until it\n"
+         "                                  is stopped\n"
 
          "The switches service and localcfg may be given with every command.\n"
          "Exit codes: 0 success, 1 failure, 2 wrong arguments or no such task.\n";

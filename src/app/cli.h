@@ -15,7 +15,7 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;  // wrong arguments, or no such task
 
-enum class CliCommand { None, Help, List, Add, Set, Run, Option, SmtpTest };
+enum class CliCommand { None, Help, List, Add, Set, Run, Option, SmtpTest, ServiceInstall, ServiceRemove };
 
 // The command named by the first argument after the program path that is not a start switch; None
 // when there is none, and the program starts as usual (unknown arguments are ignored then).

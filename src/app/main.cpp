@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "app/cli_service.h"
 #include "app/startup.h"
 #include "base/clock.h"
 #include "base/main_thread.h"
@@ -64,6 +65,7 @@ app::StartupHooks MakeStartupHooks(scheduler::SchedulerRuntime& scheduler) {
   };
   hooks.StartDispatcher = [&scheduler](app::Application&) { scheduler.StartDispatcher(); };
   hooks.StopRunServices = [&scheduler] { scheduler.Stop(); };
+  hooks.ApplyAutostart = app::ApplyProgramAutostart;
   hooks.GridTexts.NextStartText = [](const core::TArhRecord& task) { return scheduler::NextStartText(task); };
   hooks.GridTexts.ArchiveDateText = [](std::string_view format) {
     return engine::FormatArchiveDate(format, base::NowLocal());
