@@ -500,6 +500,24 @@ TEST_F(TaskFormFileTest, StatisticsShowMomentsAndTheTasksLinesNewestFirst) {
   EXPECT_FALSE(none.log.found);
 }
 
+TEST_F(TaskFormFileTest, CancelledWizardTakesNoNumber) {
+  TArhList list(TaskFile());
+  list.SetScheduleNext([](TArhRecord&) {});
+  ASSERT_TRUE(list.LoadTaskFile(NewTaskDefaults{}));
+  TaskCommands commands(list, NewTaskDefaults{});
+  const int counter = list.Counter();
+  {
+    auto cancelled = commands.NewTask();
+    WizardForm wizard(*cancelled, {});
+    wizard.values.includeList = "/data/*";
+    EXPECT_EQ(wizard.Done(*cancelled), "Enter archive folder");
+  }
+  EXPECT_EQ(list.Counter(), counter);
+  auto added = commands.AddTask(commands.NewTask());
+  ASSERT_TRUE(added.Ok());
+  EXPECT_EQ((*added)->TaskNumber, 1001);
+}
+
 TEST_F(TaskFormFileTest, WizardTaskEditedOnEveryPageReadsBackAsEntered) {
   auto list = std::make_unique<TArhList>(TaskFile());
   list->SetScheduleNext([](TArhRecord&) {});
