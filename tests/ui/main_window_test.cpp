@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <memory>
 #include <thread>
@@ -322,6 +323,54 @@ TEST_F(MainWindowTest, RunPromptOpenWhileTheTaskStartsOnItsOwnStartsItOnce) {
   std::unique_ptr<TArhRecord> removed = list->ListRemoveAt(0);
   ui.AnswerPending(true);
   EXPECT_EQ(started, std::vector<int>{1001});
+}
+
+TEST_F(MainWindowTest, AShowRequestAsksForTheAccessPasswordIgnoringCase) {
+  options->PopUpPassword = "Secret";
+  window->AttachList(list.get());
+  const auto passwordDialog = [] {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      if (widget->objectName() == "PasswordDialog" && widget->isVisible())
+        return qobject_cast<QDialog*>(widget);
+    }
+    return static_cast<QDialog*>(nullptr);
+  };
+  const auto answer = [&](const QString& entry) {
+    QDialog* dialog = passwordDialog();
+    EXPECT_NE(dialog, nullptr);
+    if (dialog == nullptr) return;
+    EXPECT_EQ(dialog->windowTitle(), "Zentrove: Password Check");
+    dialog->findChild<QLineEdit*>()->setText(entry);
+    dialog->accept();
+    QApplication::processEvents();
+  };
+  window->ShowRequested();
+  EXPECT_FALSE(window->isVisible());
+  answer("wrong");
+  EXPECT_FALSE(window->isVisible());
+  window->ShowRequested();
+  answer("SECRET");
+  EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, WindowStateIsSavedAndAppliedAgain) {
+  window->AttachList(list.get());
+  window->Grid()->setColumnWidth(kCommentColumn, 140);
+  window->SaveWindowState();
+  ASSERT_TRUE(optionsFile->Load());
+  core::ProgramOptions loaded = core::LoadOptions(*optionsFile);
+  EXPECT_EQ(loaded.Window.G[kCommentColumn], 140);
+  EXPECT_EQ(loaded.Window.State, 0);
+  EXPECT_EQ(loaded.Window.Width, window->width());
+
+  loaded.Window.G[kCommentColumn] = 77;
+  loaded.Window.G[kSourceColumn] = -1;
+  MainWindowServices services;
+  services.trayAvailable = [] { return true; };
+  MainWindow restored(services);
+  restored.ApplyOptions(loaded);
+  EXPECT_EQ(restored.Grid()->columnWidth(kCommentColumn), 77);
+  EXPECT_EQ(restored.Grid()->columnWidth(kSourceColumn), DesignColumnWidth(kSourceColumn));
 }
 
 }  // namespace
