@@ -3,10 +3,10 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 
-BUILD_PACKAGES := g++ make cmake pkg-config zlib1g-dev libssl-dev libgtest-dev libgmock-dev ccache
+BUILD_PACKAGES := g++ make cmake pkg-config zlib1g-dev libssl-dev libgtest-dev libgmock-dev ccache qt6-base-dev
 TEST_PACKAGES := clang libclang-rt-14-dev clang-format unzip zip p7zip-full libarchive-tools desktop-file-utils \
                  python3 attr rsync procps python3-aiosmtpd python3-pyftpdlib python3-openssl proftpd-basic \
-                 openssl curl
+                 openssl curl xvfb xauth openbox trayer xdotool imagemagick fonts-dejavu-core
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -74,6 +74,7 @@ test: test-deps check-format
 	$(MAKE) --no-print-directory fuzz-smoke
 	ctest --test-dir build-asan -j$(JOBS) --output-on-failure --repeat until-pass:2
 	ctest --test-dir build -j$(JOBS) --output-on-failure --repeat until-pass:2
+	tests/ui/smoke.sh build
 
 clean:
 	rm -rf build build-asan build-fuzz

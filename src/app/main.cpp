@@ -13,6 +13,7 @@
 #include "app/startup.h"
 #include "base/clock.h"
 #include "base/main_thread.h"
+#include "core/config_folder.h"
 #include "core/user_interface.h"
 #include "engine/archive_naming.h"
 #include "engine/register_steps.h"
@@ -25,6 +26,9 @@
 #include "transfer/net_send.h"
 #include "transfer/notification_hooks.h"
 #include "transfer/register_transfer.h"
+#ifdef ZENTROVE_WITH_QT
+#include "ui/desktop_program.h"
+#endif
 
 namespace {
 
@@ -73,8 +77,16 @@ app::StartupHooks MakeStartupHooks(scheduler::SchedulerRuntime& scheduler) {
   return hooks;
 }
 
-// The headless program: the service, and every start without a desktop. The tray front end takes
-// this place when a display is present, once it exists.
+// Runs still in progress are not waited for, and they use the task list to the last moment, so the
+// process ends without tearing down the objects they share.
+[[noreturn]] void EndProcess(int exitCode) {
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(nullptr);
+  std::quick_exit(exitCode);
+}
+
+// The headless program: the service, and every start without a desktop.
 int RunHeadless(const std::vector<std::string>& arguments, engine::RunEnvironment& environment) {
   // Before any other thread exists, so no thread takes the signals' default action.
   platform::BlockSessionEndSignals();
@@ -86,13 +98,7 @@ int RunHeadless(const std::vector<std::string>& arguments, engine::RunEnvironmen
   transfer::AddNoticeServices(services);
   scheduler::SchedulerRuntime scheduler(std::move(services));
   app::Application application(*mainThread, *ui, frontEnd, MakeStartupHooks(scheduler));
-  const int exitCode = application.Run(arguments);
-  // Runs still in progress are not waited for, and they use the task list to the last moment, so the
-  // process ends here without tearing down the objects they share.
-  std::cout.flush();
-  std::cerr.flush();
-  std::fflush(nullptr);
-  std::quick_exit(exitCode);
+  EndProcess(application.Run(arguments));
 }
 
 }  // namespace
@@ -110,5 +116,11 @@ int main(int argc, char** argv) {
   if (app::FindCliCommand(arguments) != app::CliCommand::None) {
     return app::RunCli(arguments, std::cout, std::cerr, MakeCliServices(environment));
   }
+#ifdef ZENTROVE_WITH_QT
+  // The tray program wherever there is a desktop to show it on; the service never has one.
+  if (ui::DisplayPresent() && !core::ReadStartFlags(arguments).ServiceMode) {
+    EndProcess(ui::RunDesktop(argc, argv, arguments, environment, MakeStartupHooks));
+  }
+#endif
   return RunHeadless(arguments, environment);
 }

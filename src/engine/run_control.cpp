@@ -1,6 +1,8 @@
 #include "engine/run_control.h"
 
 #include <algorithm>
+#include <atomic>
+#include <future>
 #include <memory>
 #include <mutex>
 
@@ -36,24 +38,69 @@ struct PromptSettings {
   int defaultAction = core::kPsArchiveAll;
 };
 
-int LockedFilePromptAnswer(const PromptSettings& settings, const std::string& file) {
+void LogLockedFile(const PromptSettings& settings, const std::string& file) {
   AddLogLine(LogLevel::Warning, settings.taskNumber, "File " + file + " is locked by another application.");
-  if (!settings.promtShare) {
-    AddLogLine(LogLevel::Warning, settings.taskNumber, "DEFAULT ACTION WILL BE EXECUTED");
-    return settings.defaultAction;
-  }
-  const core::LockedFilePromptResult result =
-      core::CurrentUserInterface().LockedFilePrompt(settings.taskNumber, file, settings.defaultAction, 30);
+}
+
+int DefaultAnswerWithoutPrompt(const PromptSettings& settings) {
+  AddLogLine(LogLevel::Warning, settings.taskNumber, "DEFAULT ACTION WILL BE EXECUTED");
+  return settings.defaultAction;
+}
+
+int AnswerOf(const core::LockedFilePromptResult& result) {
   if (result.timedOut) AddLogLine(LogLevel::Warning, 0, "The time is out - DEFAULT ACTION WILL BE EXECUTED");
   return result.answer;
 }
 
+// The prompt on the main thread itself (a run without workers): the blocking form.
+int LockedFilePromptAnswer(const PromptSettings& settings, const std::string& file) {
+  LogLockedFile(settings, file);
+  if (!settings.promtShare) return DefaultAnswerWithoutPrompt(settings);
+  return AnswerOf(
+      core::CurrentUserInterface().LockedFilePrompt(settings.taskNumber, file, settings.defaultAction, 30));
+}
+
 // Hands the prompt to the main thread and waits for its answer; a stop request ends the wait (the
-// answer that comes later is dropped).
+// answer that comes later is dropped, and an open prompt closes itself).
 std::optional<int> AskOnMainThread(const core::TArhRecord& task, const std::string& file) {
   const PromptSettings settings{task.TaskNumber, task.PromtShare, task.PSDefaultAction};
-  return base::AskMainThread<int>([settings, file] { return LockedFilePromptAnswer(settings, file); },
-                                  kRunPollInterval, [&task] { return static_cast<bool>(task.StopTask); });
+  base::MainThread* mainThread = base::CurrentMainThread();
+  if (mainThread == nullptr || mainThread->IsMainThread()) return LockedFilePromptAnswer(settings, file);
+  auto answer = std::make_shared<std::promise<int>>();
+  auto abandoned = std::make_shared<std::atomic<bool>>(false);
+  std::future<int> future = answer->get_future();
+  // A stop may end the wait before the posted call runs, so the call owns what it uses. The prompt
+  // does not block the main thread: its answer comes back through the continuation.
+  base::RunOnMainThread([answer, abandoned, settings, file] {
+    const auto deliver = [answer](int value) {
+      try {
+        answer->set_value(value);
+      } catch (...) {
+      }
+    };
+    try {
+      if (abandoned->load()) return deliver(0);
+      LogLockedFile(settings, file);
+      if (!settings.promtShare) return deliver(DefaultAnswerWithoutPrompt(settings));
+      core::LockedFilePromptRequest request;
+      request.taskNumber = settings.taskNumber;
+      request.file = file;
+      request.defaultAction = settings.defaultAction;
+      request.timeoutSeconds = 30;
+      request.abandoned = [abandoned] { return abandoned->load(); };
+      core::CurrentUserInterface().LockedFilePromptThen(
+          request, [deliver](const core::LockedFilePromptResult& result) { deliver(AnswerOf(result)); });
+    } catch (...) {
+      deliver(0);
+    }
+  });
+  while (future.wait_for(kRunPollInterval) != std::future_status::ready) {
+    if (task.StopTask) {
+      abandoned->store(true);
+      return std::nullopt;
+    }
+  }
+  return future.get();
 }
 
 }  // namespace
@@ -257,8 +304,7 @@ bool ShutdownWanted(const core::TArhRecord& task, bool failed) {
 }
 
 void ShutdownAfterRun(const core::TArhRecord& task) {
-  // The offer may run the timer and the task commands underneath for 30 seconds, and the task may
-  // be deleted meanwhile: it is read before the offer only.
+  // The task may be deleted while the offer is open: it is read before the offer only.
   const int number = task.TaskNumber;
   const int what = task.Shut_what;
   std::string message;
@@ -280,15 +326,18 @@ void ShutdownAfterRun(const core::TArhRecord& task) {
   }
   AddLogLine(LogLevel::Warning, number, message);
   Beep();
-  // The offer has only a Cancel button: going ahead means no one answered before the time-out.
-  if (!core::CurrentUserInterface().OfferShutdown(what, 30)) {
-    AddLogLine(LogLevel::Warning, number, "Shutdown canceled");
-    return;
-  }
-  AddLogLine(LogLevel::Warning, 0, "The time is out - DEFAULT ACTION WILL BE EXECUTED");
-  AddLogLine(LogLevel::Warning, number, "Shutdown ...");
-  // A refused request changes nothing further; the line above is all the user sees of it.
-  (void)platform::CurrentSystemPower().Perform(action);
+  // The offer has only a Cancel button: going ahead means no one answered before the time-out. The
+  // answer may come after this run's end has been handled, so it keeps what it needs by value.
+  core::CurrentUserInterface().OfferShutdownThen(what, 30, [number, action](bool goAhead) {
+    if (!goAhead) {
+      AddLogLine(LogLevel::Warning, number, "Shutdown canceled");
+      return;
+    }
+    AddLogLine(LogLevel::Warning, 0, "The time is out - DEFAULT ACTION WILL BE EXECUTED");
+    AddLogLine(LogLevel::Warning, number, "Shutdown ...");
+    // A refused request changes nothing further; the line above is all the user sees of it.
+    (void)platform::CurrentSystemPower().Perform(action);
+  });
 }
 
 }  // namespace zentrove::engine

@@ -99,9 +99,11 @@ void Dispatcher::Log(LogLevel level, int taskNumber, std::string_view text) cons
   }
 }
 
-bool Dispatcher::Ask(const std::string& question) {
+void Dispatcher::AskThen(const std::string& question, std::function<void(bool yes)> then) {
   core::UserInterface& ui = services_.ui != nullptr ? *services_.ui : core::CurrentUserInterface();
-  return ui.Ask(kTitle, question, true);
+  ui.AskThen(kTitle, question, true, [alive = std::weak_ptr<bool>(alive_), then = std::move(then)](bool yes) {
+    if (!alive.expired()) then(yes);
+  });
 }
 
 void Dispatcher::Schedule(TArhRecord& task, bool chainTrigger) {
@@ -292,16 +294,18 @@ void Dispatcher::ExecuteCommand(TArhRecord* task, bool batch) {
     task->PauseTask = false;
   } else if (!task->IsStarted && !task->IsEdited) {
     const int number = task->TaskNumber;
-    if (!Options()->PromtExecute || Ask("Execute the Task #" + std::to_string(number) + " immediately?")) {
-      // The question's own loop may have run the timer or a command: the task may have started or
-      // gone meanwhile.
-      task = services_.list->FindByNumber(number);
-      if (task == nullptr) return;
-      if (!task->IsStarted && !task->IsEdited) {
-        task->AutoStart = batch;
-        Start(*task);
+    const auto startIfYes = [this, number, batch](bool yes) {
+      // While the question was open the task may have started, gone into the editor or been deleted.
+      TArhRecord* asked = services_.list->FindByNumber(number);
+      if (asked == nullptr) return;
+      if (yes && !asked->IsStarted && !asked->IsEdited) {
+        asked->AutoStart = batch;
+        Start(*asked);
       }
-    }
+      if (batch) services_.list->RefreshRow(*asked);
+    };
+    if (!Options()->PromtExecute) return startIfYes(true);
+    return AskThen("Execute the Task #" + std::to_string(number) + " immediately?", startIfYes);
   }
   if (batch) services_.list->RefreshRow(*task);
 }
@@ -319,19 +323,22 @@ void Dispatcher::ExecuteGroup(Selection selection, std::string_view question) {
   if (list.Count() == 0) return;
   const bool timerWasEnabled = TimerEnabled();
   DisableTimer();
-  if (!Options()->PromtAllexecute || Ask(std::string(question))) {
-    for (int index = 0; index < list.Count(); ++index) {
-      TArhRecord* task = list.Get(index);
+  const auto startIfYes = [this, selection, timerWasEnabled](bool yes) {
+    core::TArhList& tasks = *services_.list;
+    for (int index = 0; yes && index < tasks.Count(); ++index) {
+      TArhRecord* task = tasks.Get(index);
       if (task == nullptr) break;
       if (task->IsStarted || task->IsEdited) continue;
       if (selection == Selection::Active && !task->IsActive) continue;
       if (selection == Selection::Inactive && task->IsActive) continue;
       task->AutoStart = false;
       Start(*task);
-      list.RefreshRow(*task);
+      tasks.RefreshRow(*task);
     }
-  }
-  if (timerWasEnabled) EnableTimer();
+    if (timerWasEnabled) EnableTimer();
+  };
+  if (!Options()->PromtAllexecute) return startIfYes(true);
+  AskThen(std::string(question), startIfYes);
 }
 
 void Dispatcher::ExecuteAllTasks() {
@@ -349,10 +356,13 @@ void Dispatcher::ExecuteAllInactiveTasks() {
 void Dispatcher::Abort(TArhRecord* task) {
   if (task == nullptr || !task->IsStarted) return;
   const int number = task->TaskNumber;
-  if (!Options()->PromtInterrupt || Ask("Abort the Task " + std::to_string(number) + " ?")) {
-    task = services_.list->FindByNumber(number);
-    if (task != nullptr && task->IsStarted) task->StopTask = true;
-  }
+  const auto stopIfYes = [this, number](bool yes) {
+    // The run may have ended while the question was open; a stop flag would then hit its next run.
+    TArhRecord* asked = services_.list->FindByNumber(number);
+    if (yes && asked != nullptr && asked->IsStarted) asked->StopTask = true;
+  };
+  if (!Options()->PromtInterrupt) return stopIfYes(true);
+  AskThen("Abort the Task " + std::to_string(number) + " ?", stopIfYes);
 }
 
 void Dispatcher::Pause(TArhRecord* task) {

@@ -131,7 +131,9 @@ class Dispatcher {
   void Start(core::TArhRecord& task);
   void RunFinished(int taskNumber);
   void AdvanceNotice(core::TArhRecord& task, base::TDateTime now);
-  bool Ask(const std::string& question);
+  // The answer reaches `then` on the main thread, perhaps after the call has returned; never after
+  // the dispatcher is gone.
+  void AskThen(const std::string& question, std::function<void(bool yes)> then);
   void Log(log::LogLevel level, int taskNumber, std::string_view text) const;
   base::TDateTime Now() const;
   std::shared_ptr<const core::ProgramOptions> Options() const;
@@ -146,6 +148,8 @@ class Dispatcher {
   // Follow-on tasks whose trigger came while they were still running; they are scheduled when
   // their own run has ended.
   std::set<int> pendingFollowOn_;
+  // Lives as long as the dispatcher; answers that come later see it expired.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace zentrove::scheduler

@@ -31,6 +31,7 @@ class ProgramTest : public SandboxedTest {
     setenv("LC_ALL", "C", 1);
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
+    unsetenv("QT_QPA_PLATFORM");
   }
 
   void TearDown() override {

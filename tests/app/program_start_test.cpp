@@ -217,5 +217,25 @@ TEST_F(ProgramStart, TheServiceStartsDueTasksInTheStoredSortOrder) {
   EXPECT_LT(second, first) << log;
 }
 
+#ifdef ZENTROVE_WITH_QT
+TEST_F(ProgramStart, WithADisplayTheTrayProgramRunsAndAServiceStaysHeadless) {
+  WriteFile("config/Zentrove.ini", "[Options]\r\nShowLogo=0\r\nShowTips=0\r\n");
+  // The off-screen platform has no notification area, so the window starts minimised and says why.
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const std::string noTray =
+      "There is no notification area for the tray icon; the main window starts minimised";
+  platform::Process& desktop = StartProgram({});
+  ASSERT_TRUE(WaitForLog("Tasks list successfully loaded")) << Log();
+  EXPECT_TRUE(WaitForLog(noTray)) << Log();
+  EXPECT_EQ(StopProgram(desktop), 0);
+  EXPECT_TRUE(WaitForLog("Successful end of the program"));
+
+  platform::Process& service = StartProgram({"service"});
+  ASSERT_TRUE(WaitForLog("Tasks list successfully loaded", 2)) << Log();
+  EXPECT_EQ(StopProgram(service), 0);
+  EXPECT_EQ(Count(Log(), noTray), 1);
+}
+#endif
+
 }  // namespace
 }  // namespace zentrove::testing

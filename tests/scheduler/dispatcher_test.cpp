@@ -37,8 +37,23 @@ class RecordingUserInterface final : public core::UserInterface {
   }
   bool OfferShutdown(int, int) override { return false; }
   void ShowMainWindow() override {}
+  // A desktop's question stays open until the test answers it.
+  void AskThen(std::string_view title, std::string_view text, bool defaultYes,
+               std::function<void(bool)> then) override {
+    if (!defer) return core::UserInterface::AskThen(title, text, defaultYes, std::move(then));
+    questions.push_back(std::string(title) + ": " + std::string(text));
+    open.push_back(std::move(then));
+  }
+  void AnswerOpen(bool yes) {
+    auto waiting = std::move(open);
+    open.clear();
+    for (auto& then : waiting)
+      then(yes);
+  }
 
   bool answer = true;
+  bool defer = false;
+  std::vector<std::function<void(bool)>> open;
   std::vector<std::string> questions;
   // What the question's own loop lets happen meanwhile.
   std::function<void()> whileAsking;
@@ -578,6 +593,40 @@ TEST_F(DispatcherTest, CommandsFindTheirTaskAgainAfterTheQuestion) {
   ui.whileAsking = [&] { running.IsStarted = false; };
   dispatcher->Abort(&running);
   EXPECT_FALSE(running.StopTask);
+}
+
+TEST_F(DispatcherTest, AnswersThatComeLaterFindTheirTaskAgainByNumber) {
+  MakeDispatcher();
+  TArhRecord& task = Add(1001, 0);
+  ui.defer = true;
+  dispatcher->Execute(&task);
+  ASSERT_EQ(ui.open.size(), 1u);
+  // While the question is open the task falls due and starts on its own.
+  task.NextArh = At(2024, 3, 5, 8, 0);
+  Tick(At(2024, 3, 5, 8, 0, 1));
+  ASSERT_EQ(Started(), std::vector<int>{1001});
+  ui.AnswerOpen(true);
+  EXPECT_EQ(Started(), std::vector<int>{1001});
+
+  // An abort asked for a run that ends before the answer leaves the next run alone.
+  dispatcher->Abort(&task);
+  task.IsStarted = false;
+  ui.AnswerOpen(true);
+  EXPECT_FALSE(task.StopTask);
+
+  // A task deleted while its question is open is not looked at again.
+  dispatcher->Execute(&task);
+  std::unique_ptr<TArhRecord> removed = list->ListRemoveAt(0);
+  ui.AnswerOpen(true);
+  EXPECT_EQ(Started(), std::vector<int>{1001});
+
+  // The group commands keep the timer off until the answer.
+  Add(1002, 0);
+  dispatcher->EnableTimer();
+  dispatcher->ExecuteAllTasks();
+  EXPECT_FALSE(dispatcher->TimerEnabled());
+  ui.AnswerOpen(false);
+  EXPECT_TRUE(dispatcher->TimerEnabled());
 }
 
 TEST_F(DispatcherTest, ExecuteGroups) {

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/user_interface.h"
+
+namespace zentrove::testing {
+
+// Records the texts of every dialog; questions are answered with `answer`, at once or, with `defer`,
+// when the test calls AnswerPending.
+class FakeUserInterface final : public core::UserInterface {
+ public:
+  bool IsHeadless() const override { return false; }
+  void ShowMessage(std::string_view, std::string_view text, core::MessageIcon) override {
+    texts.emplace_back(text);
+  }
+  bool Ask(std::string_view, std::string_view text, bool) override {
+    texts.emplace_back(text);
+    return answer;
+  }
+  core::LockedFilePromptResult LockedFilePrompt(int, std::string_view file, int defaultAction,
+                                                int timeoutSeconds) override {
+    texts.emplace_back(file);
+    timeouts.push_back(timeoutSeconds);
+    return {defaultAction, true};
+  }
+  bool OfferShutdown(int, int timeoutSeconds) override {
+    timeouts.push_back(timeoutSeconds);
+    return false;
+  }
+  void ShowMainWindow() override { ++showRequests; }
+  void AskThen(std::string_view, std::string_view text, bool, std::function<void(bool)> then) override {
+    texts.emplace_back(text);
+    if (defer) {
+      pending.push_back(std::move(then));
+    } else {
+      then(answer);
+    }
+  }
+  void AnswerPending(bool yes) {
+    auto waiting = std::move(pending);
+    pending.clear();
+    for (auto& then : waiting)
+      then(yes);
+  }
+
+  bool answer = true;
+  bool defer = false;
+  int showRequests = 0;
+  std::vector<std::string> texts;
+  std::vector<int> timeouts;
+  std::vector<std::function<void(bool)>> pending;
+};
+
+// Runs the event loop until the predicate holds or the time is up.
+inline bool ProcessUntil(const std::function<bool()>& predicate, int milliseconds = 3000) {
+  QElapsedTimer elapsed;
+  elapsed.start();
+  while (!predicate()) {
+    if (elapsed.elapsed() > milliseconds) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QTest::qWait(5);
+  }
+  return true;
+}
+
+}  // namespace zentrove::testing
