@@ -121,14 +121,7 @@ void ExtractLink(const ZipReader& reader, std::size_t index, const ExtractReques
     result.Message = "the link has no usable target";
     return;
   }
-  // The link is made under a scratch name and moved into place, so it replaces only what it may.
-  const std::string scratch =
-      platform::ScratchPathFor(path, platform::ScratchShape::Counted, platform::NextScratchCounter());
-  platform::Status made = platform::CreateSymlink(target, scratch);
-  if (made) {
-    made = platform::MoveScratchInPlace(scratch, path, ReplaceOf(request.Existing), platform::Flush::No);
-    if (!made) (void)platform::RemoveFile(scratch);
-  }
+  const platform::Status made = PlaceSymlink(target, path, request.Existing);
   if (!made) {
     if (made.Code() == EEXIST) result.Status = ExtractStatus::Kept;
     result.Message = made.Code() == EEXIST ? "exists; not overwritten" : made.Message();
@@ -183,6 +176,17 @@ void ExtractFile(const ZipReader& reader, std::size_t index, const ExtractReques
 }
 
 }  // namespace
+
+platform::Status PlaceSymlink(const std::string& target, const std::string& path, ExistingFiles existing) {
+  // The link is made under a scratch name and moved into place, so it replaces only what it may.
+  const std::string scratch =
+      platform::ScratchPathFor(path, platform::ScratchShape::Counted, platform::NextScratchCounter());
+  platform::Status made = platform::CreateSymlink(target, scratch);
+  if (!made) return made;
+  made = platform::MoveScratchInPlace(scratch, path, ReplaceOf(existing), platform::Flush::No);
+  if (!made) (void)platform::RemoveFile(scratch);
+  return made;
+}
 
 std::optional<std::string> SafeRelativePath(std::string_view name) {
   if (name.empty() || name.front() == '/' || name.find('\0') != std::string_view::npos) return std::nullopt;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/zip/zip_reader.h"
+#include "platform/result.h"
 
 namespace zentrove::engine::zip {
 
@@ -21,6 +22,11 @@ namespace zentrove::engine::zip {
 std::optional<std::string> SafeRelativePath(std::string_view name);
 
 enum class ExistingFiles { Keep, Overwrite };
+
+// Makes `path` a symbolic link to `target`, replacing a file or link there only with Overwrite (else
+// failing with EEXIST).
+[[nodiscard]] platform::Status PlaceSymlink(const std::string& target, const std::string& path,
+                                            ExistingFiles existing);
 
 struct ExtractRequest {
   std::string Folder;  // the target folder; created when missing
