@@ -10,7 +10,6 @@ void ApplyWizardDefaults(TArhRecord& task, base::TDateTime now, int compressionM
   // The start time is shown to the minute; seconds would only make the first start look odd.
   const base::TDateTime startTime = std::floor(base::TimeOf(now) * 1440.0) / 1440.0;
 
-  task.Description = "The task # " + std::to_string(task.TaskNumber);
   task.ArchiveOrCopy = 0;
   task.ProcessSubfolders = true;
   task.ResetArchiveBitOnZip = true;
