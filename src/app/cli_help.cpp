@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <charconv>
 #include <ostream>
 
@@ -77,12 +78,9 @@ std::optional<int> ParseTaskNumber(std::string_view text) {
 std::string CliUsage() {
   std::string text = "Usage:\n";
   for (const CommandHelp& command : kCommands) {
+    // One line per command, even where a long synopsis pushes its summary out of the column.
     std::string line = "  zentrove " + std::string(command.synopsis);
-    if (line.size() < 34) {
-      line.resize(34, ' ');
-    } else {
-      line += "\n" + std::string(34, ' ');
-    }
+    line.resize(std::max<std::size_t>(line.size() + 2, 34), ' ');
     text += line + std::string(command.summary) + "\n";
   }
   return text + std::string(kFootnote);

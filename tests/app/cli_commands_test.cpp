@@ -260,6 +260,44 @@ TEST_F(CliCommandsTest, RunListVerifyAndRestoreAnEncryptedArchive) {
   EXPECT_NE(damaged.out.find("report.txt: "), std::string::npos) << damaged.out;
 }
 
+TEST_F(CliCommandsTest, ProgressGoesToATerminalOnlyAndTheSummaryToStandardOutput) {
+  AddArchiveTask({"StopOnAfterFile=400"});
+  services_.ProgressToTerminal = [] { return true; };
+  const Outcome ran = Cli({"run", "1001"});
+  ASSERT_EQ(ran.exitCode, kExitSuccess) << ran.err;
+  EXPECT_NE(ran.err.find("%  1 files  "), std::string::npos) << ran.err;
+  EXPECT_NE(ran.err.find("/s  "), std::string::npos) << ran.err;
+  // The line is wiped before the summary.
+  EXPECT_EQ(ran.err.back(), '\r');
+  EXPECT_EQ(ran.out.rfind("Task 1001: success\n", 0), 0u) << ran.out;
+  EXPECT_TRUE(Cli({"run", "1001", "--quiet"}).err.empty());
+}
+
+TEST_F(CliCommandsTest, CopyModeBackupsAreComparedWithTheirSourcesAndCopiedBack) {
+  AddArchiveTask({"ArchiveOrCopy=1", "Password=", "Target2="});
+  ASSERT_EQ(Cli({"run", "1001", "--quiet"}).exitCode, kExitSuccess);
+  const fs::path backup = Backups().front();
+  ASSERT_TRUE(fs::is_directory(backup)) << backup;
+  const Outcome verified = Cli({"verify", "1001"});
+  EXPECT_EQ(verified.exitCode, kExitSuccess) << verified.out;
+  EXPECT_NE(verified.out.find("(2 checked)"), std::string::npos) << verified.out;
+
+  const fs::path target = MakeDir("copied-back");
+  const Outcome restored = Cli({"restore", "1001", "--to", target.string(), "notes.txt"});
+  ASSERT_EQ(restored.exitCode, kExitSuccess) << restored.err;
+  EXPECT_EQ(ReadFile(target / (Sandbox() / "data/notes.txt").relative_path()), "first notes\n");
+
+  const fs::path copy = backup / (Sandbox() / "data/notes.txt").relative_path();
+  ASSERT_TRUE(fs::exists(copy)) << copy;
+  const auto time = fs::last_write_time(copy);
+  std::ofstream(copy, std::ios::app) << "damage";
+  fs::last_write_time(copy, time);
+  const Outcome damaged = Cli({"verify", "1001"});
+  EXPECT_EQ(damaged.exitCode, kExitFailure);
+  EXPECT_NE(damaged.out.find(copy.string() + ": size 18 differs from the source's 12"), std::string::npos)
+      << damaged.out;
+}
+
 TEST_F(CliCommandsTest, RestoreRefusesNamesThatLeaveTheTargetFolder) {
   const std::string crafted = std::string(ZENTROVE_TEST_DATA_DIR) + "/app/leaving_names.zip";
   engine::zip::ZipError error;
