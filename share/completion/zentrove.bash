@@ -9,7 +9,7 @@ _zentrove() {
   local cur prev words cword
   _init_completion || return
 
-  local commands="help list show add set delete run archives verify restore --help --version"
+  local commands="help list show add set delete run archives verify restore option smtp-test --help --version"
   local command="" word
   for word in "${words[@]:1:cword-1}"; do
     case "$word" in

@@ -10,6 +10,7 @@
 #include "cli_fixture.h"
 #include "core/config_folder.h"
 #include "core/options.h"
+#include "core/task_commands.h"
 #include "core/task_file_format.h"
 #include "engine/register_steps.h"
 #include "engine/run_environment.h"
@@ -17,6 +18,7 @@
 #include "engine/zip/zip_extract.h"
 #include "engine/zip/zip_reader.h"
 #include "log/log.h"
+#include "platform/file_handle.h"
 #include "program_fixture.h"
 
 namespace zentrove::app {
@@ -44,7 +46,8 @@ class CliCommandsTest : public testing::ProgramTest {
     return testing::RunCliCommand(arguments, services_);
   }
 
-  std::string TaskFile() { return ReadFile(ConfigDir() / "ArhTasks.bpd"); }
+  std::string TaskFilePath() { return (ConfigDir() / "ArhTasks.bpd").string(); }
+  std::string TaskFile() { return ReadFile(TaskFilePath()); }
 
   // A daily encrypted archive task of a small folder, with one extra folder.
   void AddArchiveTask(const std::vector<std::string>& more = {}) {
@@ -188,6 +191,20 @@ TEST_F(CliCommandsTest, DeleteKeepsTheMailTextAsideAndRefusesARunningTask) {
   EXPECT_EQ(refused.exitCode, kExitFailure);
   EXPECT_NE(TaskFile().find("[1002]"), std::string::npos);
   EXPECT_EQ(Cli({"delete", "1003"}).exitCode, kExitUsage);
+}
+
+TEST_F(CliCommandsTest, ATaskAnotherCopyRunsShowsRunningAndIsNotDeleted) {
+  ASSERT_EQ(Cli({"add"}).exitCode, kExitSuccess);
+  auto held =
+      platform::FileLock::Acquire(core::RunLockPath(TaskFilePath(), 1001), platform::FileLock::Target::File);
+  ASSERT_TRUE(held.Ok()) << held.Message();
+  EXPECT_NE(Cli({"show", "1001"}).out.find("State: running\n"), std::string::npos);
+  const Outcome refused = Cli({"delete", "1001"});
+  EXPECT_EQ(refused.exitCode, kExitFailure);
+  EXPECT_NE(refused.err.find("The task has started, please wait until it finished"), std::string::npos);
+  held->Release();
+  EXPECT_NE(Cli({"show", "1001"}).out.find("State: idle\n"), std::string::npos);
+  EXPECT_EQ(Cli({"delete", "1001"}).exitCode, kExitSuccess);
 }
 
 TEST_F(CliCommandsTest, RunListVerifyAndRestoreAnEncryptedArchive) {
