@@ -15,7 +15,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 export CCACHE_BASEDIR := $(CURDIR)
 LAUNCHER = $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: run test deps test-deps build build-asan build-fuzz check-format fuzz-smoke clean
+.PHONY: run test deps test-deps build build-asan build-fuzz check-format fuzz-smoke install clean
 
 define install_missing
 	@missing=""; for p in $(1); do \
@@ -75,6 +75,17 @@ test: test-deps check-format
 	ctest --test-dir build-asan -j$(JOBS) --output-on-failure --repeat until-pass:2
 	ctest --test-dir build -j$(JOBS) --output-on-failure --repeat until-pass:2
 	tests/ui/smoke.sh build
+
+# The program, its manual page (written by the program from its own help texts) and the bash
+# completion. DESTDIR stages the files for a package.
+PREFIX ?= /usr/local
+install: build
+	install -d $(DESTDIR)$(PREFIX)/bin $(DESTDIR)$(PREFIX)/share/man/man1 \
+	  $(DESTDIR)$(PREFIX)/share/bash-completion/completions
+	install -m 0755 build/zentrove $(DESTDIR)$(PREFIX)/bin/zentrove
+	./build/zentrove help man > build/zentrove.1
+	install -m 0644 build/zentrove.1 $(DESTDIR)$(PREFIX)/share/man/man1/zentrove.1
+	install -m 0644 share/completion/zentrove.bash $(DESTDIR)$(PREFIX)/share/bash-completion/completions/zentrove
 
 clean:
 	rm -rf build build-asan build-fuzz

@@ -3,10 +3,11 @@
 #include "app/cli_service.h"
 
 #include <cerrno>
-#include <charconv>
 #include <optional>
 #include <ostream>
 
+#include "app/cli_commands.h"
+#include "base/clock.h"
 #include "base/regional_format.h"
 #include "base/text.h"
 #include "core/config_folder.h"
@@ -14,6 +15,7 @@
 #include "core/options.h"
 #include "core/task_commands.h"
 #include "core/task_file_format.h"
+#include "core/wizard_defaults.h"
 #include "log/log.h"
 #include "platform/file_handle.h"
 
@@ -36,44 +38,35 @@ ParsedCommand ParseCommand(const std::vector<std::string>& arguments) {
       parsed.arguments.push_back(argument);
       continue;
     }
-    if (argument == "list") {
-      parsed.command = CliCommand::List;
-    } else if (argument == "add") {
-      parsed.command = CliCommand::Add;
-    } else if (argument == "set") {
-      parsed.command = CliCommand::Set;
-    } else if (argument == "run") {
-      parsed.command = CliCommand::Run;
-    } else if (argument == "option") {
-      parsed.command = CliCommand::Option;
-    } else if (argument == "smtp-test") {
-      parsed.command = CliCommand::SmtpTest;
-    } else if (argument == "service-install") {
-      parsed.command = CliCommand::ServiceInstall;
-    } else if (argument == "service-remove") {
-      parsed.command = CliCommand::ServiceRemove;
-    } else if (argument == "help" || argument == "--help" || argument == "-h") {
-      parsed.command = CliCommand::Help;
-    } else {
+    static const std::pair<std::string_view, CliCommand> kCommands[] = {
+        {"list", CliCommand::List},
+        {"add", CliCommand::Add},
+        {"set", CliCommand::Set},
+        {"run", CliCommand::Run},
+        {"show", CliCommand::Show},
+        {"delete", CliCommand::Delete},
+        {"archives", CliCommand::Archives},
+        {"verify", CliCommand::Verify},
+        {"restore", CliCommand::Restore},
+        {"help", CliCommand::Help},
+        {"--help", CliCommand::Help},
+        {"-h", CliCommand::Help},
+        {"--version", CliCommand::Version},
+        {"option", CliCommand::Option},
+        {"smtp-test", CliCommand::SmtpTest},
+        {"service-install", CliCommand::ServiceInstall},
+        {"service-remove", CliCommand::ServiceRemove}};
+    parsed.command = CliCommand::Invalid;
+    for (const auto& [name, command] : kCommands) {
+      if (argument == name) parsed.command = command;
+    }
+    if (parsed.command == CliCommand::Invalid) {
+      parsed.arguments.push_back(argument);
       break;
     }
   }
   return parsed;
 }
-
-// A task number as the user types it: decimal digits only.
-std::optional<int> ParseTaskNumber(std::string_view text) {
-  int value = 0;
-  if (text.empty() || text.front() < '0' || text.front() > '9') return std::nullopt;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value <= 0) return std::nullopt;
-  return value;
-}
-
-struct FieldAssignment {
-  std::string key;
-  std::string value;
-};
 
 // Loading the list writes information lines that mean something at a program start, not for a look
 // from the command line; errors and warnings still reach the log.
@@ -120,11 +113,6 @@ std::string FormatDateOrEmpty(base::TDateTime value) {
   return value == 0 ? std::string() : log::LogDateTimeText(value);
 }
 
-int UsageError(std::ostream& err, std::string_view message) {
-  err << "zentrove: " << message << "\n\n" << CliUsage();
-  return kExitUsage;
-}
-
 class CommandRun {
  public:
   CommandRun(const ParsedCommand& command, std::ostream& out, std::ostream& err, const CliServices& services)
@@ -133,13 +121,13 @@ class CommandRun {
   int Execute() {
     switch (command_.command) {
       case CliCommand::Help:
-        out_ << CliUsage();
+        return Help();
+      case CliCommand::Version:
+        out_ << kVersionLine << '\n';
         return kExitSuccess;
       case CliCommand::List:
-        if (!command_.arguments.empty()) return UsageError(err_, "list takes no arguments");
-        return WithList([this] { return List(); });
+        return WithList([this] { return ListCommand(*list_, command_.arguments, out_, err_, services_); });
       case CliCommand::Add:
-        if (!command_.arguments.empty()) return UsageError(err_, "add takes no arguments");
         return WithList([this] { return Add(); }, ListAccess::Exclusive);
       case CliCommand::Set:
         return Set();
@@ -153,6 +141,21 @@ class CommandRun {
         return RunServiceInstallCommand(command_.arguments, out_, err_);
       case CliCommand::ServiceRemove:
         return RunServiceRemoveCommand(command_.arguments, out_, err_);
+      case CliCommand::Show:
+        return WithList([this] { return ShowCommand(*list_, command_.arguments, out_, err_, services_); });
+      case CliCommand::Delete:
+        return WithList([this] { return DeleteCommand(*list_, command_.arguments, out_, err_); },
+                        ListAccess::Exclusive);
+      case CliCommand::Archives:
+        return WithList([this] { return ArchivesCommand(*list_, command_.arguments, out_, err_); });
+      case CliCommand::Verify:
+        return WithList([this] { return VerifyCommand(*list_, command_.arguments, out_, err_); });
+      case CliCommand::Restore:
+        return WithList([this] { return RestoreCommand(*list_, command_.arguments, out_, err_); });
+      case CliCommand::Invalid:
+        return UsageError(
+            err_, "unknown command or switch \"" +
+                      (command_.arguments.empty() ? std::string() : command_.arguments.front()) + "\"");
       case CliCommand::None:
         break;
     }
@@ -205,6 +208,7 @@ class CommandRun {
       err_ << "zentrove: " << (error.empty() ? "the task list cannot be read" : error) << '\n';
       return kExitFailure;
     }
+    MarkTasksRunningElsewhere(*list_);
     return body();
   }
 
@@ -214,16 +218,22 @@ class CommandRun {
     return task;
   }
 
-  int List() {
-    for (int i = 0; i < list_->Count(); ++i)
-      out_ << TaskListLine(*list_->Get(i), services_.NextStartText) << '\n';
+  int Help() {
+    const std::string topic = command_.arguments.empty() ? std::string() : command_.arguments.front();
+    const std::optional<std::string> text = HelpText(topic);
+    if (!text || command_.arguments.size() > 1) return UsageError(err_, "no help on \"" + topic + "\"");
+    out_ << *text;
     return kExitSuccess;
   }
 
-  // As the New command followed by OK in the wizard.
+  // As the New command followed by "Done" on the wizard's proposals, with the fields given set on
+  // top under the rules of `set`; nothing is stored when one of them is refused.
   int Add() {
     TaskCommands commands(*list_, defaults_, ListLocking::HeldByCaller);
-    auto added = commands.AddTask(commands.NewTask());
+    std::unique_ptr<TArhRecord> created = commands.NewTask();
+    ApplyWizardDefaults(*created, base::NowLocal(), defaults_.CompressionMethod);
+    if (const int refused = SetFields(*created, command_.arguments); refused != kExitSuccess) return refused;
+    auto added = commands.AddTask(std::move(created));
     if (!added.Ok()) {
       err_ << "zentrove: " << added.Message() << '\n';
       return kExitFailure;
@@ -238,32 +248,16 @@ class CommandRun {
     if (command_.arguments.size() < 2) return UsageError(err_, "set needs a task number and KEY=VALUE pairs");
     const auto number = ParseTaskNumber(command_.arguments[0]);
     if (!number) return UsageError(err_, "\"" + command_.arguments[0] + "\" is not a task number");
-    std::vector<FieldAssignment> assignments;
-    for (std::size_t i = 1; i < command_.arguments.size(); ++i) {
-      const std::string& pair = command_.arguments[i];
-      const std::size_t equals = pair.find('=');
-      if (equals == std::string::npos) {
-        err_ << "zentrove: \"" << pair << "\" is not KEY=VALUE; nothing was changed\n";
-        return kExitUsage;
-      }
-      assignments.push_back({pair.substr(0, equals), pair.substr(equals + 1)});
-    }
     return WithList(
         [&] {
           TArhRecord* task = FindTask(*number);
           if (task == nullptr) return kExitUsage;
           TArhRecord scratch;
           CopyTaskRecord(*task, scratch);
-          for (const FieldAssignment& assignment : assignments) {
-            std::string error;
-            if (!SetTaskField(scratch, assignment.key, assignment.value, error)) {
-              err_ << "zentrove: " << error << "; nothing was changed\n";
-              return kExitUsage;
-            }
-          }
-          if (const std::string problem = ScheduleProblem(scratch); !problem.empty()) {
-            err_ << "zentrove: " << problem << " Nothing was changed\n";
-            return kExitUsage;
+          if (const int refused =
+                  SetFields(scratch, {command_.arguments.begin() + 1, command_.arguments.end()});
+              refused != kExitSuccess) {
+            return refused;
           }
           TaskCommands commands(*list_, defaults_, ListLocking::HeldByCaller);
           auto edit = commands.BeginEdit(*number);
@@ -277,18 +271,28 @@ class CommandRun {
         ListAccess::Exclusive);
   }
 
-  int Run() {
-    if (command_.arguments.size() != 1) return UsageError(err_, "run needs exactly one task number");
-    const auto number = ParseTaskNumber(command_.arguments[0]);
-    if (!number) return UsageError(err_, "\"" + command_.arguments[0] + "\" is not a task number");
-    return WithList([&] {
-      if (FindTask(*number) == nullptr) return kExitUsage;
-      if (!services_.RunTaskOnce) {
-        err_ << "zentrove: this build cannot run tasks from the command line yet\n";
-        return kExitFailure;
+  // Sets KEY=VALUE pairs on a task that is not listed yet or is a scratch copy, with the editor's
+  // schedule checks at the end.
+  int SetFields(TArhRecord& task, const std::vector<std::string>& pairs) {
+    for (const std::string& pair : pairs) {
+      const std::size_t equals = pair.find('=');
+      if (equals == std::string::npos)
+        return UsageError(err_, "\"" + pair + "\" is not KEY=VALUE; nothing was changed");
+      std::string error;
+      if (!SetTaskField(task, pair.substr(0, equals), pair.substr(equals + 1), error)) {
+        err_ << "zentrove: " << error << "; nothing was changed\n";
+        return kExitUsage;
       }
-      return services_.RunTaskOnce(*list_, *number);
-    });
+    }
+    if (const std::string problem = ScheduleProblem(task); !problem.empty()) {
+      err_ << "zentrove: " << problem << " Nothing was changed\n";
+      return kExitUsage;
+    }
+    return kExitSuccess;
+  }
+
+  int Run() {
+    return WithList([&] { return RunCommand(*list_, command_.arguments, out_, err_, services_); });
   }
 
   const ParsedCommand& command_;
@@ -305,24 +309,6 @@ CliCommand FindCliCommand(const std::vector<std::string>& arguments) {
   return ParseCommand(arguments).command;
 }
 
-std::string CliUsage() {
-  return "Usage:\n"
-         "  zentrove [service] [localcfg]   start the program (headless with service or without a display)\n"
-         "  zentrove list                   list the tasks: number, active, schedule kind, next start,\n"
-         "                                  last start and description, separated by tabs\n"
-         "  zentrove add                    add a task with the defaults for new tasks; prints its number\n"
-         "  zentrove set N KEY=VALUE...     set fields of task N by their keys in ArhTasks.bpd; user\n"
-         "                                  names and passwords are given in clear\n"
-         "  zentrove run N                  run task N once in the foreground\n"
-         "  zentrove service-install        install the systemd user unit that starts zentrove service at\n"
-         "                                  boot (enables it and turns on lingering)\n"
-         "  zentrove service-remove         disable and delete that unit; a running copy goes on until it\n"
-         "                                  is stopped\n"
-
-         "The switches service and localcfg may be given with every command.\n"
-         "Exit codes: 0 success, 1 failure, 2 wrong arguments or no such task.\n";
-}
-
 std::string TaskListLine(const TArhRecord& task,
                          const std::function<std::string(const TArhRecord&)>& nextStartText) {
   std::string description = task.Description;
@@ -332,7 +318,7 @@ std::string TaskListLine(const TArhRecord& task,
   const std::string nextStart = nextStartText ? nextStartText(task) : FormatDateOrEmpty(task.NextArh);
   return std::to_string(task.TaskNumber) + '\t' + (task.IsActive ? "1" : "0") + '\t' +
          std::to_string(task.ArhPeriod_PeriodID) + '\t' + nextStart + '\t' + FormatDateOrEmpty(task.LastArh) +
-         '\t' + description;
+         '\t' + description + '\t' + TaskStateText(task) + '\t' + LastResultText(task);
 }
 
 int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,

@@ -7,6 +7,7 @@
 
 #include "core/task_list.h"
 #include "core/task_record.h"
+#include "engine/run_once.h"
 
 namespace zentrove::app {
 
@@ -15,10 +16,28 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;  // wrong arguments, or no such task
 
-enum class CliCommand { None, Help, List, Add, Set, Run, Option, SmtpTest, ServiceInstall, ServiceRemove };
+enum class CliCommand {
+  None,
+  Help,
+  Version,
+  List,
+  Add,
+  Set,
+  Run,
+  Show,
+  Delete,
+  Archives,
+  Verify,
+  Restore,
+  Option,
+  SmtpTest,
+  ServiceInstall,
+  ServiceRemove,
+  Invalid,  // an argument that is neither a start switch nor a command
+};
 
 // The command named by the first argument after the program path that is not a start switch; None
-// when there is none, and the program starts as usual (unknown arguments are ignored then).
+// when there is none, and the program starts as usual; Invalid for any other argument.
 CliCommand FindCliCommand(const std::vector<std::string>& arguments);
 
 // The parts of the commands that live above the core library. Every hook is optional.
@@ -28,14 +47,19 @@ struct CliServices {
   std::function<void(core::TArhRecord& task)> ScheduleNext;
   // The text of the grid's "Next start" column; without it the next start is shown as a date.
   std::function<std::string(const core::TArhRecord& task)> NextStartText;
-  // Runs the task once in the foreground: 0 success, 1 failure, 2 no such task.
-  std::function<int(core::TArhList& list, int taskNumber)> RunTaskOnce;
+  // Runs the task once in the foreground (engine::RunTaskOnce).
+  std::function<engine::RunOnceResult(core::TArhList& list, int taskNumber,
+                                      const engine::RunOnceOptions& options)>
+      RunTaskOnce;
+  // Whether standard error is a terminal, where `run` shows its progress line.
+  std::function<bool()> ProgressToTerminal;
 };
 
 std::string CliUsage();
 
-// One line of `zentrove list`: number, active (1/0), schedule kind, next start, last start and
-// description, separated by tabs. Tabs and line breaks in the description become blanks.
+// One line of `zentrove list`: number, active (1/0), schedule kind, next start, last start,
+// description, state and last result, separated by tabs. Tabs and line breaks in the description
+// become blanks.
 std::string TaskListLine(const core::TArhRecord& task,
                          const std::function<std::string(const core::TArhRecord&)>& nextStartText);
 

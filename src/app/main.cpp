@@ -19,6 +19,7 @@
 #include "engine/register_steps.h"
 #include "engine/run_environment.h"
 #include "engine/run_once.h"
+#include "platform/files.h"
 #include "platform/signals.h"
 #include "scheduler/schedule.h"
 #include "scheduler/scheduler_runtime.h"
@@ -46,14 +47,16 @@ app::CliServices MakeCliServices(const engine::RunEnvironment& environment) {
     scheduler::ScheduleNext(task, context);
   };
   services.NextStartText = [](const core::TArhRecord& task) { return scheduler::NextStartText(task); };
-  services.RunTaskOnce = [&environment](core::TArhList& list, int taskNumber) {
-    const int exitCode = engine::RunTaskOnce(environment, list, taskNumber);
+  services.RunTaskOnce = [&environment](core::TArhList& list, int taskNumber,
+                                        const engine::RunOnceOptions& options) {
+    engine::RunOnceResult result = engine::RunTaskOnce(environment, list, taskNumber, options);
     // The run's e-mail, network message and hang-up finish before the command ends; the longest
     // e-mail ends within its own time-outs.
     (void)transfer::WaitForNotifications(std::chrono::minutes(15));
     (void)transfer::WaitForNetMessages(std::chrono::seconds(35));
-    return exitCode;
+    return result;
   };
+  services.ProgressToTerminal = [] { return platform::StandardErrorIsTerminal(); };
   return services;
 }
 

@@ -362,181 +362,244 @@ auto FlagsField(Record& task, const FieldPtr& field) {
       field);
 }
 
-#define ZENTROVE_KEY(field, form, limit)                 \
-  KeyDef {                                               \
-    {#field, ValueForm::form, limit}, &TArhRecord::field \
+constexpr std::int32_t kMaxInt = std::numeric_limits<std::int32_t>::max();
+
+// The captions are those the task editor shows for the values.
+constexpr ValueChoice kScheduleChoices[] = {{0, "Within Days"},
+                                            {1, "Within Weeks"},
+                                            {2, "Within Months"},
+                                            {3, "Once"},
+                                            {4, "On system start up"},
+                                            {5, "On system startup (once per X days)"},
+                                            {6, "After executing the task X"},
+                                            {7, "On folder content's change"}};
+constexpr ValueChoice kCompressChoices[] = {
+    {0, "Do not archive"}, {1, "Fastest"}, {3, "Faster"}, {4, "Fast"},
+    {6, "Normal"},         {7, "Slow"},    {8, "Slower"}, {9, "Maximal compression"}};
+constexpr ValueChoice kLockedFileChoices[] = {
+    {10, "Archive all files"}, {9, "Skip locked files"}, {3, "Abort task execution"}};
+constexpr ValueChoice kPriorityChoices[] = {{0, "Idle"},   {1, "Lowest"}, {2, "Lower"},
+                                            {3, "Normal"}, {4, "Higher"}, {5, "Highest"}};
+constexpr ValueChoice kDepthUnitChoices[] = {{0, "Files"}, {1, "days"}, {2, "Months"}};
+constexpr ValueChoice kModeChoices[] = {{0, "Archive files"}, {1, "Copy files"}, {2, "Upload to FTP"}};
+constexpr ValueChoice kFtpTypeChoices[] = {
+    {0, "FTP"}, {1, "FTPS - FTP over implicit SSL/TLS"}, {2, "FTPS - FTP over explicit SSL/TLS"}};
+constexpr ValueChoice kEncryptChoices[] = {
+    {0, "PKZip (standard)"}, {1, "AES 128 bit"}, {2, "AES 192 bit"}, {3, "AES 256 bit"}};
+constexpr ValueChoice kExistChoices[] = {{0, "Update"}, {1, "Add"}, {2, "Refresh"}};
+constexpr ValueChoice kAfterKindChoices[] = {
+    {0, "On execution (failed or succesful)"}, {1, "When the task succeeds"}, {2, "On failed execution"}};
+constexpr ValueChoice kWhenChoices[] = {
+    {0, "When the task succeeds"}, {1, "When the task fails"}, {2, "Whenever the task completes"}};
+constexpr ValueChoice kShutChoices[] = {{0, "nothing"}, {1, "Shutdown"}, {2, "Restart"}, {3, "Log off"}};
+constexpr ValueChoice kActionChoices[] = {{0, "Deactivate"},
+                                          {1, "Postpone the task according to the schedule"},
+                                          {2, "Repeat in RepeatMin minutes"}};
+
+#define ZENTROVE_KEY(field, form, limit, meaning)                          \
+  KeyDef {                                                                 \
+    {#field, ValueForm::form, limit, meaning}, &TArhRecord::field, nullptr \
   }
-#define ZENTROVE_KEY_DEFAULT(field, from)                                 \
-  KeyDef {                                                                \
-    {#field, ValueForm::Text, 255}, &TArhRecord::field, &TArhRecord::from \
+#define ZENTROVE_KEY_DEFAULT(field, from, meaning)                                 \
+  KeyDef {                                                                         \
+    {#field, ValueForm::Text, 255, meaning}, &TArhRecord::field, &TArhRecord::from \
+  }
+#define ZENTROVE_KEY_RANGE(field, minimum, maximum, meaning)                                \
+  KeyDef {                                                                                  \
+    {#field, ValueForm::Integer, 0, meaning, minimum, maximum}, &TArhRecord::field, nullptr \
+  }
+#define ZENTROVE_KEY_CHOICES(field, choices, meaning)                                                \
+  KeyDef {                                                                                           \
+    {#field, ValueForm::Integer, 0, meaning, kMinInt, kMaxInt, choices}, &TArhRecord::field, nullptr \
   }
 
 const std::vector<KeyDef>& KeyDefs() {
   static const std::vector<KeyDef> keys = {
-      ZENTROVE_KEY(SourceOld, Text, 255),
-      ZENTROVE_KEY(FileSourceMask, Text, 0),
-      ZENTROVE_KEY(FileSourceExcludeMask, Text, 0),
-      ZENTROVE_KEY(ProcessSubfolders, Bool, 0),
-      ZENTROVE_KEY(Target, Text, 255),
-      ZENTROVE_KEY(LastArh, DateTime, 0),
-      ZENTROVE_KEY(NextArh, DateTime, 0),
-      ZENTROVE_KEY(DeleteWhenArhivMoreThan, Integer, 0),
-      ZENTROVE_KEY(IsActive, Bool, 0),
-      ZENTROVE_KEY(ArhStartDate, Date, 0),
-      ZENTROVE_KEY(ArhEndDate, Date, 0),
-      ZENTROVE_KEY(isEnd, Bool, 0),
-      ZENTROVE_KEY(Description, Text, 100),
-      ZENTROVE_KEY(BeforeRun, Text, 250),
-      ZENTROVE_KEY(AfterRun, Text, 250),
-      ZENTROVE_KEY(ifNotArhImmidiately, Bool, 0),
-      ZENTROVE_KEY(IsStarted, Bool, 0),
-      ZENTROVE_KEY(IsEdited, Bool, 0),
-      ZENTROVE_KEY(StopTask, Bool, 0),
-      ZENTROVE_KEY(PauseTask, Bool, 0),
-      ZENTROVE_KEY(PercentDone, Integer, 0),
-      ZENTROVE_KEY(Target2, Text, 255),
-      ZENTROVE_KEY(Target3, Text, 255),
-      ZENTROVE_KEY(Target4, Text, 255),
-      ZENTROVE_KEY(Deep2, Integer, 0),
-      ZENTROVE_KEY(Deep3, Integer, 0),
-      ZENTROVE_KEY(Deep4, Integer, 0),
-      ZENTROVE_KEY(DeepFTP, Integer, 0),
-      ZENTROVE_KEY(UserName, ScrambledText, 40),
-      ZENTROVE_KEY(UserPassword, ScrambledText, 40),
-      ZENTROVE_KEY(WhatDeep1, Integer, 0),
-      ZENTROVE_KEY(WhatDeep2, Integer, 0),
-      ZENTROVE_KEY(WhatDeep3, Integer, 0),
-      ZENTROVE_KEY(WhatDeep4, Integer, 0),
-      ZENTROVE_KEY(WhatDeepFTP, Integer, 0),
-      ZENTROVE_KEY(BeforeRunDir, Text, 250),
-      ZENTROVE_KEY(AfterRunDir, Text, 250),
-      ZENTROVE_KEY(BeforeRunParam, Text, 250),
-      ZENTROVE_KEY(AfterRunParam, Text, 250),
-      ZENTROVE_KEY(BeforeRunWait, Integer, 0),
-      ZENTROVE_KEY(AfterRunWait, Integer, 0),
-      ZENTROVE_KEY(BeforeRunWindow, Integer, 0),
-      ZENTROVE_KEY(AfterRunWindow, Integer, 0),
-      ZENTROVE_KEY(ResetArchiveBitOnZip, Bool, 0),
-      ZENTROVE_KEY(DeleteFileAfterZip, Bool, 0),
-      ZENTROVE_KEY(SkipIfArchiveBitNotSet, Bool, 0),
-      ZENTROVE_KEY(IsError, Bool, 0),
-      ZENTROVE_KEY(WasError, Bool, 0),
-      ZENTROVE_KEY(Action, Integer, 0),
-      ZENTROVE_KEY(RepeatMin, Integer, 0),
-      ZENTROVE_KEY(IfArhiveExistDeleteOld, Bool, 0),
-      ZENTROVE_KEY(IfArhiveExistAction, Integer, 0),
-      ZENTROVE_KEY(IfArhiveExistSync, Bool, 0),
-      ZENTROVE_KEY(AutoStart, Bool, 0),
-      ZENTROVE_KEY(ExecuteZip, Bool, 0),
-      ZENTROVE_KEY(UseInnerZip, Bool, 0),
-      ZENTROVE_KEY(ShowIfAuto, Bool, 0),
-      ZENTROVE_KEY(UseExtArh, Text, 100),
-      ZENTROVE_KEY(RunIfExists, Text, 255),
-      ZENTROVE_KEY(RunIfNotExists, Text, 255),
-      ZENTROVE_KEY(Password, ScrambledText, 100),
-      ZENTROVE_KEY(BeforePromt, Text, 255),
-      ZENTROVE_KEY(RunIfExistsErrorPromt, Text, 255),
-      ZENTROVE_KEY(RunIfNotExistsErrorPromt, Text, 255),
-      ZENTROVE_KEY(CompressMetod, Integer, 0),
-      ZENTROVE_KEY(FileMsk_Prefix, Text, 255),
-      ZENTROVE_KEY(FileMsk_ArhDateFormat, Text, 255),
-      ZENTROVE_KEY_DEFAULT(FileMsk2_Prefix, FileMsk_Prefix),
-      ZENTROVE_KEY_DEFAULT(FileMsk2_ArhDateFormat, FileMsk_ArhDateFormat),
-      ZENTROVE_KEY_DEFAULT(FileMsk3_Prefix, FileMsk_Prefix),
-      ZENTROVE_KEY_DEFAULT(FileMsk3_ArhDateFormat, FileMsk_ArhDateFormat),
-      ZENTROVE_KEY_DEFAULT(FileMsk4_Prefix, FileMsk_Prefix),
-      ZENTROVE_KEY_DEFAULT(FileMsk4_ArhDateFormat, FileMsk_ArhDateFormat),
-      ZENTROVE_KEY_DEFAULT(FileMsk5_Prefix, FileMsk_Prefix),
-      ZENTROVE_KEY_DEFAULT(FileMsk5_ArhDateFormat, FileMsk_ArhDateFormat),
-      ZENTROVE_KEY(PortTxt, Text, 255),
-      ZENTROVE_KEY(HostTxt, Text, 255),
-      ZENTROVE_KEY(UserTxt, Text, 255),
-      ZENTROVE_KEY(PassTxt, Text, 255),
-      ZENTROVE_KEY(UseProxy, Bool, 0),
-      ZENTROVE_KEY(ProxyServer, Text, 255),
-      ZENTROVE_KEY(ProxyPort, Text, 255),
-      ZENTROVE_KEY(DirTxt, Text, 255),
-      ZENTROVE_KEY(CopyToFtp, Bool, 0),
-      ZENTROVE_KEY(fnFileName, Bool, 0),
-      ZENTROVE_KEY(fnDirName, Bool, 0),
-      ZENTROVE_KEY(fnAttributes, Bool, 0),
-      ZENTROVE_KEY(fnSize, Bool, 0),
-      ZENTROVE_KEY(fnLastWrite, Bool, 0),
-      ZENTROVE_KEY(fnLastAccess, Bool, 0),
-      ZENTROVE_KEY(fnCreation, Bool, 0),
-      ZENTROVE_KEY(fnSecurity, Bool, 0),
-      ZENTROVE_KEY(ArhPeriod_BeginTime, Time, 0),
-      ZENTROVE_KEY(ArhPeriod_PeriodID, Integer, 0),
-      ZENTROVE_KEY(ArhPeriod_EveryDay, Integer, 0),
-      ZENTROVE_KEY(ArhPeriod_EveryWeek, Integer, 0),
-      ZENTROVE_KEY(ArhPeriod_EveryMonth, Integer, 0),
-      ZENTROVE_KEY(ArhPeriod_IsRepeat, Bool, 0),
-      ZENTROVE_KEY(ArhPeriod_EveryMin, Integer, 0),
-      ZENTROVE_KEY(ArhPeriod_PeriodLong, Integer, 0),
-      ZENTROVE_KEY(ArhPeriod_OneDate, Date, 0),
-      ZENTROVE_KEY(DayOfWeek, Flags, 7),
-      ZENTROVE_KEY(DayOfMonth, Flags, 31),
-      ZENTROVE_KEY(MonthOfYear, Flags, 12),
-      ZENTROVE_KEY(ExecuteAfter, Integer, 0),
-      ZENTROVE_KEY(ExecuteAfterKind, Integer, 0),
-      ZENTROVE_KEY(RunBeforWaiting, Integer, 0),
-      ZENTROVE_KEY(RunAfterWaiting, Integer, 0),
-      ZENTROVE_KEY(NoticeBeforPeriod, Integer, 0),
-      ZENTROVE_KEY(EncryptStrength, Integer, 0),
-      ZENTROVE_KEY(FTPConnectionType, Integer, 0),
-      ZENTROVE_KEY(Shut_what, Integer, 0),
-      ZENTROVE_KEY(NB_NETSEND, Bool, 0),
-      ZENTROVE_KEY(NB_ShowWindow, Bool, 0),
-      ZENTROVE_KEY(NB_NetSend_User, Text, 0),
-      ZENTROVE_KEY(NB_NetSend_Str, Text, 0),
-      ZENTROVE_KEY(NB_ShowWindow_Str, Text, 0),
-      ZENTROVE_KEY(NB_AlreadyShow, Bool, 0),
-      ZENTROVE_KEY(StoreEmptyFolders, Bool, 0),
-      ZENTROVE_KEY(CopyAccessRights, Bool, 0),
-      ZENTROVE_KEY(StoreFullPathOnCopy, Bool, 0),
-      ZENTROVE_KEY(ContinueAfterLongFile, Bool, 0),
-      ZENTROVE_KEY(ToCheckArchive, Bool, 0),
-      ZENTROVE_KEY(OemConvert, Bool, 0),
-      ZENTROVE_KEY(IncrementalNoFileFoundIsError, Bool, 0),
-      ZENTROVE_KEY(DontOverwriteIfExists2, Bool, 0),
-      ZENTROVE_KEY(DontOverwriteIfExists3, Bool, 0),
-      ZENTROVE_KEY(DontOverwriteIfExists4, Bool, 0),
-      ZENTROVE_KEY(ApplyDeepBefore, Bool, 0),
-      ZENTROVE_KEY(ShowInQuickRun, Bool, 0),
-      ZENTROVE_KEY(SaveFullLog, Bool, 0),
-      ZENTROVE_KEY(SaveFullLogFolder, Text, 255),
-      ZENTROVE_KEY(FTPPassive, Bool, 0),
-      ZENTROVE_KEY(PromtShare, Bool, 0),
-      ZENTROVE_KEY(PSDefaultAction, Integer, 0),
-      ZENTROVE_KEY(StopOnPercent, Integer, 0),
-      ZENTROVE_KEY(WriteLogOnPercent, Integer, 0),
-      ZENTROVE_KEY(StopOnAfterFile, Integer, 0),
-      ZENTROVE_KEY(StopOnlyCPULoad, Bool, 0),
-      ZENTROVE_KEY(StopCPUPercent, Integer, 0),
-      ZENTROVE_KEY(ZipPriority, Integer, 0),
-      ZENTROVE_KEY(ExecuteAfterTimeout, Time, 0),
-      ZENTROVE_KEY(CheckDial, Bool, 0),
-      ZENTROVE_KEY(RasHangUp, Bool, 0),
-      ZENTROVE_KEY(RASDial, Text, 255),
-      ZENTROVE_KEY(SendEMail, Bool, 0),
-      ZENTROVE_KEY(SendLog, Bool, 0),
-      ZENTROVE_KEY(SendCurLog, Bool, 0),
-      ZENTROVE_KEY(SavePath, Bool, 0),
-      ZENTROVE_KEY(ArchiveOrCopy, Integer, 0),
-      ZENTROVE_KEY(SendZip, Bool, 0),
-      ZENTROVE_KEY(SendAddress, Text, 255),
-      ZENTROVE_KEY(SendSubj, Text, 255),
-      ZENTROVE_KEY(SendNet, Bool, 0),
-      ZENTROVE_KEY(SE_When, Integer, 0),
-      ZENTROVE_KEY(NS_When, Integer, 0),
-      ZENTROVE_KEY(NetSend_user, Text, 0),
-      ZENTROVE_KEY(Shut_When, Integer, 0),
+      ZENTROVE_KEY(SourceOld, Text, 255, "source folder of the legacy task format; kept and stored"),
+      ZENTROVE_KEY(FileSourceMask, Text, 0,
+                   "include list: \";\"-separated folder or file paths with a file mask"),
+      ZENTROVE_KEY(FileSourceExcludeMask, Text, 0,
+                   "exclude list: \";\"-separated masks; a mask without a folder applies everywhere"),
+      ZENTROVE_KEY(ProcessSubfolders, Bool, 0, "include subfolders"),
+      ZENTROVE_KEY(Target, Text, 255, "main destination folder"),
+      ZENTROVE_KEY(LastArh, DateTime, 0, "time of the last successful run"),
+      ZENTROVE_KEY(NextArh, DateTime, 0, "when the task is due next (0: no fixed time)"),
+      ZENTROVE_KEY_RANGE(DeleteWhenArhivMoreThan, 0, 3200,
+                         "depth of the main folder: old backups to keep (0 keeps all)"),
+      ZENTROVE_KEY(IsActive, Bool, 0, "the task takes part in scheduling; inactive tasks run only on demand"),
+      ZENTROVE_KEY(ArhStartDate, Date, 0, "the task is not scheduled before this date"),
+      ZENTROVE_KEY(ArhEndDate, Date, 0, "last date the task may run, when isEnd is set"),
+      ZENTROVE_KEY(isEnd, Bool, 0, "the end date applies"),
+      ZENTROVE_KEY(Description, Text, 100, "the description of the task"),
+      ZENTROVE_KEY(BeforeRun, Text, 250, "program to start before the backup (empty: none)"),
+      ZENTROVE_KEY(AfterRun, Text, 250, "program to start after the backup (empty: none)"),
+      ZENTROVE_KEY(ifNotArhImmidiately, Bool, 0,
+                   "a run missed while the program was not running: 1 start it at once, 0 wait"),
+      ZENTROVE_KEY(IsStarted, Bool, 0, "a run is in progress"),
+      ZENTROVE_KEY(IsEdited, Bool, 0, "the task is being edited or deleted; no run starts meanwhile"),
+      ZENTROVE_KEY(StopTask, Bool, 0, "the running task was asked to stop"),
+      ZENTROVE_KEY(PauseTask, Bool, 0, "the running task is paused"),
+      ZENTROVE_KEY(PercentDone, Integer, 0, "progress of the running task"),
+      ZENTROVE_KEY(Target2, Text, 255, "extra folder 1 (empty: not used)"),
+      ZENTROVE_KEY(Target3, Text, 255, "extra folder 2 (empty: not used)"),
+      ZENTROVE_KEY(Target4, Text, 255, "extra folder 3 (empty: not used)"),
+      ZENTROVE_KEY_RANGE(Deep2, 0, 3200, "depth of extra folder 1"),
+      ZENTROVE_KEY_RANGE(Deep3, 0, 3200, "depth of extra folder 2"),
+      ZENTROVE_KEY_RANGE(Deep4, 0, 3200, "depth of extra folder 3"),
+      ZENTROVE_KEY_RANGE(DeepFTP, 0, 3200, "depth on the FTP server"),
+      ZENTROVE_KEY(UserName, ScrambledText, 40, "user name for network folders"),
+      ZENTROVE_KEY(UserPassword, ScrambledText, 40, "password for network folders"),
+      ZENTROVE_KEY_CHOICES(WhatDeep1, kDepthUnitChoices, "unit of the main folder's depth"),
+      ZENTROVE_KEY_CHOICES(WhatDeep2, kDepthUnitChoices, "unit of the depth of extra folder 1"),
+      ZENTROVE_KEY_CHOICES(WhatDeep3, kDepthUnitChoices, "unit of the depth of extra folder 2"),
+      ZENTROVE_KEY_CHOICES(WhatDeep4, kDepthUnitChoices, "unit of the depth of extra folder 3"),
+      ZENTROVE_KEY_CHOICES(WhatDeepFTP, kDepthUnitChoices, "unit of the depth on the FTP server"),
+      ZENTROVE_KEY(BeforeRunDir, Text, 250, "working folder of the program before the backup"),
+      ZENTROVE_KEY(AfterRunDir, Text, 250, "working folder of the program after the backup"),
+      ZENTROVE_KEY(BeforeRunParam, Text, 250,
+                   "parameters of the program before the backup (macros replaced)"),
+      ZENTROVE_KEY(AfterRunParam, Text, 250, "parameters of the program after the backup (macros replaced)"),
+      ZENTROVE_KEY_RANGE(BeforeRunWait, 0, kMaxInt,
+                         "longest wait for the program before, in seconds (0: no limit)"),
+      ZENTROVE_KEY_RANGE(AfterRunWait, 0, kMaxInt,
+                         "longest wait for the program after, in seconds (0: no limit)"),
+      ZENTROVE_KEY_RANGE(BeforeRunWindow, 0, 12,
+                         "window mode of the program before (position in the window-mode list)"),
+      ZENTROVE_KEY_RANGE(AfterRunWindow, 0, 13,
+                         "window mode of the program after (position in the window-mode list)"),
+      ZENTROVE_KEY(ResetArchiveBitOnZip, Bool, 0, "clear the archive attribute of the files backed up"),
+      ZENTROVE_KEY(DeleteFileAfterZip, Bool, 0, "delete the source files after they were backed up"),
+      ZENTROVE_KEY(SkipIfArchiveBitNotSet, Bool, 0, "back up only files whose archive attribute is set"),
+      ZENTROVE_KEY(IsError, Bool, 0, "kept and stored"),
+      ZENTROVE_KEY(WasError, Bool, 0, "an error occurred in the current or last run"),
+      ZENTROVE_KEY_CHOICES(Action, kActionChoices, "what an error in an automatic run does to the schedule"),
+      ZENTROVE_KEY_RANGE(RepeatMin, 0, 32000, "minutes until the repeat for Action 2"),
+      ZENTROVE_KEY(IfArhiveExistDeleteOld, Bool, 0,
+                   "an existing archive of the same name is deleted and made anew"),
+      ZENTROVE_KEY_CHOICES(IfArhiveExistAction, kExistChoices,
+                           "what is done to an existing archive otherwise"),
+      ZENTROVE_KEY(IfArhiveExistSync, Bool, 0, "an existing archive is synchronised with the sources"),
+      ZENTROVE_KEY(AutoStart, Bool, 0, "the current run was started by the scheduler"),
+      ZENTROVE_KEY(ExecuteZip, Bool, 0,
+                   "perform the backup step (0 runs only the programs before and after)"),
+      ZENTROVE_KEY(UseInnerZip, Bool, 0, "1 the built-in ZIP archiver, 0 an external archiver"),
+      ZENTROVE_KEY(ShowIfAuto, Bool, 0, "kept and stored"),
+      ZENTROVE_KEY(UseExtArh, Text, 100, "name of the external archiver configuration"),
+      ZENTROVE_KEY(RunIfExists, Text, 255, "run only if this file exists (empty: no condition)"),
+      ZENTROVE_KEY(RunIfNotExists, Text, 255, "run only if this file does not exist (empty: no condition)"),
+      ZENTROVE_KEY(Password, ScrambledText, 100, "archive password (empty: no encryption)"),
+      ZENTROVE_KEY(BeforePromt, Text, 255, "kept and stored"),
+      ZENTROVE_KEY(RunIfExistsErrorPromt, Text, 255, "kept and stored"),
+      ZENTROVE_KEY(RunIfNotExistsErrorPromt, Text, 255, "kept and stored"),
+      ZENTROVE_KEY_CHOICES(CompressMetod, kCompressChoices, "compression level"),
+      ZENTROVE_KEY(FileMsk_Prefix, Text, 255, "archive name prefix in the main folder"),
+      ZENTROVE_KEY(FileMsk_ArhDateFormat, Text, 255, "date format of the archive name in the main folder"),
+      ZENTROVE_KEY_DEFAULT(FileMsk2_Prefix, FileMsk_Prefix, "archive name prefix in extra folder 1"),
+      ZENTROVE_KEY_DEFAULT(FileMsk2_ArhDateFormat, FileMsk_ArhDateFormat, "date format in extra folder 1"),
+      ZENTROVE_KEY_DEFAULT(FileMsk3_Prefix, FileMsk_Prefix, "archive name prefix in extra folder 2"),
+      ZENTROVE_KEY_DEFAULT(FileMsk3_ArhDateFormat, FileMsk_ArhDateFormat, "date format in extra folder 2"),
+      ZENTROVE_KEY_DEFAULT(FileMsk4_Prefix, FileMsk_Prefix, "archive name prefix in extra folder 3"),
+      ZENTROVE_KEY_DEFAULT(FileMsk4_ArhDateFormat, FileMsk_ArhDateFormat, "date format in extra folder 3"),
+      ZENTROVE_KEY_DEFAULT(FileMsk5_Prefix, FileMsk_Prefix, "archive name prefix on the FTP server"),
+      ZENTROVE_KEY_DEFAULT(FileMsk5_ArhDateFormat, FileMsk_ArhDateFormat, "date format on the FTP server"),
+      ZENTROVE_KEY(PortTxt, Text, 255, "FTP server port"),
+      ZENTROVE_KEY(HostTxt, Text, 255, "FTP server host"),
+      ZENTROVE_KEY(UserTxt, Text, 255, "FTP user"),
+      ZENTROVE_KEY(PassTxt, Text, 255, "FTP password"),
+      ZENTROVE_KEY(UseProxy, Bool, 0, "connect to the FTP server through a proxy"),
+      ZENTROVE_KEY(ProxyServer, Text, 255, "proxy host"),
+      ZENTROVE_KEY(ProxyPort, Text, 255, "proxy port"),
+      ZENTROVE_KEY(DirTxt, Text, 255, "remote folder on the FTP server"),
+      ZENTROVE_KEY(CopyToFtp, Bool, 0, "upload the created archive to the FTP server"),
+      ZENTROVE_KEY(fnFileName, Bool, 0, "folder-change kind: react to file name changes"),
+      ZENTROVE_KEY(fnDirName, Bool, 0, "folder-change kind: react to folder name changes"),
+      ZENTROVE_KEY(fnAttributes, Bool, 0, "folder-change kind: react to attribute changes"),
+      ZENTROVE_KEY(fnSize, Bool, 0, "folder-change kind: react to size changes"),
+      ZENTROVE_KEY(fnLastWrite, Bool, 0, "folder-change kind: react to last-write time changes"),
+      ZENTROVE_KEY(fnLastAccess, Bool, 0, "folder-change kind: react to last-access time changes"),
+      ZENTROVE_KEY(fnCreation, Bool, 0, "folder-change kind: react to creation time changes"),
+      ZENTROVE_KEY(fnSecurity, Bool, 0, "folder-change kind: react to security changes"),
+      ZENTROVE_KEY(ArhPeriod_BeginTime, Time, 0, "time of day at which the task starts"),
+      ZENTROVE_KEY_CHOICES(ArhPeriod_PeriodID, kScheduleChoices, "kind of schedule"),
+      ZENTROVE_KEY_RANGE(ArhPeriod_EveryDay, 1, 10000,
+                         "kind 0: every N days; kind 5: at most once per N days"),
+      ZENTROVE_KEY_RANGE(ArhPeriod_EveryWeek, 1, 10000, "kind 1: every N weeks"),
+      ZENTROVE_KEY_RANGE(ArhPeriod_EveryMonth, 1, 31, "kind 2: the day of the month"),
+      ZENTROVE_KEY(ArhPeriod_IsRepeat, Bool, 0, "repeat the task within the day"),
+      ZENTROVE_KEY_RANGE(ArhPeriod_EveryMin, 0, kMaxInt, "repeat interval in minutes"),
+      ZENTROVE_KEY_RANGE(ArhPeriod_PeriodLong, 0, kMaxInt,
+                         "how long to keep repeating, in minutes from the start time"),
+      ZENTROVE_KEY(ArhPeriod_OneDate, Date, 0, "kind 3: the date of the single run"),
+      ZENTROVE_KEY(DayOfWeek, Flags, 7, "kind 1: the weekdays, Sunday first"),
+      ZENTROVE_KEY(DayOfMonth, Flags, 31, "kept and stored"),
+      ZENTROVE_KEY(MonthOfYear, Flags, 12, "kind 2: the months, January first"),
+      ZENTROVE_KEY_RANGE(ExecuteAfter, 0, kMaxInt, "kind 6: the task after which this task runs"),
+      ZENTROVE_KEY_CHOICES(ExecuteAfterKind, kAfterKindChoices, "kind 6: after which ends of that task"),
+      ZENTROVE_KEY_RANGE(RunBeforWaiting, 0, kMaxInt, "pause after the program before, in seconds"),
+      ZENTROVE_KEY_RANGE(RunAfterWaiting, 0, kMaxInt, "pause before the program after, in seconds"),
+      ZENTROVE_KEY_RANGE(NoticeBeforPeriod, 0, 3840000, "advance notice before the run, in seconds"),
+      ZENTROVE_KEY_CHOICES(EncryptStrength, kEncryptChoices, "archive encryption"),
+      ZENTROVE_KEY_CHOICES(FTPConnectionType, kFtpTypeChoices, "FTP connection type"),
+      ZENTROVE_KEY_CHOICES(Shut_what, kShutChoices, "what to do with the computer after the run"),
+      ZENTROVE_KEY(NB_NETSEND, Bool, 0, "give the advance notice as a network message"),
+      ZENTROVE_KEY(NB_ShowWindow, Bool, 0, "give the advance notice in a pop-up window"),
+      ZENTROVE_KEY(NB_NetSend_User, Text, 0, "recipient of the advance network message"),
+      ZENTROVE_KEY(NB_NetSend_Str, Text, 0, "text of the advance network message"),
+      ZENTROVE_KEY(NB_ShowWindow_Str, Text, 0, "text of the advance pop-up window"),
+      ZENTROVE_KEY(NB_AlreadyShow, Bool, 0, "the advance notice of the pending run was given"),
+      ZENTROVE_KEY(StoreEmptyFolders, Bool, 0, "store empty folders in the archive"),
+      ZENTROVE_KEY(CopyAccessRights, Bool, 0, "copy mode: copy the access rights"),
+      ZENTROVE_KEY(StoreFullPathOnCopy, Bool, 0,
+                   "copy mode: rebuild the full source path below the destination"),
+      ZENTROVE_KEY(ContinueAfterLongFile, Bool, 0, "skip files whose destination name would be too long"),
+      ZENTROVE_KEY(ToCheckArchive, Bool, 0, "test the ZIP archive after it was written"),
+      ZENTROVE_KEY(OemConvert, Bool, 0, "store file names in the OEM code page only"),
+      ZENTROVE_KEY(IncrementalNoFileFoundIsError, Bool, 0,
+                   "finding no source files counts as an error (incremental, differential)"),
+      ZENTROVE_KEY(DontOverwriteIfExists2, Bool, 0, "do not overwrite an existing archive in extra folder 1"),
+      ZENTROVE_KEY(DontOverwriteIfExists3, Bool, 0, "do not overwrite an existing archive in extra folder 2"),
+      ZENTROVE_KEY(DontOverwriteIfExists4, Bool, 0, "do not overwrite an existing archive in extra folder 3"),
+      ZENTROVE_KEY(ApplyDeepBefore, Bool, 0, "delete old backups in the extra folders before copying there"),
+      ZENTROVE_KEY(ShowInQuickRun, Bool, 0, "list the task in the \"Run ...\" menu"),
+      ZENTROVE_KEY(SaveFullLog, Bool, 0, "save the list of processed files into a log file"),
+      ZENTROVE_KEY(SaveFullLogFolder, Text, 255, "folder for that file"),
+      ZENTROVE_KEY(FTPPassive, Bool, 0, "FTP passive mode"),
+      ZENTROVE_KEY(PromtShare, Bool, 0, "ask when a source file is locked by another program"),
+      ZENTROVE_KEY_CHOICES(PSDefaultAction, kLockedFileChoices,
+                           "what to do with locked files without an answer"),
+      ZENTROVE_KEY_RANGE(StopOnPercent, 0, 429496729, "pause in milliseconds after each percent of progress"),
+      ZENTROVE_KEY_RANGE(WriteLogOnPercent, 0, 100,
+                         "write a progress line to the log every N percent (0: never)"),
+      ZENTROVE_KEY_RANGE(StopOnAfterFile, 0, 429496729, "pause in milliseconds after each processed file"),
+      ZENTROVE_KEY(StopOnlyCPULoad, Bool, 0,
+                   "make those pauses only while the processor load is at least StopCPUPercent"),
+      ZENTROVE_KEY_RANGE(StopCPUPercent, 0, 100, "processor load threshold in percent"),
+      ZENTROVE_KEY_CHOICES(ZipPriority, kPriorityChoices, "priority of the run's thread"),
+      ZENTROVE_KEY(ExecuteAfterTimeout, Time, 0, "kinds 4 to 7: delay between the trigger and the start"),
+      ZENTROVE_KEY(CheckDial, Bool, 0, "connect a dial-up entry before the run"),
+      ZENTROVE_KEY(RasHangUp, Bool, 0, "hang up after the run"),
+      ZENTROVE_KEY(RASDial, Text, 255, "name of the dial-up entry"),
+      ZENTROVE_KEY(SendEMail, Bool, 0, "send an e-mail when the task ends"),
+      ZENTROVE_KEY(SendLog, Bool, 0, "attach the program log file"),
+      ZENTROVE_KEY(SendCurLog, Bool, 0, "put this run's log lines into the message"),
+      ZENTROVE_KEY(SavePath, Bool, 0, "store the folder structure"),
+      ZENTROVE_KEY_CHOICES(ArchiveOrCopy, kModeChoices, "backup mode"),
+      ZENTROVE_KEY(SendZip, Bool, 0, "attach the archive"),
+      ZENTROVE_KEY(SendAddress, Text, 255, "e-mail recipient"),
+      ZENTROVE_KEY(SendSubj, Text, 255, "e-mail subject"),
+      ZENTROVE_KEY(SendNet, Bool, 0, "send a network message when the task ends"),
+      ZENTROVE_KEY_CHOICES(SE_When, kWhenChoices, "when to send the e-mail"),
+      ZENTROVE_KEY_CHOICES(NS_When, kWhenChoices, "when to send the network message"),
+      ZENTROVE_KEY(NetSend_user, Text, 0, "recipient of the network message"),
+      ZENTROVE_KEY_CHOICES(Shut_When, kWhenChoices, "when to act on the computer"),
   };
   return keys;
 }
 
 #undef ZENTROVE_KEY
 #undef ZENTROVE_KEY_DEFAULT
+#undef ZENTROVE_KEY_RANGE
+#undef ZENTROVE_KEY_CHOICES
 
 const KeyDef* FindKeyDef(std::string_view name) {
   for (const KeyDef& key : KeyDefs()) {
@@ -772,7 +835,53 @@ std::string Quoted(std::string_view text) {
   return "\"" + std::string(text) + "\"";
 }
 
+bool IsAllowedValue(const TaskKeyInfo& key, std::int32_t value) {
+  if (key.choices.empty()) return value >= key.minimum && value <= key.maximum;
+  return std::any_of(key.choices.begin(), key.choices.end(),
+                     [value](const ValueChoice& choice) { return choice.value == value; });
+}
+
 }  // namespace
+
+std::string ValueFormText(const TaskKeyInfo& key) {
+  switch (key.form) {
+    case ValueForm::Integer:
+      return "integer";
+    case ValueForm::Bool:
+      return "0 or 1";
+    case ValueForm::Text:
+    case ValueForm::ScrambledText:
+      return key.limit == 0 ? "text" : "text " + std::to_string(key.limit);
+    case ValueForm::DateTime:
+      return "date-time dd/mm/yyyy [h:mm:ss]";
+    case ValueForm::Date:
+      return "date dd/mm/yyyy";
+    case ValueForm::Time:
+      return "time h:mm:ss";
+    case ValueForm::Flags:
+      return std::to_string(key.limit) + " flags 0/1";
+  }
+  return {};
+}
+
+std::string AllowedValuesText(const TaskKeyInfo& key) {
+  if (!key.choices.empty()) {
+    std::string text = "one of ";
+    for (const ValueChoice& choice : key.choices) {
+      if (&choice != key.choices.data()) text += ", ";
+      text += std::to_string(choice.value) + " " + std::string(choice.caption);
+    }
+    return text;
+  }
+  if (key.form != ValueForm::Integer || (key.minimum == kMinInt && key.maximum == kMaxInt)) return {};
+  if (key.maximum == kMaxInt) return std::to_string(key.minimum) + " or more";
+  return std::to_string(key.minimum) + " to " + std::to_string(key.maximum);
+}
+
+bool IsPasswordKey(std::string_view key) {
+  return base::EqualsNoCase(key, "Password") || base::EqualsNoCase(key, "UserPassword") ||
+         base::EqualsNoCase(key, "PassTxt");
+}
 
 bool SetTaskField(TArhRecord& task, std::string_view key, std::string_view valueText, std::string& error) {
   const KeyDef* def = FindKeyDef(key);
@@ -795,8 +904,8 @@ bool SetTaskField(TArhRecord& task, std::string_view key, std::string_view value
         error = invalid + Quoted(valueText) + " is not an integer";
         return false;
       }
-      if (IsZipPriority(*def) && (*value < 0 || *value > 5)) {
-        error = invalid + Quoted(valueText) + " is not an integer from 0 to 5";
+      if (!IsAllowedValue(def->info, *value)) {
+        error = invalid + Quoted(valueText) + " is not allowed; allowed: " + AllowedValuesText(def->info);
         return false;
       }
       SetNumber(task, def->field, *value);

@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -70,11 +72,26 @@ inline constexpr std::string_view kKeyServVerInfo = "Serv_verInfo";
 inline constexpr std::size_t kSectionKeyCount = 162;
 inline constexpr std::size_t kTaskKeyCount = 158;
 
+// One value of an enumerated field and the caption the task editor shows for it.
+struct ValueChoice {
+  std::int32_t value;
+  std::string_view caption;
+};
+
+inline constexpr std::int32_t kMinInt = std::numeric_limits<std::int32_t>::min();
+
 struct TaskKeyInfo {
   std::string_view name;
   ValueForm form;
   // Texts: the limit in characters (0: none). Flags: the number of elements.
   std::size_t limit;
+  // One line for the user: what the field does.
+  std::string_view meaning;
+  // Integers: the values the editor allows, as a range or as a list of choices. The task file may
+  // hold others; only values set from the command line are held to them.
+  std::int32_t minimum = kMinInt;
+  std::int32_t maximum = std::numeric_limits<std::int32_t>::max();
+  std::span<const ValueChoice> choices = {};
 };
 
 // The task's keys in the order a new section is written (the header keys not included).
@@ -83,6 +100,14 @@ const std::vector<TaskKeyInfo>& TaskKeys();
 std::vector<std::string_view> SectionKeyNames();
 // The names that SetTaskField accepts, in writing order.
 std::vector<std::string_view> TaskFieldKeys();
+
+// The type of a key as the user sees it ("integer", "text 255", "date dd/mm/yyyy", ...).
+std::string ValueFormText(const TaskKeyInfo& key);
+// What a key accepts beyond its type: "0 to 3200", "one of 0 Archive files, 1 Copy files, ...";
+// empty when every value of the type is allowed.
+std::string AllowedValuesText(const TaskKeyInfo& key);
+// The keys whose values are secret: shown masked, never printed.
+bool IsPasswordKey(std::string_view key);
 
 // ---- Reading and writing a section ----
 

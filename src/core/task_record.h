@@ -194,6 +194,9 @@ struct TArhRecord {
   int PSDefaultAction = kPsArchiveAll;
   base::SharedText NextFileText;
   base::SharedText LastFileText;
+  // Files finished by the current or last run and their bytes, for progress shown outside the grid.
+  base::Shared<std::uint64_t> FilesDone = 0;
+  base::Shared<std::uint64_t> BytesDone = 0;
   bool FTPPassive = false;
   bool ContinueAfterLongFile = false;
   bool OemConvert = true;

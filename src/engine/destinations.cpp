@@ -357,6 +357,21 @@ bool MatchesRotationPattern(const RotationPattern& pattern, const std::string& n
          base::EqualsNoCase(text.substr(text.size() - pattern.extension.size()), pattern.extension);
 }
 
+std::vector<ListRec> FindBackups(const RotationPattern& pattern) {
+  std::vector<ListRec> found;
+  auto entries = platform::ListFolder(pattern.searchFolder);
+  if (!entries) return found;
+  for (const platform::FolderEntry& entry : *entries) {
+    if (!MatchesRotationPattern(pattern, entry.name)) continue;
+    const platform::FileInfo info = platform::Stat(pattern.searchFolder + "/" + entry.name);
+    if (!info.exists) continue;
+    found.push_back({entry.name, FileTimeToLocal(info.mtimeNs)});
+  }
+  std::stable_sort(found.begin(), found.end(),
+                   [](const ListRec& a, const ListRec& b) { return a.time > b.time; });
+  return found;
+}
+
 base::TDateTime RotationLimit(base::TDateTime now, int unit, int depth) {
   if (unit == static_cast<int>(DepthUnit::Days)) return now - depth;
   if (unit != static_cast<int>(DepthUnit::Months)) return 0;
@@ -400,15 +415,7 @@ void RotateOldBackups(const std::string& folder, const std::string& prefix, cons
                      " is the folder they are searched in, so its own files would be taken for old backups");
       return;
     }
-    auto entries = platform::ListFolder(pattern.searchFolder);
-    if (!entries) return;
-    std::vector<ListRec> candidates;
-    for (const platform::FolderEntry& entry : *entries) {
-      if (!MatchesRotationPattern(pattern, entry.name)) continue;
-      const platform::FileInfo info = platform::Stat(pattern.searchFolder + "/" + entry.name);
-      if (!info.exists) continue;
-      candidates.push_back({entry.name, FileTimeToLocal(info.mtimeNs)});
-    }
+    std::vector<ListRec> candidates = FindBackups(pattern);
     const std::string keepName = base::StartsWith(newest, pattern.searchFolder + "/")
                                      ? newest.substr(pattern.searchFolder.size() + 1)
                                      : "";

@@ -67,6 +67,9 @@ RotationPattern RotationPatternOf(const std::string& folder, const std::string& 
                                   const std::string& extension, const std::string& dateFormat,
                                   const std::string& newestPath);
 bool MatchesRotationPattern(const RotationPattern& pattern, const std::string& name);
+// The backups a rotation sees: the entries of the search folder that match the pattern, newest
+// first by their last-write time. Empty when the folder cannot be listed.
+std::vector<ListRec> FindBackups(const RotationPattern& pattern);
 
 // The moment before which a backup is too old for a depth in days or months: `now` minus `depth`
 // days, or the same moment `depth` calendar months earlier with the day cut back to the end of a

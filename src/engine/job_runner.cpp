@@ -555,6 +555,8 @@ bool StartRun(const RunEnvironment& environment, core::TArhList& list, core::TAr
   // The error text of a failed run names these; they must be this run's files.
   task.NextFileText = "";
   task.LastFileText = "";
+  task.FilesDone = 0;
+  task.BytesDone = 0;
   list.RefreshRow(task);
   if (hooks.StartTrayAnimation) hooks.StartTrayAnimation();
 
@@ -596,6 +598,9 @@ RunOutcome FinishRun(ThreadRec& rec) {
   const int number = task.TaskNumber;
   const RunHooks hooks = rec.environment != nullptr ? rec.environment->Hooks() : RunHooks{};
   RunOutcome outcome;
+  outcome.filesAdded = rec.result;
+  outcome.archiveName = rec.archiveName;
+  outcome.errorText = rec.errorText;
 
   const auto save = [&list, &task, number] {
     std::string error;
@@ -684,6 +689,7 @@ RunOutcome FinishRun(ThreadRec& rec) {
   if (ShutdownWanted(task, failed)) ShutdownAfterRun(task);
 
   outcome.failed = failed;
+  outcome.finalLine = finalLine;
   if (rec.onFinished) rec.onFinished(outcome);
   return outcome;
 }

@@ -19,6 +19,10 @@ namespace zentrove::engine {
 struct RunOutcome {
   bool aborted = false;  // StopTask was set
   bool failed = false;   // the run failed (an aborted run counts as failed too)
+  int filesAdded = 0;    // the result r: files added, -1 for a run without a backup step
+  std::string archiveName;
+  std::string errorText;
+  std::string finalLine;  // the run's final log line; empty for an aborted run
 };
 
 // The result of one run, handed from the worker to the main thread.

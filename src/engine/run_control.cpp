@@ -10,6 +10,7 @@
 #include "base/main_thread.h"
 #include "core/user_interface.h"
 #include "log/log.h"
+#include "platform/files.h"
 #include "platform/power.h"
 
 namespace zentrove::engine {
@@ -157,6 +158,8 @@ void OnEndZip(RunContext& run, const std::string& file) {
   try {
     run.FullLog.WriteFile(file);
     run.Task.LastFileText = file;
+    run.Task.FilesDone.fetch_add(1);
+    run.Task.BytesDone.fetch_add(platform::Stat(file).size);
     if (!run.ShareAll) run.OpenMode = FileOpenMode::ShareDenyWrite;
   } catch (...) {
   }

@@ -1,21 +1,26 @@
 #include "engine/run_once.h"
 
-#include <chrono>
 #include <memory>
 
 #include "base/clock.h"
 #include "base/main_thread.h"
-#include "engine/job_runner.h"
 #include "log/log.h"
 
 namespace zentrove::engine {
 
-int RunTaskOnce(const RunEnvironment& environment, core::TArhList& list, int taskNumber) {
+RunOnceResult RunTaskOnce(const RunEnvironment& environment, core::TArhList& list, int taskNumber,
+                          const RunOnceOptions& options) {
+  RunOnceResult result;
   core::TArhRecord* task = list.FindByNumber(taskNumber);
-  if (task == nullptr) return 2;
+  if (task == nullptr) {
+    result.exitCode = 2;
+    return result;
+  }
   if (task->IsStarted) {
     log::AddLogLine(log::LogLevel::Error, taskNumber, "The task is running already");
-    return 1;
+    result.outcome.failed = true;
+    result.outcome.errorText = "The task is running already";
+    return result;
   }
 
   std::unique_ptr<base::MainThread> ownMainThread;
@@ -26,24 +31,42 @@ int RunTaskOnce(const RunEnvironment& environment, core::TArhList& list, int tas
     base::SetCurrentMainThread(mainThread);
   }
 
-  RunOutcome outcome;
-  outcome.failed = true;
+  result.outcome.failed = true;
+  bool finished = false;
+  base::MainThread::TimerId timer = 0;
   task->AutoStart = false;
   mainThread->Post([&] {
-    const bool started = StartRun(environment, list, *task, base::NowLocal(),
-                                  [&outcome, mainThread](const RunOutcome& finished) {
-                                    outcome = finished;
-                                    // Quitting from a posted call lets the log lines FinishRun queued reach
-                                    // the file first.
-                                    mainThread->Post([mainThread] { mainThread->Quit(0); });
-                                  });
-    if (!started) mainThread->Quit(0);
+    const bool started = StartRun(environment, list, *task, base::NowLocal(), [&](const RunOutcome& outcome) {
+      result.outcome = outcome;
+      finished = true;
+      // Quitting from a posted call lets the log lines FinishRun queued reach the file first.
+      mainThread->Post([mainThread] { mainThread->Quit(0); });
+    });
+    result.started = started;
+    if (!started) {
+      mainThread->Quit(0);
+      return;
+    }
+    if (finished || (!options.onProgress && options.stopRequested == nullptr)) return;
+    timer = mainThread->StartTimer(options.progressInterval, [&] {
+      if (finished) return;
+      if (options.stopRequested != nullptr && options.stopRequested->load() && !task->StopTask) {
+        task->StopTask = true;
+      }
+      if (options.onProgress) options.onProgress(*task);
+    });
   });
   mainThread->Run();
+  if (timer != 0) mainThread->StopTimer(timer);
   WaitForRunsToEnd(std::chrono::seconds(10));
 
   if (ownMainThread) base::SetCurrentMainThread(nullptr);
-  return outcome.failed ? 1 : 0;
+  result.exitCode = result.outcome.failed ? 1 : 0;
+  return result;
+}
+
+int RunTaskOnce(const RunEnvironment& environment, core::TArhList& list, int taskNumber) {
+  return RunTaskOnce(environment, list, taskNumber, RunOnceOptions{}).exitCode;
 }
 
 }  // namespace zentrove::engine

@@ -141,4 +141,7 @@ Result<std::string> ReadLink(const std::string& path);
 // Flushes every file of the file system holding the path.
 [[nodiscard]] Status SyncFileSystem(const std::string& path);
 
+// Whether the standard error stream is a terminal, for progress lines that only a person reads.
+bool StandardErrorIsTerminal();
+
 }  // namespace zentrove::platform

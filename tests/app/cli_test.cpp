@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "base/datetime.h"
 #include "base/regional_format.h"
+#include "cli_fixture.h"
 #include "core/options.h"
 #include "support/sandbox.h"
 
@@ -24,7 +25,9 @@ TEST(CliCommandLine, TheFirstArgumentThatIsNoSwitchNamesTheCommand) {
   // No command: the program starts, and unknown arguments are ignored as they always were.
   EXPECT_EQ(FindCliCommand({"zentrove"}), CliCommand::None);
   EXPECT_EQ(FindCliCommand({"zentrove", "service"}), CliCommand::None);
-  EXPECT_EQ(FindCliCommand({"zentrove", "/tray", "list"}), CliCommand::None);
+  // Anything else is a mistake, not a start.
+  EXPECT_EQ(FindCliCommand({"zentrove", "/tray", "list"}), CliCommand::Invalid);
+  EXPECT_EQ(FindCliCommand({"zentrove", "--version"}), CliCommand::Version);
   // The program path is never a command.
   EXPECT_EQ(FindCliCommand({"list"}), CliCommand::None);
 }
@@ -37,38 +40,26 @@ TEST(CliListLine, TabSeparatedWithDatesInTheLogsForm) {
   task.ArhPeriod_PeriodID = 3;
   task.LastArh = base::EncodeDate(2012, 3, 5) + base::EncodeTime(14, 7, 9);
   task.Description = "Daily\tdocuments\r\n";
-  EXPECT_EQ(TaskListLine(task, {}), "1004\t1\t3\t\t03.05.2012 14:07:09\tDaily documents  ");
+  EXPECT_EQ(TaskListLine(task, {}), "1004\t1\t3\t\t03.05.2012 14:07:09\tDaily documents  \tidle\tsuccess");
   task.NextArh = base::EncodeDate(2012, 3, 6);
-  EXPECT_EQ(TaskListLine(task, {}), "1004\t1\t3\t03.06.2012\t03.05.2012 14:07:09\tDaily documents  ");
+  task.IsStarted = true;
+  EXPECT_EQ(TaskListLine(task, {}),
+            "1004\t1\t3\t03.06.2012\t03.05.2012 14:07:09\tDaily documents  \trunning\tsuccess");
+  task.IsStarted = false;
   EXPECT_EQ(TaskListLine(task, [](const TArhRecord&) { return std::string("at startup"); }),
-            "1004\t1\t3\tat startup\t03.05.2012 14:07:09\tDaily documents  ");
+            "1004\t1\t3\tat startup\t03.05.2012 14:07:09\tDaily documents  \tidle\tsuccess");
 }
 
 class CliTest : public testing::SandboxedTest {
  protected:
-  // A command leaves the process set up for the configuration folder it used.
   void TearDown() override {
-    log::SetLogFolder("");
-    SetCurrentOptions(ProgramOptions{});
-    SetStartFlags({});
+    testing::ResetAfterCliCommands();
     SandboxedTest::TearDown();
   }
 
-  struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-  };
-
-  Outcome Run(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), "zentrove");
-    std::ostringstream out;
-    std::ostringstream err;
-    Outcome outcome;
-    outcome.exitCode = RunCli(arguments, out, err, services_);
-    outcome.out = out.str();
-    outcome.err = err.str();
-    return outcome;
+  using Outcome = testing::CliOutcome;
+  Outcome Run(const std::vector<std::string>& arguments) {
+    return testing::RunCliCommand(arguments, services_);
   }
 
   std::string TaskFile() { return ReadFile(ConfigDir() / "ArhTasks.bpd"); }
@@ -97,8 +88,8 @@ TEST_F(CliTest, CommandsUseTheScheduleAndNextStartSeams) {
   const Outcome listed = Run({"list"});
   ASSERT_EQ(listed.exitCode, kExitSuccess) << listed.err;
   EXPECT_EQ(listed.out,
-            "1005\t1\t0\tnext of 1005\t\tfive\n"
-            "1006\t0\t0\tnext of 1006\t\tThe task # 1006\n");
+            "1005\t1\t0\tnext of 1005\t\tfive\tidle\tnever run\n"
+            "1006\t1\t0\tnext of 1006\t\tThe task # 1006\tidle\tnever run\n");
 }
 
 TEST_F(CliTest, LoadingForACommandLeavesNoStartLinesInTheLog) {
@@ -119,12 +110,20 @@ TEST_F(CliTest, RunHandsTheTaskToTheRunner) {
   EXPECT_NE(unavailable.err.find("cannot run tasks"), std::string::npos);
 
   int ranNumber = 0;
-  services_.RunTaskOnce = [&](TArhList& list, int number) {
+  services_.RunTaskOnce = [&](TArhList& list, int number, const engine::RunOnceOptions&) {
     ranNumber = number;
-    return list.FindByNumber(number) != nullptr ? 1 : 0;
+    engine::RunOnceResult result;
+    result.exitCode = list.FindByNumber(number) != nullptr ? 1 : 0;
+    result.outcome.failed = true;
+    result.outcome.errorText = "no sources";
+    return result;
   };
-  EXPECT_EQ(Run({"run", "1001"}).exitCode, kExitFailure);
+  const Outcome failed = Run({"run", "1001"});
+  EXPECT_EQ(failed.exitCode, kExitFailure);
   EXPECT_EQ(ranNumber, 1001);
+  EXPECT_NE(failed.out.find("Task 1001: failed\n"), std::string::npos) << failed.out;
+  EXPECT_NE(failed.out.find("Error: no sources\n"), std::string::npos) << failed.out;
+  EXPECT_TRUE(Run({"run", "1001", "--quiet"}).out.empty());
 
   ranNumber = 0;
   const Outcome missing = Run({"run", "1002"});
@@ -137,7 +136,7 @@ TEST_F(CliTest, SetRefusesAScheduleTheEditorWouldRefuse) {
   ASSERT_EQ(Run({"add"}).exitCode, kExitSuccess);
   const std::string before = TaskFile();
 
-  const Outcome weekly = Run({"set", "1001", "ArhPeriod_PeriodID=1"});
+  const Outcome weekly = Run({"set", "1001", "ArhPeriod_PeriodID=1", "DayOfWeek=0000000"});
   EXPECT_EQ(weekly.exitCode, kExitUsage);
   EXPECT_NE(weekly.err.find("Select day(s) of week."), std::string::npos) << weekly.err;
   const Outcome repeat = Run({"set", "1001", "ArhPeriod_IsRepeat=1", "ArhPeriod_EveryMin=30"});

@@ -61,10 +61,12 @@ TEST_F(ProgramCommands, AddContinuesAfterTheLargestNumberAndListKeepsFileOrder) 
 
   const platform::CaptureResult listed = RunProgram({"list"});
   EXPECT_EQ(listed.exitCode, 0) << listed.errors;
-  EXPECT_EQ(listed.output,
-            "1005\t0\t0\t\t\tfive\n"
-            "1002\t0\t0\t\t03.05.2012 14:07:09\ttwo\n"
-            "1006\t0\t0\t\t\tThe task # 1006\n");
+  // The new task is active and daily, as the wizard makes it, so it has a next start.
+  EXPECT_TRUE(std::regex_match(listed.output,
+                               std::regex("1005\t0\t0\t\t\tfive\tidle\tnever run\n"
+                                          "1002\t0\t0\t\t03.05.2012 14:07:09\ttwo\tidle\tsuccess\n"
+                                          "1006\t1\t0\t[0-9. :]+\t\tThe task # 1006\tidle\tnever run\n")))
+      << listed.output;
 }
 
 TEST_F(ProgramCommands, AddsStartedTogetherGetNumbersOfTheirOwn) {
@@ -177,16 +179,17 @@ TEST_F(ProgramCommands, RunReportsTheOutcomeInItsExitCode) {
 
   WriteFile("sources/report.txt", "quarterly figures");
   const fs::path target = MakeDir("backups");
-  ASSERT_EQ(RunProgram({"set", "1001", "FileSourceMask=" + (Sandbox() / "sources").string() + "/*.*",
-                        "Target=" + target.string() + "/", "FileMsk_Prefix=reports"})
-                .exitCode,
-            0);
+  ASSERT_EQ(
+      RunProgram({"set", "1001", "FileSourceMask=" + (Sandbox() / "sources").string() + "/*.*",
+                  "Target=" + target.string() + "/", "FileMsk_Prefix=reports", "FileMsk_ArhDateFormat="})
+          .exitCode,
+      0);
   const platform::CaptureResult succeeded = RunProgram({"run", "1001"});
   EXPECT_EQ(succeeded.exitCode, 0) << succeeded.errors << Log();
   EXPECT_TRUE(fs::exists(target / "reports.zip"));
   // The run's end was saved: the list shows its start as the last one.
   const platform::CaptureResult listed = RunProgram({"list"});
-  EXPECT_TRUE(std::regex_search(listed.output, std::regex(R"(^1001\t0\t0\t\t\d\d\.\d\d\.\d{4} )")))
+  EXPECT_TRUE(std::regex_search(listed.output, std::regex(R"(^1001\t1\t0\t[^\t]+\t\d\d\.\d\d\.\d{4} )")))
       << listed.output;
 }
 

@@ -128,7 +128,7 @@ TEST_F(ProgramStart, LocalConfigKeepsEverythingInTheProgramFolder) {
   EXPECT_EQ(StopProgram(service), 0);
 
   EXPECT_NE(listed.output.find("1001\t"), std::string::npos) << listed.output;
-  EXPECT_NE(listed.output.find("\tlocal\n"), std::string::npos) << listed.output;
+  EXPECT_NE(listed.output.find("\tlocal\t"), std::string::npos) << listed.output;
   // The two folders are the same, so nothing is migrated.
   EXPECT_TRUE(fs::exists(programFolder / "ArhTasks.bpd"));
   EXPECT_FALSE(fs::exists(programFolder / "ArhTasks.bpd.bak"));
@@ -155,7 +155,7 @@ TEST_F(ProgramStart, AnOlderInstallationMovesToTheConfigurationFolder) {
   const std::string log = Log();
   EXPECT_EQ(log.rfind("01.02.2010 10:00:00: an old line\r\n", 0), 0u) << "the old log goes on";
   EXPECT_EQ(Count(log, "Old version of Zentrove is detected."), 0) << "no message in service mode";
-  EXPECT_NE(RunProgram({"list"}, program).output.find("\tmoved\n"), std::string::npos);
+  EXPECT_NE(RunProgram({"list"}, program).output.find("\tmoved\t"), std::string::npos);
 }
 
 TEST_F(ProgramStart, ADesktopCopyTellsAboutTheMove) {

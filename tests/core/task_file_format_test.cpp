@@ -243,7 +243,15 @@ TEST(TaskFieldSetter, RejectsUnknownKeysAndMalformedValuesWithoutChangingTheTask
       {"isnewds2008", "1", "The key \"IsNewDS2008\" is written by the program and cannot be set"},
       {"CompressMetod", "six", "Invalid value for CompressMetod: \"six\" is not an integer"},
       {"CompressMetod", " 6", "Invalid value for CompressMetod: \" 6\" is not an integer"},
-      {"ZipPriority", "7", "Invalid value for ZipPriority: \"7\" is not an integer from 0 to 5"},
+      {"ZipPriority", "7",
+       "Invalid value for ZipPriority: \"7\" is not allowed; allowed: one of 0 Idle, 1 Lowest, 2 Lower, 3 "
+       "Normal, 4 Higher, 5 Highest"},
+      {"ArchiveOrCopy", "9",
+       "Invalid value for ArchiveOrCopy: \"9\" is not allowed; allowed: one of 0 Archive files, 1 Copy "
+       "files, 2 "
+       "Upload to FTP"},
+      {"StopCPUPercent", "101",
+       "Invalid value for StopCPUPercent: \"101\" is not allowed; allowed: 0 to 100"},
       {"IsActive", "2", "Invalid value for IsActive: \"2\" is not 0 or 1"},
       {"NextArh", "2012-03-05",
        "Invalid value for NextArh: \"2012-03-05\" is not a date and time in the form "

@@ -33,6 +33,19 @@ std::string MixedText(std::size_t chars, std::size_t seed) {
   return text;
 }
 
+// `preferred` when the key allows it, else an allowed value that differs from `before`.
+std::string AllowedIntegerOtherThan(const TaskKeyInfo& key, const std::string& before, int preferred) {
+  std::vector<int> candidates;
+  for (const ValueChoice& choice : key.choices)
+    candidates.push_back(choice.value);
+  if (candidates.empty()) candidates = {preferred, key.minimum, key.maximum};
+  for (const int candidate : candidates) {
+    const bool allowed = !key.choices.empty() || (candidate >= key.minimum && candidate <= key.maximum);
+    if (allowed && std::to_string(candidate) != before) return std::to_string(candidate);
+  }
+  return before;
+}
+
 // A value for every key that differs from what a missing key gives, with texts at their limits.
 std::unique_ptr<TArhRecord> TaskWithEveryKeyChanged(int number) {
   IniFile empty("/nonexistent/none");
@@ -48,7 +61,7 @@ std::unique_ptr<TArhRecord> TaskWithEveryKeyChanged(int number) {
     EXPECT_TRUE(GetTaskField(*task, key.name, before, error)) << error;
     switch (key.form) {
       case ValueForm::Integer:
-        value = key.name == "ZipPriority" ? "5" : std::to_string(1000 + static_cast<int>(i));
+        value = AllowedIntegerOtherThan(key, before, 1000 + static_cast<int>(i));
         break;
       case ValueForm::Bool:
         value = before == "1" ? "0" : "1";

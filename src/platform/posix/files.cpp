@@ -435,4 +435,8 @@ std::string WithoutTrailingSlash(std::string path) {
   return path;
 }
 
+bool StandardErrorIsTerminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
+
 }  // namespace zentrove::platform
