@@ -260,6 +260,23 @@ TEST_F(FtpModeTest, FlatSyncWithAMissingSourceFolderDeletesNothing) {
   EXPECT_TRUE(fs::exists(root_ / "Mirror" / "a.txt"));
 }
 
+TEST_F(FtpModeTest, SyncDeletesNothingFromAFolderWhoseListingItCannotReadWhole) {
+  PyFtpServer server;
+  if (!StartServer(server)) return;
+  WriteFile("Docs/a.txt", "alpha");
+  fs::create_directories(root_ / "Mirror");
+  std::ofstream(root_ / "Mirror" / "stale.txt") << "stale";
+  std::ofstream(root_ / "Mirror" / "split\nline") << "a name that breaks the listing";
+  core::TArhRecord task = Task(server.Port());
+  task.IfArhiveExistSync = true;
+
+  ASSERT_TRUE(Run(task).s) << lastError_;
+
+  EXPECT_TRUE(fs::exists(root_ / "Mirror" / "stale.txt"));
+  EXPECT_TRUE(Contains(
+      Lines(), "1009 W FTP SYNC: The remote folder cannot be listed completely and is left as it is"));
+}
+
 TEST_F(FtpModeTest, AFolderThatCannotBeEnteredIsSkippedNotUploadedIntoItsParent) {
   PyFtpServer server;
   if (!StartServer(server)) return;
