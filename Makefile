@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 BUILD_PACKAGES := g++ make cmake pkg-config zlib1g-dev libssl-dev libgtest-dev libgmock-dev ccache
 TEST_PACKAGES := clang libclang-rt-14-dev clang-format unzip zip p7zip-full libarchive-tools desktop-file-utils \
                  python3 attr rsync procps python3-aiosmtpd python3-pyftpdlib python3-openssl proftpd-basic \
-                 openssl curl
+                 openssl curl lftp
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
