@@ -411,23 +411,33 @@ Result<std::string> FtpClient::ListText(bool mlsd) {
 
 Result<std::vector<RemoteEntry>> FtpClient::List() {
   const base::TDateTime now = base::NowLocal();
+  std::size_t unparsed = 0;
+  listingComplete_ = false;
   if (!mlsdRefused_) {
     auto text = ListText(true);
-    if (text) return ParseListing(*text, true, now);
+    if (text) {
+      std::vector<RemoteEntry> entries = ParseListing(*text, true, now, &unparsed);
+      listingComplete_ = unparsed == 0;
+      return entries;
+    }
     if (text.Code() != kRefused || !Connected()) return text.GetStatus();
     mlsdRefused_ = true;
   }
   auto text = ListText(false);
   if (!text) return text.GetStatus();
-  std::vector<RemoteEntry> entries = ParseListing(*text, false, now);
+  std::vector<RemoteEntry> entries = ParseListing(*text, false, now, &unparsed);
   for (RemoteEntry& entry : entries) {
     if (entry.folder || entry.link || HasLineBreak(entry.name)) continue;
     auto reply = Command("MDTM " + entry.name);
     if (!reply) return reply.GetStatus();
     if (reply->code == 213) {
-      if (const auto time = ParseMdtmTime(reply->text)) entry.time = *time;
+      if (const auto time = ParseMdtmTime(reply->text)) {
+        entry.time = *time;
+        entry.exactTime = true;
+      }
     }
   }
+  listingComplete_ = unparsed == 0;
   return entries;
 }
 

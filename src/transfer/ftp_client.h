@@ -85,6 +85,8 @@ class FtpClient {
   // The current folder's entries: MLSD where the server has it, LIST otherwise, with MDTM asked for
   // files whose listing gave no date.
   platform::Result<std::vector<RemoteEntry>> List();
+  // False when the last List failed or had lines it could not read: the folder may hold more.
+  bool LastListingComplete() const { return listingComplete_; }
   // The raw listing text of LIST for the current folder.
   platform::Result<std::string> ListText(bool mlsd);
   std::optional<std::uint64_t> Size(const std::string& name);
@@ -117,6 +119,7 @@ class FtpClient {
   bool protectData_ = false;
   bool epsvRefused_ = false;
   bool mlsdRefused_ = false;
+  bool listingComplete_ = false;
   std::optional<bool> resumeSupported_;
 };
 

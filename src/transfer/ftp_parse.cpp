@@ -113,6 +113,7 @@ std::optional<RemoteEntry> ParseUnixLine(std::string_view line, base::TDateTime 
     }
     if (name.empty()) return std::nullopt;
     entry.name = std::string(name);
+    if (!entry.folder && !entry.link) entry.size = Number<std::uint64_t>(words[m - 1]);
     base::TDateTime date = 0;
     if (const std::size_t colon = yearOrTime.find(':'); colon != std::string_view::npos) {
       const auto hour = Number<int>(yearOrTime.substr(0, colon));
@@ -164,8 +165,9 @@ std::optional<RemoteEntry> ParseDosLine(std::string_view line) {
   RemoteEntry entry;
   if (words[2] == "<DIR>") {
     entry.folder = true;
-  } else if (!Number<std::uint64_t>(words[2])) {
-    return std::nullopt;
+  } else {
+    entry.size = Number<std::uint64_t>(words[2]);
+    if (!entry.size) return std::nullopt;
   }
   std::size_t start = AfterWord(line, 2);
   if (start < line.size()) ++start;
@@ -317,13 +319,16 @@ std::optional<RemoteEntry> ParseMlsdLine(std::string_view line) {
       if (type == "cdir" || type == "pdir") return std::nullopt;
       entry.folder = type == "dir";
       entry.link = base::StartsWith(type, "os.unix=slink") || base::StartsWith(type, "os.unix=symlink");
+      entry.otherType = !entry.folder && !entry.link && type != "file";
       typed = true;
     } else if (key == "unix.mode" || key == "perm") {
       continue;
     } else if (key == "size") {
       entry.size = Number<std::uint64_t>(value);
     } else if (key == "modify") {
-      entry.time = ParseTimestamp14(value).value_or(0);
+      const std::optional<base::TDateTime> time = ParseTimestamp14(value);
+      entry.time = time.value_or(0);
+      entry.exactTime = time.has_value();
     }
   }
   if (!typed || entry.name.empty()) return std::nullopt;
@@ -341,7 +346,21 @@ std::optional<base::TDateTime> ParseMdtmTime(std::string_view text) {
   return ParseTimestamp14(base::TrimBlanks(text));
 }
 
-std::vector<RemoteEntry> ParseListing(std::string_view listing, bool mlsd, base::TDateTime now) {
+namespace {
+
+// Lines that carry no entry by design.
+bool IsListingFrame(std::string_view line, bool mlsd) {
+  if (base::TrimBlanks(line).empty()) return true;
+  const std::string lower = base::ToLowerAscii(line.substr(0, std::min<std::size_t>(line.size(), 64)));
+  if (!mlsd) return base::StartsWith(lower, "total ");
+  return lower.find("type=cdir;") != std::string::npos || lower.find("type=pdir;") != std::string::npos;
+}
+
+}  // namespace
+
+std::vector<RemoteEntry> ParseListing(std::string_view listing, bool mlsd, base::TDateTime now,
+                                      std::size_t* unparsed) {
+  if (unparsed) *unparsed = 0;
   std::vector<RemoteEntry> entries;
   while (!listing.empty()) {
     std::size_t end = listing.find('\n');
@@ -350,6 +369,7 @@ std::vector<RemoteEntry> ParseListing(std::string_view listing, bool mlsd, base:
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     auto entry = mlsd ? ParseMlsdLine(line) : ParseListLine(line, now);
     if (entry && entry->name != "." && entry->name != "..") entries.push_back(std::move(*entry));
+    if (!entry && unparsed && !IsListingFrame(line, mlsd)) ++*unparsed;
   }
   return entries;
 }

@@ -68,7 +68,13 @@ struct RemoteEntry {
   bool link = false;
   // Local time; 0 when the listing gave no usable date.
   base::TDateTime time = 0;
-  // Only when known (MLSD).
+  // True when the time came from MLSD or MDTM, which are in UTC. A LIST line shows the server's
+  // clock in a zone it does not name, so its time is only good for telling old from new.
+  bool exactTime = false;
+  // Types other than file, folder and link (devices, sockets, what a server invents): such an entry
+  // is never deleted.
+  bool otherType = false;
+  // When the listing gave it.
   std::optional<std::uint64_t> size;
 };
 
@@ -81,7 +87,10 @@ std::optional<RemoteEntry> ParseListLine(std::string_view line, base::TDateTime 
 // The time of a 213 reply to MDTM ("YYYYMMDDhhmmss[.fff]", UTC) as local time.
 std::optional<base::TDateTime> ParseMdtmTime(std::string_view text);
 
-// Splits a listing into lines and parses each.
-std::vector<RemoteEntry> ParseListing(std::string_view listing, bool mlsd, base::TDateTime now);
+// Splits a listing into lines and parses each. `unparsed`, when given, counts the lines that are
+// neither entries, nor blank, nor a "total" line, nor the current and parent folder: a listing with
+// such lines does not show the whole folder.
+std::vector<RemoteEntry> ParseListing(std::string_view listing, bool mlsd, base::TDateTime now,
+                                      std::size_t* unparsed = nullptr);
 
 }  // namespace zentrove::transfer

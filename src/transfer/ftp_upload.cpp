@@ -311,6 +311,13 @@ void TZentroNMFTP::FTPReconnect() {
   client_.Quit();
   binary_ = false;
   if (!client_.Connect()) return;
+  if (ReconnectFolder) {
+    const std::string folder = ReconnectFolder();
+    Info("CHDIR " + folder);
+    auto entered = client_.Command("CWD " + folder);
+    if (entered && entered->Is(2)) SetBinary();
+    return;
+  }
   if (!task_.DirTxt.empty()) {
     Info("CHDIR " + task_.DirTxt);
     if (!FTPForceDir(task_.DirTxt)) return;

@@ -51,6 +51,11 @@ class TZentroNMFTP {
   platform::Status FTPDeleteOldBackups(const std::string& prefix, const std::string& extension, int depth,
                                        const std::string& remoteName, int unit);
   platform::Status FTPRemoveItem(const std::string& name);
+  // Removes one entry of the current folder: a file or link with DELE, a folder with everything in it.
+  platform::Status RemoveEntry(const RemoteEntry& entry);
+  // When set, a reconnect enters the folder this returns to instead of the folders of an archive
+  // upload (the FTP backup mode walks by absolute paths).
+  std::function<std::string()> ReconnectFolder;
 
   FtpClient& Client() { return client_; }
 
@@ -61,7 +66,6 @@ class TZentroNMFTP {
 
  private:
   platform::Status Progress(std::uint64_t position);
-  platform::Status RemoveEntry(const RemoteEntry& entry);
   platform::Status ConnectAndEnter(bool reconnect);
   void SetBinary();
   void Info(const std::string& text) const;

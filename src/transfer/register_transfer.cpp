@@ -1,6 +1,7 @@
 #include "transfer/register_transfer.h"
 
 #include "engine/run_environment.h"
+#include "transfer/ftp_mode.h"
 
 namespace zentrove::transfer {
 
@@ -14,6 +15,8 @@ void RegisterTransferSteps(engine::RunEnvironment& environment, const FtpUploadO
                                     run.ErrorText = uploaded.error;
                                     return engine::StepResult{false, 0};
                                   });
+  environment.SetBackupStep(engine::BackupStepKind::FtpMode,
+                            [options](engine::RunContext& run) { return FtpModeStep(run, options); });
 }
 
 }  // namespace zentrove::transfer

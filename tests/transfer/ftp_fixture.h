@@ -4,6 +4,7 @@
 // each started by the test on a port chosen at run time and stopped by its process id, and a proxy
 // that cuts data connections.
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -101,5 +102,20 @@ class ProFtpServer {
 
 // A free TCP port on 127.0.0.1 at the moment of asking.
 int FreeLoopbackPort();
+
+// Whether a line of `lines` contains `text`.
+inline bool Contains(const std::vector<std::string>& lines, const std::string& text) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& line) { return line.find(text) != std::string::npos; });
+}
+
+// The index of the first line containing `text` at or after `from`; lines.size() when none.
+inline std::size_t Find(const std::vector<std::string>& lines, const std::string& text,
+                        std::size_t from = 0) {
+  for (std::size_t i = from; i < lines.size(); ++i) {
+    if (lines[i].find(text) != std::string::npos) return i;
+  }
+  return lines.size();
+}
 
 }  // namespace zentrove::testing

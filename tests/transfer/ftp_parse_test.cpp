@@ -93,6 +93,25 @@ TEST(FtpListing, MsDosLinesAndMlsdFacts) {
   EXPECT_EQ(ParseMdtmTime("20240305123456"), base::FromTimeT(1709642096));
 }
 
+TEST(FtpListing, SizesExactTimesAndLinesThatDoNotParse) {
+  const auto unix = ParseListLine("-rw-r--r-- 1 u g 1234 Mar  1 10:00 a.txt", base::EncodeDate(2024, 6, 1));
+  ASSERT_TRUE(unix);
+  EXPECT_EQ(unix->size, 1234u);
+  EXPECT_FALSE(unix->exactTime) << "a listing time has no zone";
+  EXPECT_EQ(ParseListLine("03-05-24  01:15PM   77 b.txt", 0)->size, 77u);
+  EXPECT_TRUE(ParseMlsdLine("type=file;size=1;modify=20240305123456; f")->exactTime);
+  EXPECT_TRUE(ParseMlsdLine("type=OS.unix=chr-13/29; tty")->otherType);
+  EXPECT_FALSE(ParseMlsdLine("type=file; f")->otherType);
+
+  std::size_t unparsed = 9;
+  const auto entries = ParseListing("total 2\r\n-rw-r--r-- 1 u g 1 Mar  1 10:00 ok\r\nsome garbage\r\n\r\n",
+                                    false, base::EncodeDate(2024, 6, 1), &unparsed);
+  EXPECT_EQ(entries.size(), 1u);
+  EXPECT_EQ(unparsed, 1u);
+  (void)ParseListing("type=cdir; .\r\ntype=pdir; ..\r\ntype=file;size=1; f\r\n", true, 0, &unparsed);
+  EXPECT_EQ(unparsed, 0u);
+}
+
 TEST(FtpPaths, RemotePartsAndPwdReplies) {
   EXPECT_EQ(RemotePathParts("/backup\\daily//x/"), (std::vector<std::string>{"backup", "daily", "x"}));
   EXPECT_EQ(ParsePwdReply("\"/a \"\"b\"\"\" is current"), "/a \"b\"");

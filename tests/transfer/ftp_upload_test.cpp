@@ -30,19 +30,6 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
   return bytes;
 }
 
-bool Contains(const std::vector<std::string>& lines, const std::string& text) {
-  return std::any_of(lines.begin(), lines.end(),
-                     [&](const std::string& line) { return line.find(text) != std::string::npos; });
-}
-
-// The index of the first line containing `text` at or after `from`; lines.size() when none.
-std::size_t Find(const std::vector<std::string>& lines, const std::string& text, std::size_t from = 0) {
-  for (std::size_t i = from; i < lines.size(); ++i) {
-    if (lines[i].find(text) != std::string::npos) return i;
-  }
-  return lines.size();
-}
-
 class FtpUploadTest : public UploadSandbox {
  protected:
   void SetUp() override {
