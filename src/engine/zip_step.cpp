@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/text.h"
 #include "core/options.h"
 #include "engine/engine_ops.h"
 #include "engine/run_control.h"
@@ -81,6 +82,14 @@ SourcePlan PlanSources(RunContext& run) {
   for (SourceEntry& file : selected.files) {
     plan.sources.push_back(zip::ZipSource{file.path, StoredPath(file.path, sourceFolders, rule), false});
     plan.entries.push_back(std::move(file));
+  }
+  // Such a name is stored byte for byte, and every reader decodes it its own way.
+  for (const zip::ZipSource& source : plan.sources) {
+    if (!base::IsValidUtf8(source.EntryName)) {
+      AddLogLine(LogLevel::Warning, task.TaskNumber,
+                 "The file name is not valid UTF-8 and archive readers may show it differently: " +
+                     base::EscapeBytes(source.DiskPath));
+    }
   }
   return plan;
 }

@@ -131,6 +131,29 @@ TEST_F(ZipStepTest, FirstRunWritesUnderTheTemporaryNameAndPeersReadTheArchive) {
   EXPECT_EQ(compared.status, 0) << compared.output;
 }
 
+TEST_F(ZipStepTest, UnixModesReachEveryPeerAndNamesThatAreNotUtf8AreNamed) {
+  auto& task = AddRelativeTask();
+  task.OemConvert = true;
+  WriteFile("src/run.sh", "#!/bin/sh\n");
+  ASSERT_EQ(chmod(Src("run.sh").c_str(), 0755), 0);
+  WriteFile("src/bad\xff.txt", "odd");
+
+  EXPECT_FALSE(Run(task).failed);
+  EXPECT_THAT(Lines(), Contains(HasSubstr("The file name is not valid UTF-8 and archive readers may show it "
+                                          "differently: " + Src("bad\\xFF.txt"))));
+  EXPECT_THAT(RunCommand("unzip -Z " + ShellQuote(ZipPath())).output, HasSubstr("-rwxr-xr-x"));
+  const std::vector<std::pair<std::string, std::string>> peers = {
+      {"unzip", "unzip -q " + ShellQuote(ZipPath()) + " -d "},
+      {"7z", "7z x -y -bd " + ShellQuote(ZipPath()) + " -o"},
+      {"bsdtar", "bsdtar -xf " + ShellQuote(ZipPath()) + " -C "}};
+  for (const auto& [name, command] : peers) {
+    const std::string out = MakeDir("out-" + name).string();
+    const auto extracted = RunCommand(command + ShellQuote(out));
+    ASSERT_EQ(extracted.status, 0) << name << extracted.output;
+    EXPECT_EQ(platform::Stat(out + "/run.sh").mode & 0777, 0755u) << name;
+  }
+}
+
 TEST_F(ZipStepTest, UpdateInPlaceAddsNewFilesAndKeepsTheArchiveMode) {
   auto& task = AddRelativeTask();
   WriteFile("src/a.txt", "alpha");

@@ -142,6 +142,10 @@ uint32_t ExternalAttributes(uint32_t mode, bool folder, bool dosHost) {
   return (static_cast<uint32_t>(mode & 0xFFFF) << 16) | dos;
 }
 
+bool IsAscii(std::string_view bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 // Bits 1 and 2 tell readers which deflate option was used.
 uint16_t DeflateOptionFlags(int level) {
   if (level >= 8) return 0x0002;
@@ -572,7 +576,11 @@ bool WriteSession::DispatchNext() {
 CentralRecord WriteSession::RecordFor(const PendingEntry& entry, uint32_t crc, uint64_t compressed,
                                       uint64_t uncompressed) const {
   CentralRecord record;
-  const uint8_t host = entry.Name.Oem ? kHostMsDos : kHostUnix;
+  // A name in the OEM code page has to be marked as written on MS-DOS, or readers on Unix would take
+  // its bytes as they are; a plain ASCII name reads the same either way, so it is marked Unix and
+  // carries the file's Unix mode, which unzip, 7-Zip and bsdtar restore.
+  const bool dosHost = entry.Name.Oem && !IsAscii(entry.Name.Bytes);
+  const uint8_t host = dosHost ? kHostMsDos : kHostUnix;
   record.VersionMadeBy = static_cast<uint16_t>((host << 8) | kSpecVersion);
   record.VersionNeeded = entry.VersionNeeded;
   record.Flags = entry.Flags;
@@ -583,7 +591,7 @@ CentralRecord WriteSession::RecordFor(const PendingEntry& entry, uint32_t crc, u
   record.CompressedSize = compressed;
   record.UncompressedSize = uncompressed;
   record.Offset = entry.HeaderOffset;
-  record.External = ExternalAttributes(entry.Mode, entry.Folder, entry.Name.Oem);
+  record.External = ExternalAttributes(entry.Mode, entry.Folder, dosHost);
   record.Name = entry.Name.Bytes;
   record.Extra = entry.CentralExtra;
   record.ForceZip64Sizes = entry.Zip64Local;
