@@ -63,8 +63,15 @@ SourcePlan PlanSources(RunContext& run) {
     task.LastFileText = task.NextFileText.get();
     task.NextFileText = "Rec: " + folder;
   };
+  control.onUnreadableFolder = [&run](const std::string& folder, int errorCode) {
+    NoteLeftOut(run, folder, errorCode);
+  };
+  control.onUnreadableEntry = [&run](const std::string& path, int errorCode) {
+    NoteLeftOut(run, path, errorCode);
+  };
   SelectOptions options;
   options.collectFolders = task.StoreEmptyFolders;
+  options.allLinks = true;
   SelectedSources selected = selection.Select(control, options);
 
   SourcePlan plan;
@@ -80,7 +87,8 @@ SourcePlan PlanSources(RunContext& run) {
     plan.entries.push_back(std::move(folder));
   }
   for (SourceEntry& file : selected.files) {
-    plan.sources.push_back(zip::ZipSource{file.path, StoredPath(file.path, sourceFolders, rule), false});
+    plan.sources.push_back(
+        zip::ZipSource{file.path, StoredPath(file.path, sourceFolders, rule), false, IsLink(file.kind)});
     plan.entries.push_back(std::move(file));
   }
   // Such a name is stored byte for byte, and every reader decodes it its own way.
@@ -178,6 +186,8 @@ std::vector<SourceEntry> AddedFiles(const SourcePlan& plan, const zip::ZipResult
 // was being archived still counts as changed.
 void ClearArchiveMarks(const core::TArhRecord& task, const std::vector<SourceEntry>& files) {
   for (const SourceEntry& file : files) {
+    // A link is stored as a link: what it points to has not been backed up.
+    if (IsLink(file.kind)) continue;
     platform::FileInfo state;
     state.exists = true;
     state.size = file.size;

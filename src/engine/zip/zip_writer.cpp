@@ -406,7 +406,9 @@ void WriteSession::Plan() {
     item.SourceIndex = i;
     item.Folder = source.IsFolder;
     item.Name = NormalizeName(source.EntryName, source.IsFolder);
-    const platform::FileInfo info = platform::StatFollow(source.DiskPath);
+    // A link's own size is the length of its target text, which is what gets stored.
+    const platform::FileInfo info =
+        source.IsLink ? platform::Stat(source.DiskPath) : platform::StatFollow(source.DiskPath);
     const bool known = info.exists;
     if (!Decide(item.Name, known, info, item.Replaces)) continue;
     if (known && !source.IsFolder) planBytes_ += info.size;
@@ -503,7 +505,22 @@ bool WriteSession::DispatchNext() {
 
   platform::FileInfo info;
   platform::File file;
-  if (item.Folder) {
+  std::string linkTarget;
+  if (source.IsLink) {
+    // Never followed, so a link to a folder or a link loop adds nothing but the link itself.
+    info = platform::Stat(source.DiskPath);
+    auto target = info.kind == platform::FileKind::Symlink
+                      ? platform::ReadLink(source.DiskPath)
+                      : platform::Result<std::string>(
+                            platform::Status::Failure(info.exists ? EINVAL : info.errorCode, ""));
+    if (!target) {
+      Message(kMsgCouldNotCopyFrom, source.DiskPath + ": " + std::strerror(target.Code()));
+      GiveBack(entry.Replaces);
+      return true;
+    }
+    linkTarget = std::move(*target);
+    info.size = linkTarget.size();
+  } else if (item.Folder) {
     info = platform::StatFollow(source.DiskPath);
     if (!info.exists) {
       Message(kMsgCouldNotCopyFrom, source.DiskPath + ": " + std::strerror(info.errorCode));
@@ -561,7 +578,8 @@ bool WriteSession::DispatchNext() {
     entry.Size = info.size;
     entry.ChunkCount =
         entry.Size == 0 ? 1 : static_cast<std::size_t>((entry.Size + kChunkSize - 1) / kChunkSize);
-    entry.Source = std::make_shared<ChunkSource>(std::move(file));
+    entry.Source = source.IsLink ? std::make_shared<ChunkSource>(std::move(linkTarget))
+                                 : std::make_shared<ChunkSource>(std::move(file));
     entry.Source->SingleChunk = entry.ChunkCount == 1;
     if (entry.Source->SingleChunk && scheme_ != ChunkEncryption::Scheme::None) {
       entry.Source->Encryption = ChunkEncryption{scheme_, settings_.Password, aesStrength_};
