@@ -383,8 +383,10 @@ TaskFileLock TArhList::LockTaskFile() {
 bool TArhList::SaveTask(const TArhRecord& task, std::string* error) {
   const TaskFileLock lock = LockTaskFile();
   // A change saved by another program since this list last looked is taken in as well; the re-read
-  // of the save would otherwise put this task's older fields over it.
-  if (FileChangedOutside()) (void)TakeOverOutsideChanges(defaults_, &task);
+  // of the save would otherwise put this task's older fields over it. The file is read whatever its
+  // identity says: a file replaced twice within the file system's time step by one of the same size
+  // may take the same inode again and look unchanged.
+  (void)TakeOverOutsideChanges(defaults_, &task);
   TakeInDeferredChange(task);
   WriteTaskSection(file_, task, StampNow(), SectionOf(task));
   std::string failure;
