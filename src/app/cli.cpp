@@ -186,12 +186,10 @@ class CommandRun {
     SetCurrentOptions(options);
     defaults_ = options.TaskDefaults();
 
-    // Where the lock cannot be had (a read-only folder), the command goes on without it.
-    std::optional<platform::Result<platform::FileLock>> lock;
-    if (access == ListAccess::Exclusive)
-      lock.emplace(platform::FileLock::Acquire(ListLockPath(configFolder + kTaskFileName),
-                                               platform::FileLock::Target::File));
     list_ = std::make_unique<TArhList>(configFolder + kTaskFileName);
+    // Held from the reading of the file to the saving, which then takes no lock of its own.
+    std::optional<core::TaskFileLock> lock;
+    if (access == ListAccess::Exclusive) lock.emplace(list_->LockTaskFile());
     if (LegacyConversionNeeded(programFolder, list_->TaskFilePath())) {
       err_ << "zentrove: the task file of an older version (" << kLegacyTaskFileName
            << ") has to be converted first; start zentrove once without a command\n";

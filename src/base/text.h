@@ -15,6 +15,9 @@ std::size_t CharCount(std::string_view text);
 void CutToChars(std::string& text, std::size_t limit);
 std::string CutCopy(std::string_view text, std::size_t limit);
 bool IsValidUtf8(std::string_view text);
+// The text with every byte that is not printable ASCII, and the backslash, written as \\xHH, so
+// that a name of any bytes can stand in a log line.
+std::string EscapeBytes(std::string_view text);
 
 std::string ToLowerAscii(std::string_view text);
 std::string ToUpperAscii(std::string_view text);

@@ -91,11 +91,8 @@ int TaskCommands::TakeTaskNumber() {
 
 Result<TArhRecord*> TaskCommands::Store(std::unique_ptr<TArhRecord> task, int bodySourceNumber) {
   // Without the lock the commands go on, as they did before there was one (a read-only folder).
-  std::optional<platform::Result<platform::FileLock>> lock;
-  if (locking_ == ListLocking::TakeLock) {
-    lock.emplace(
-        platform::FileLock::Acquire(ListLockPath(list_.TaskFilePath()), platform::FileLock::Target::File));
-  }
+  std::optional<TaskFileLock> lock;
+  if (locking_ == ListLocking::TakeLock) lock.emplace(list_.LockTaskFile());
   const int proposed = task->TaskNumber;
   const int number = TakeTaskNumber();
   task->TaskNumber = number;

@@ -10,6 +10,7 @@
 #include "base/clock.h"
 #include "base/main_thread.h"
 #include "core/password_scramble.h"
+#include "core/task_commands.h"
 #include "core/task_file_format.h"
 #include "core/user_interface.h"
 #include "log/log.h"
@@ -360,10 +361,32 @@ void TArhList::TakeInDeferredChange(const TArhRecord& task) {
                   "The task was changed by another program during its run; the changes are kept");
 }
 
+TaskFileLock::TaskFileLock(TaskFileLock&& other) noexcept
+    : list_(std::exchange(other.list_, nullptr)), lock_(std::move(other.lock_)) {}
+
+TaskFileLock::~TaskFileLock() {
+  if (list_ != nullptr) --list_->lockDepth_;
+}
+
+TaskFileLock TArhList::LockTaskFile() {
+  TaskFileLock scope;
+  if (lockDepth_ == 0) {
+    auto acquired =
+        platform::FileLock::Acquire(ListLockPath(TaskFilePath()), platform::FileLock::Target::File);
+    if (acquired) scope.lock_ = std::move(*acquired);
+  }
+  ++lockDepth_;
+  scope.list_ = this;
+  return scope;
+}
+
 bool TArhList::SaveTask(const TArhRecord& task, std::string* error) {
+  const TaskFileLock lock = LockTaskFile();
   // A change saved by another program since this list last looked is taken in as well; the re-read
-  // of the save would otherwise put this task's older fields over it.
-  if (FileChangedOutside()) (void)TakeOverOutsideChanges(defaults_, &task);
+  // of the save would otherwise put this task's older fields over it. The file is read whatever its
+  // identity says: a file replaced twice within the file system's time step by one of the same size
+  // may take the same inode again and look unchanged.
+  (void)TakeOverOutsideChanges(defaults_, &task);
   TakeInDeferredChange(task);
   WriteTaskSection(file_, task, StampNow(), SectionOf(task));
   std::string failure;
@@ -376,6 +399,7 @@ bool TArhList::SaveTask(const TArhRecord& task, std::string* error) {
 }
 
 bool TArhList::SaveTaskFile(std::string* error) {
+  const TaskFileLock lock = LockTaskFile();
   file_.Clear();
   sectionNames_.clear();
   const SectionStamp stamp = StampNow();
@@ -388,6 +412,7 @@ bool TArhList::SaveTaskFile(std::string* error) {
 }
 
 bool TArhList::EraseTaskSection(const TArhRecord& task, std::string* error) {
+  const TaskFileLock lock = LockTaskFile();
   file_.EraseSection(std::to_string(task.TaskNumber));
   if (const auto it = sectionNames_.find(task.TaskNumber); it != sectionNames_.end()) {
     file_.EraseSection(it->second);

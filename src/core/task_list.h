@@ -11,6 +11,7 @@
 
 #include "core/ini_file.h"
 #include "core/task_record.h"
+#include "platform/file_handle.h"
 
 namespace zentrove::core {
 
@@ -58,6 +59,25 @@ using CompareRowsFunction =
 
 // The program's tasks in grid order (position + 1 is the grid row), owned by the list, and their
 // file ArhTasks.bpd. Everything but RefreshRow runs on the main thread.
+class TArhList;
+
+// Holds the lock that every writer of the task file takes while it reads the file, merges its
+// changes in and writes it, for as long as it lives. Made by TArhList::LockTaskFile.
+class TaskFileLock {
+ public:
+  TaskFileLock() = default;
+  TaskFileLock(TaskFileLock&& other) noexcept;
+  TaskFileLock& operator=(TaskFileLock&&) = delete;
+  TaskFileLock(const TaskFileLock&) = delete;
+  TaskFileLock& operator=(const TaskFileLock&) = delete;
+  ~TaskFileLock();
+
+ private:
+  friend class TArhList;
+  TArhList* list_ = nullptr;
+  platform::FileLock lock_;
+};
+
 class TArhList {
  public:
   // `taskFilePath` is ArhTasks.bpd in the configuration folder.
@@ -105,6 +125,11 @@ class TArhList {
   [[nodiscard]] bool SaveTaskFile(std::string* error = nullptr);
   // Removes the task's whole section from the file.
   [[nodiscard]] bool EraseTaskSection(const TArhRecord& task, std::string* error = nullptr);
+  // The task file's lock (kListLockFileName beside it), waited for unless this list holds it
+  // already. The saves above take it themselves; a command holds it from its reading of the file to
+  // its saving, so no save of another program can come in between and put older fields over its
+  // own. Where the lock cannot be had (a read-only folder) the work goes on without it.
+  [[nodiscard]] TaskFileLock LockTaskFile();
 
   // True when another program (a command, another copy) has replaced the task file since this list
   // last read or wrote it. One look at the file's identity; cheap enough for every timer tick.
@@ -148,6 +173,9 @@ class TArhList {
   void NoteFileIdentity();
 
   IniFile file_;
+  // How many TaskFileLock objects of this list live; only the first holds the lock itself.
+  friend class TaskFileLock;
+  int lockDepth_ = 0;
   std::vector<std::unique_ptr<TArhRecord>> items_;
   int counter_ = kFirstTaskCounter;
   mutable std::mutex viewMutex_;

@@ -111,29 +111,31 @@ int TCopyProcess::Execute() {
 }
 
 void TCopyProcess::PrepareWalk() {
-  struct Unreadable {
-    std::string folder;
-    int errorCode;
-  };
-  std::vector<Unreadable> unreadable;
+  // Folders whose walk met an error of any kind; their files are partly or wholly unknown.
+  std::vector<std::string> unseen;
   WalkControl control;
   control.stopRequested = [this] { return static_cast<bool>(task_.StopTask); };
   control.onFolder = [this](const std::string& folder) { walkedFolders_.push_back(folder); };
-  control.onUnreadableFolder = [&unreadable](const std::string& folder, int errorCode) {
-    unreadable.push_back({folder, errorCode});
+  control.onUnreadableFolder = [this, &unseen](const std::string& folder, int errorCode) {
+    NoteLeftOut(run_, folder, errorCode);
+    unseen.push_back(folder);
+  };
+  control.onUnreadableEntry = [this, &unseen](const std::string& path, int errorCode) {
+    NoteLeftOut(run_, path, errorCode);
+    unseen.push_back(FolderPart(path));
   };
   SelectOptions options;
   options.duplicates = Duplicates::Keep;
+  options.allLinks = true;
   selected_ = selection_.Select(control, options);
-  for (const Unreadable& folder : unreadable)
-    KeepTreeOf(folder.folder, folder.errorCode);
+  for (const std::string& folder : unseen)
+    KeepTreeOf(folder);
 }
 
-// A source folder that could not be read contributes no files; with a synchronising copy its
-// copy would then look deleted and be removed. Its whole destination tree is kept instead.
-void TCopyProcess::KeepTreeOf(const std::string& folder, int errorCode) {
-  AddLogLine(LogLevel::Warning, task_.TaskNumber,
-             "The source folder cannot be read: " + folder + " " + ErrorCodeSuffix(errorCode));
+// A source folder that could not be read whole contributes fewer files; with a synchronising copy
+// the copies of the others would then look deleted and be removed. Its whole destination tree is
+// kept instead.
+void TCopyProcess::KeepTreeOf(const std::string& folder) {
   if (!sync_) return;
   for (const IncludeItem& item : selection_.Includes()) {
     if (!base::StartsWith(folder, item.baseFolder)) continue;
@@ -216,7 +218,7 @@ bool TCopyProcess::DoCopyFile(const SourceEntry& source, const std::string& dest
       if (exists) {
         Mark(destinationFolder, "DoCopyFile [7]");
         bool same = false;
-        if (source.kind == EntryKind::LinkToFile) {
+        if (IsLink(source.kind)) {
           same = existing.kind == platform::FileKind::Symlink &&
                  LinkTarget(destination) == LinkTarget(source.path);
         } else {
@@ -319,7 +321,7 @@ bool TCopyProcess::SkipOrRaise(const std::string& destination, int errorCode, st
 bool TCopyProcess::CopyFileBody(const SourceEntry& source, const std::string& destination,
                                 std::optional<bool> destinationExists) {
   task_.NextFileText = source.path;
-  if (source.kind == EntryKind::LinkToFile) return CopyLinkBody(source, destination);
+  if (IsLink(source.kind)) return CopyLinkBody(source, destination);
   SourceFile in = OpenSourceFile(run_, source.path);
   if (!in.IsOpen()) return true;
   const platform::FileInfo& info = in.Info();

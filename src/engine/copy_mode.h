@@ -68,7 +68,7 @@ class TCopyProcess {
 
  private:
   void PrepareWalk();
-  void KeepTreeOf(const std::string& unreadableFolder, int errorCode);
+  void KeepTreeOf(const std::string& unreadableFolder);
   void AddToSyncList(const std::string& path, bool folder);
   bool EnsureDestinationFolder(const std::string& sourceFolder, const std::string& destinationFolder,
                                const std::string& base, bool inCopyProcess);

@@ -404,6 +404,13 @@ int ExternalArchiveRun(RunContext& run, const TExtArhInfo& config) {
   }
   const std::string shownLine = config.Command + " " + parameters.shown;
   AddLogLine(LogLevel::Information, number, "Executing external archiver: " + shownLine);
+  // The masked line differs only where the password went in; the system shows every command line to
+  // every local user.
+  if (parameters.text != parameters.shown) {
+    AddLogLine(LogLevel::Warning, number,
+               "The external archiver gets the password on its command line, where every local user "
+               "can see it");
+  }
 
   int result = 0;
   bool started = false;

@@ -636,9 +636,13 @@ RunOutcome FinishRun(ThreadRec& rec) {
     task.LastArh = rec.startTime;
     const std::string description = " (" + FileDescription(rec.archiveName) + ")";
     if (task.UseInnerZip) {
-      finalLine =
-          AddLogLine(LogLevel::Information, number,
-                     "The Task finished ( " + std::to_string(rec.result) + " files was added)" + description);
+      // Sources the system refused would otherwise go unnoticed in a run that succeeds.
+      const std::uint64_t leftOut = rec.zip ? rec.zip->LeftOut : 0;
+      const std::string leftOutText =
+          leftOut == 0 ? std::string() : ", " + std::to_string(leftOut) + " left out for errors";
+      finalLine = AddLogLine(LogLevel::Information, number,
+                             "The Task finished ( " + std::to_string(rec.result) + " files was added" +
+                                 leftOutText + ")" + description);
     } else {
       finalLine = AddLogLine(LogLevel::Information, number,
                              "The Task executed using the external archiver " + task.UseExtArh +

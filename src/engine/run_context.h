@@ -68,6 +68,10 @@ class TArhVCLZip {
   // Destination paths a synchronising copy has seen.
   std::vector<std::string> SyncList;
 
+  // Source files and folders the run left out because the system refused them; the final line
+  // counts them.
+  std::uint64_t LeftOut = 0;
+
   // The byte total progress is measured against, and the bytes done so far.
   std::uint64_t TotalBytes = 0;
   std::uint64_t BytesDone = 0;
@@ -102,5 +106,10 @@ class TArhVCLZip {
 
 // The name the steps of every mode use for the run's working state.
 using RunContext = TArhVCLZip;
+
+// Counts a source the run leaves out for an error and logs Warning "The source folder cannot be
+// read: " (a path ending with "/") or "The source file cannot be read: " + path + " " +
+// ErrorCodeSuffix (errorCode).
+void NoteLeftOut(RunContext& run, const std::string& path, int errorCode);
 
 }  // namespace zentrove::engine

@@ -179,10 +179,11 @@ class Walker {
   using FolderVisitor = std::function<void(SourceEntry&&)>;
 
   Walker(const SourceSelection& selection, const WalkControl& control, bool readArchiveMarks, Visitor visitor,
-         FolderVisitor folderVisitor)
+         FolderVisitor folderVisitor, bool allLinks = false)
       : selection_(selection),
         control_(control),
         readArchiveMarks_(readArchiveMarks || selection.OnlyArchiveMarked()),
+        allLinks_(allLinks),
         visitor_(std::move(visitor)),
         folderVisitor_(std::move(folderVisitor)) {}
 
@@ -225,6 +226,11 @@ class Walker {
     if (control_.onUnreadableFolder) control_.onUnreadableFolder(path_, errorCode);
   }
 
+  // path_ holds the entry. One that vanished since the folder was listed is simply gone.
+  void ReportUnreadableEntry(int errorCode) {
+    if (errorCode != ENOENT && control_.onUnreadableEntry) control_.onUnreadableEntry(path_, errorCode);
+  }
+
   // Walks the open folder whose path with a trailing "/" is path_.
   bool WalkFolder(platform::Folder& folder) {
     using platform::FileKind;
@@ -259,7 +265,12 @@ class Walker {
       platform::FileInfo info;
       if (entry.kind == FileKind::None) {
         info = folder.InfoOf(name, platform::Links::DontFollow);
-        if (!info.exists) continue;
+        if (!info.exists) {
+          path_.append(nameOf(entry));
+          ReportUnreadableEntry(info.errorCode);
+          path_.resize(folderLength);
+          continue;
+        }
         entry.kind = info.kind;
       }
       if (entry.kind == FileKind::Folder) {
@@ -307,15 +318,30 @@ class Walker {
                  const platform::FileInfo* known) {
     if (!selection_.Qualifies(item_, path_)) return true;
     platform::FileInfo info;
+    EntryKind entryKind = EntryKind::File;
     if (kind == platform::FileKind::Symlink) {
-      // The archive stores what the link points to; links to folders and dangling links are
-      // skipped, as they hold no file data.
+      entryKind = EntryKind::LinkToFile;
       info = folder.InfoOf(name, platform::Links::Follow);
-      if (info.kind != platform::FileKind::File) return true;
+      if (info.kind != platform::FileKind::File) {
+        if (!allLinks_) {
+          // Links to folders and dangling links hold no file data for a caller that reads targets.
+          if (!info.exists && info.errorCode != ELOOP && info.errorCode != ENOTDIR)
+            ReportUnreadableEntry(info.errorCode);
+          return true;
+        }
+        // Taken as the link itself, never followed: a link to a folder cannot lead the walk in.
+        entryKind = EntryKind::Link;
+        info = folder.InfoOf(name, platform::Links::DontFollow);
+        if (!info.exists) {
+          ReportUnreadableEntry(info.errorCode);
+          return true;
+        }
+      }
     } else if (known != nullptr) {
       info = *known;
     } else {
       info = folder.InfoOf(name, platform::Links::DontFollow);
+      if (!info.exists) ReportUnreadableEntry(info.errorCode);
       if (info.kind != platform::FileKind::File) return true;
     }
     SourceEntry file;
@@ -324,7 +350,7 @@ class Walker {
       if (!file.archiveMarked && selection_.OnlyArchiveMarked()) return true;
     }
     file.path = path_;
-    file.kind = kind == platform::FileKind::Symlink ? EntryKind::LinkToFile : EntryKind::File;
+    file.kind = entryKind;
     file.size = info.size;
     file.mtimeNs = info.mtimeNs;
     file.item = item_;
@@ -334,6 +360,7 @@ class Walker {
   const SourceSelection& selection_;
   const WalkControl& control_;
   const bool readArchiveMarks_;
+  const bool allLinks_;
   Visitor visitor_;
   FolderVisitor folderVisitor_;
   std::string path_;
@@ -504,7 +531,7 @@ SelectedSources SourceSelection::Select(const WalkControl& control, const Select
         result.files.push_back(std::move(file));
         return true;
       },
-      std::move(onFolder));
+      std::move(onFolder), options.allLinks);
   walker.Run();
   result.stopped = walker.Stopped();
   return result;
@@ -578,10 +605,9 @@ DeleteReport DeleteArchivedSources(const std::vector<SourceEntry>& files) {
       report.failures.push_back({file.path, info.errorCode});
       continue;
     }
-    const bool unchanged =
-        file.kind == EntryKind::LinkToFile
-            ? info.kind == platform::FileKind::Symlink
-            : info.kind == platform::FileKind::File && info.size == file.size && info.mtimeNs == file.mtimeNs;
+    const bool unchanged = IsLink(file.kind) ? info.kind == platform::FileKind::Symlink
+                                             : info.kind == platform::FileKind::File &&
+                                                   info.size == file.size && info.mtimeNs == file.mtimeNs;
     if (!unchanged) {
       report.failures.push_back({file.path, 0});
       continue;

@@ -75,8 +75,15 @@ struct IncludeItem {
 enum class EntryKind {
   File,        // a regular file
   LinkToFile,  // a symbolic link whose target is a regular file; size and time are the target's
-  Folder,      // only in SelectedSources::folders
+  // A symbolic link to a folder or to nothing (SelectOptions::allLinks); size and time are the link's.
+  Link,
+  Folder,  // only in SelectedSources::folders
 };
+
+// Either kind of symbolic link; those who copy or store links take both as links.
+inline bool IsLink(EntryKind kind) {
+  return kind == EntryKind::LinkToFile || kind == EntryKind::Link;
+}
 
 struct SourceEntry {
   std::string path;  // full path, raw bytes as the file system holds them
@@ -100,6 +107,9 @@ struct WalkControl {
   // base folder that is missing or unreadable included), with the errno; the walk goes on without
   // it. A synchronising copy keeps the copies of what it could not see.
   std::function<void(const std::string& folder, int errorCode)> onUnreadableFolder;
+  // Called with every file or other entry the walk found but could not look at (not one that vanished
+  // meanwhile), with the errno; its folder has not been seen whole.
+  std::function<void(const std::string& path, int errorCode)> onUnreadableEntry;
 };
 
 enum class Duplicates {
@@ -115,6 +125,9 @@ struct SelectOptions {
   // Read the archive mark of every selected file even when all files are taken, for callers that
   // clear it only where it was set.
   bool readArchiveMarks = false;
+  // Also report symbolic links to folders and links that point nowhere (EntryKind::Link), for
+  // callers that keep every link as a link.
+  bool allLinks = false;
 };
 
 struct SelectedSources {

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/text.h"
 #include "core/options.h"
 #include "engine/engine_ops.h"
 #include "engine/run_control.h"
@@ -62,8 +63,15 @@ SourcePlan PlanSources(RunContext& run) {
     task.LastFileText = task.NextFileText.get();
     task.NextFileText = "Rec: " + folder;
   };
+  control.onUnreadableFolder = [&run](const std::string& folder, int errorCode) {
+    NoteLeftOut(run, folder, errorCode);
+  };
+  control.onUnreadableEntry = [&run](const std::string& path, int errorCode) {
+    NoteLeftOut(run, path, errorCode);
+  };
   SelectOptions options;
   options.collectFolders = task.StoreEmptyFolders;
+  options.allLinks = true;
   SelectedSources selected = selection.Select(control, options);
 
   SourcePlan plan;
@@ -79,8 +87,17 @@ SourcePlan PlanSources(RunContext& run) {
     plan.entries.push_back(std::move(folder));
   }
   for (SourceEntry& file : selected.files) {
-    plan.sources.push_back(zip::ZipSource{file.path, StoredPath(file.path, sourceFolders, rule), false});
+    plan.sources.push_back(
+        zip::ZipSource{file.path, StoredPath(file.path, sourceFolders, rule), false, IsLink(file.kind)});
     plan.entries.push_back(std::move(file));
+  }
+  // Such a name is stored byte for byte, and every reader decodes it its own way.
+  for (const zip::ZipSource& source : plan.sources) {
+    if (!base::IsValidUtf8(source.EntryName)) {
+      AddLogLine(LogLevel::Warning, task.TaskNumber,
+                 "The file name is not valid UTF-8 and archive readers may show it differently: " +
+                     base::EscapeBytes(source.DiskPath));
+    }
   }
   return plan;
 }
@@ -169,6 +186,8 @@ std::vector<SourceEntry> AddedFiles(const SourcePlan& plan, const zip::ZipResult
 // was being archived still counts as changed.
 void ClearArchiveMarks(const core::TArhRecord& task, const std::vector<SourceEntry>& files) {
   for (const SourceEntry& file : files) {
+    // A link is stored as a link: what it points to has not been backed up.
+    if (IsLink(file.kind)) continue;
     platform::FileInfo state;
     state.exists = true;
     state.size = file.size;

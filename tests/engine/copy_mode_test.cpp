@@ -121,17 +121,19 @@ TEST_F(CopyModeTest, FirstCopyReproducesTheTreeWithTimesModesAndLinks) {
   const fs::path readOnly = Source("r.txt", "read only");
   fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read);
   fs::create_symlink("a.txt", Src() / "link");
+  // Links to folders, to nothing and to their own folder are copied as links, never followed.
   fs::create_symlink("sub", Src() / "folderlink");
+  fs::create_symlink("nowhere", Src() / "dangling");
+  fs::create_symlink(".", Src() / "sub/loop");
   MakeDir("src/empty");
 
   EXPECT_FALSE(RunCopy().failed);
-  EXPECT_EQ(Copied(), 7);
-  Tree expected = ReadTree(Src());
-  expected.erase("folderlink");  // a link to a folder is never followed
-  EXPECT_THAT(TreeDifferences(ReadTree(Backup()), expected), IsEmpty());
-  EXPECT_EQ(DiffTrees(Src(), Backup(), "-x folderlink"), "");
+  EXPECT_EQ(Copied(), 10);
+  EXPECT_THAT(TreeDifferences(ReadTree(Backup()), ReadTree(Src())), IsEmpty());
+  EXPECT_EQ(DiffTrees(Src(), Backup()), "");
   EXPECT_THAT(ScratchLeftovers(Backup()), IsEmpty());
-  EXPECT_TRUE(fs::is_symlink(Backup() / "link"));
+  for (const char* link : {"link", "folderlink", "dangling", "sub/loop"})
+    EXPECT_TRUE(fs::is_symlink(Backup() / link)) << link;
 }
 
 TEST_F(CopyModeTest, UpdateCopiesWhatChangedInTimeOrSizeOnly) {
@@ -269,20 +271,31 @@ TEST_F(CopyModeTest, SynchronizeKeepsTheCopyOfASourceFolderThatIsMissing) {
   EXPECT_TRUE(fs::exists(Backup() / "sub/e.txt"));
 }
 
-TEST_F(CopyModeTest, SynchronizeKeepsTheCopyOfAnUnreadableSubfolder) {
+TEST_F(CopyModeTest, SynchronizeKeepsTheCopiesOfFoldersThatCannotBeEnteredOrListed) {
   const PermissionChecks checks;
   if (!checks.Hold()) GTEST_SKIP() << "this thread reads every folder";
   task_->IfArhiveExistSync = true;
   Source("a.txt", "alpha");
   Source("locked/b.txt", "bravo");
+  Source("listed/c.txt", "charlie");
+  Source("listed/deeper/d.txt", "delta");
   ASSERT_FALSE(RunCopy().failed);
+  // "listed" can be listed but not entered: its names are known, its files cannot be looked at.
   fs::permissions(Src() / "locked", fs::perms::none);
+  fs::permissions(Src() / "listed", fs::perms::owner_read);
   ASSERT_FALSE(RunCopy().failed);
   fs::permissions(Src() / "locked", fs::perms::owner_all);
+  fs::permissions(Src() / "listed", fs::perms::owner_all);
   EXPECT_EQ(ReadFile(Backup() / "locked/b.txt"), "bravo");
+  EXPECT_EQ(ReadFile(Backup() / "listed/c.txt"), "charlie");
+  EXPECT_EQ(ReadFile(Backup() / "listed/deeper/d.txt"), "delta");
   EXPECT_EQ(ReadFile(Backup() / "a.txt"), "alpha");
-  EXPECT_TRUE(Logged('W', "SYNC: The source folder cannot be read, its copy stays in the archive: " +
-                              (Backup() / "locked").string() + "/"));
+  for (const char* folder : {"locked", "listed"}) {
+    EXPECT_TRUE(Logged('W', "SYNC: The source folder cannot be read, its copy stays in the archive: " +
+                                (Backup() / folder).string() + "/"));
+  }
+  EXPECT_TRUE(Logged('W', "The source file cannot be read: " + (Src() / "listed/c.txt").string() +
+                              " [EID:5:Access is denied. ]"));
 }
 
 TEST_F(CopyModeTest, DestinationFoldersFollowThePathOptions) {

@@ -216,7 +216,10 @@ TEST_F(ExternalArchiverTest, SevenZipConfigurationPacksTheSourcesIntoAFolderWith
   const auto lines = Lines();
   EXPECT_THAT(lines,
               IsSupersetOf({Line('I', "The archive file was not found before the beginning of archiving"),
-                            Line('I', "External archiver return code :0")}));
+                            Line('I', "External archiver return code :0"),
+                            Line('W',
+                                 "The external archiver gets the password on its command line, "
+                                 "where every local user can see it")}));
   // The blank in the folder's name is escaped, so the archive path stays one word.
   const std::string folder = Sandbox().string() + "/my\\ backups/";
   EXPECT_THAT(lines, Contains(Line('I',

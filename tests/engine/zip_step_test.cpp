@@ -8,10 +8,12 @@
 #include <filesystem>
 #include <set>
 
+#include "engine/copy_mode.h"
 #include "engine/run_fixture.h"
 #include "engine/zip/zip_reader.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "support/permission_checks.h"
 
 namespace zentrove::engine {
 namespace {
@@ -129,6 +131,111 @@ TEST_F(ZipStepTest, FirstRunWritesUnderTheTemporaryNameAndPeersReadTheArchive) {
   ASSERT_EQ(RunCommand("unzip -q " + ShellQuote(ZipPath()) + " -d " + ShellQuote(out)).status, 0);
   const auto compared = RunCommand("diff -r " + ShellQuote(Src("")) + " " + ShellQuote(out));
   EXPECT_EQ(compared.status, 0) << compared.output;
+}
+
+TEST_F(ZipStepTest, UnixModesReachEveryPeerAndNamesThatAreNotUtf8AreNamed) {
+  auto& task = AddRelativeTask();
+  task.OemConvert = true;
+  WriteFile("src/run.sh", "#!/bin/sh\n");
+  ASSERT_EQ(chmod(Src("run.sh").c_str(), 0755), 0);
+  WriteFile("src/bad\xff.txt", "odd");
+
+  EXPECT_FALSE(Run(task).failed);
+  EXPECT_THAT(Lines(), Contains(HasSubstr("The file name is not valid UTF-8 and archive readers may show it "
+                                          "differently: " +
+                                          Src("bad\\xFF.txt"))));
+  EXPECT_THAT(RunCommand("unzip -Z " + ShellQuote(ZipPath())).output, HasSubstr("-rwxr-xr-x"));
+  const std::vector<std::pair<std::string, std::string>> peers = {
+      {"unzip", "unzip -q " + ShellQuote(ZipPath()) + " -d "},
+      {"7z", "7z x -y -bd " + ShellQuote(ZipPath()) + " -o"},
+      {"bsdtar", "bsdtar -xf " + ShellQuote(ZipPath()) + " -C "}};
+  for (const auto& [name, command] : peers) {
+    const std::string out = MakeDir("out-" + name).string();
+    const auto extracted = RunCommand(command + ShellQuote(out));
+    ASSERT_EQ(extracted.status, 0) << name << extracted.output;
+    EXPECT_EQ(platform::Stat(out + "/run.sh").mode & 0777, 0755u) << name;
+  }
+}
+
+TEST_F(ZipStepTest, SourcesLeftOutForErrorsAreNamedWithTheReasonAndCounted) {
+  const zentrove::testing::PermissionChecks checks;
+  if (!checks.Hold()) GTEST_SKIP() << "this thread reads every folder";
+  auto& task = AddRelativeTask();
+  WriteFile("src/a.txt", "alpha");
+  WriteFile("src/closed/b.txt", "bravo");
+  WriteFile("src/listed/c.txt", "charlie");
+  ASSERT_EQ(chmod(Src("closed").c_str(), 0), 0);
+  ASSERT_EQ(chmod(Src("listed").c_str(), 0400), 0);
+
+  const RunOutcome outcome = Run(task);
+  ASSERT_EQ(chmod(Src("closed").c_str(), 0700), 0);
+  ASSERT_EQ(chmod(Src("listed").c_str(), 0700), 0);
+  EXPECT_FALSE(outcome.failed);
+  EXPECT_THAT(Lines(), IsSupersetOf({Line('W', "The source folder cannot be read: " + Src("closed/") +
+                                                   " [EID:5:Access is denied. ]"),
+                                     Line('W', "The source file cannot be read: " + Src("listed/c.txt") +
+                                                   " [EID:5:Access is denied. ]")}));
+  EXPECT_THAT(Lines().back(), HasSubstr("The Task finished ( 1 files was added, 2 left out for errors)"));
+  EXPECT_THAT(EntryNames(ZipPath()), ElementsAre("a.txt"));
+}
+
+TEST_F(ZipStepTest, ArchivesTheirExtraCopiesAndFullLogsAreReadableByTheirOwnerOnly) {
+  RegisterCopyAndDestinationSteps(environment_);
+  auto& task = AddRelativeTask();
+  task.SaveFullLog = true;
+  task.Target2 = MakeDir("extra").string();
+  task.FileMsk2_Prefix = "Work";
+  task.FileMsk2_ArhDateFormat = "YYYYMMDD";
+  WriteFile("src/private.txt", "secret");
+  ASSERT_EQ(chmod(Src("private.txt").c_str(), 0600), 0);
+  ASSERT_EQ(chmod(Src("").c_str(), 0700), 0);
+
+  ASSERT_FALSE(Run(task).failed);
+  for (const std::string& made : {ZipPath(), (Sandbox() / "extra" / "Work20240305.zip").string(),
+                                  (Sandbox() / "target" / "_Work20240305.zip.log").string()}) {
+    const platform::FileInfo info = platform::Stat(made);
+    EXPECT_TRUE(info.exists) << made;
+    EXPECT_EQ(info.mode & 0777, 0600u) << made;
+  }
+}
+
+TEST_F(ZipStepTest, LinksAreStoredAsLinksAndComeBackAsLinks) {
+  auto& task = AddRelativeTask();
+  WriteFile("src/a.txt", "alpha");
+  WriteFile("src/sub/b.txt", "bravo");
+  const std::vector<std::pair<std::string, std::string>> links = {
+      {"link", "a.txt"}, {"folderlink", "sub"}, {"dangling", "nowhere"}, {"sub/loop", "."}};
+  for (const auto& [name, target] : links)
+    std::filesystem::create_symlink(target, Src(name));
+
+  ASSERT_FALSE(Run(task).failed);
+  EXPECT_THAT(EntryNames(ZipPath()),
+              ElementsAre("a.txt", "dangling", "folderlink", "link", "sub/b.txt", "sub/loop"));
+  const std::string listing = RunCommand("unzip -Z " + ShellQuote(ZipPath())).output;
+  std::size_t linkLines = 0;
+  for (auto at = listing.find("\nlrwxrwxrwx"); at != std::string::npos;
+       at = listing.find("\nlrwxrwxrwx", at + 1))
+    ++linkLines;
+  EXPECT_EQ(linkLines, 4u) << listing;
+  const auto python = RunCommand(
+      "python3 -c 'import sys, zipfile, stat; z = zipfile.ZipFile(sys.argv[1]); "
+      "print(sorted(i.filename + \"=\" + z.read(i).decode() for i in z.infolist() "
+      "if stat.S_ISLNK(i.external_attr >> 16)))' " +
+      ShellQuote(ZipPath()));
+  EXPECT_EQ(python.output, "['dangling=nowhere', 'folderlink=sub', 'link=a.txt', 'sub/loop=.']\n");
+  const std::vector<std::pair<std::string, std::string>> peers = {
+      // 7-Zip calls a link to "." dangerous and restores it only when told to, as it does for Info-ZIP's.
+      {"7z", "7z x -y -bd -snld " + ShellQuote(ZipPath()) + " -o"},
+      {"bsdtar", "bsdtar -xf " + ShellQuote(ZipPath()) + " -C "}};
+  for (const auto& [peer, command] : peers) {
+    const std::string out = MakeDir("out-" + peer).string();
+    const auto extracted = RunCommand(command + ShellQuote(out));
+    ASSERT_EQ(extracted.status, 0) << peer << extracted.output;
+    for (const auto& [name, target] : links) {
+      EXPECT_TRUE(std::filesystem::is_symlink(out + "/" + name)) << peer << " " << name;
+      EXPECT_EQ(platform::ReadLink(out + "/" + name).ValueOr(""), target) << peer << " " << name;
+    }
+  }
 }
 
 TEST_F(ZipStepTest, UpdateInPlaceAddsNewFilesAndKeepsTheArchiveMode) {

@@ -132,7 +132,7 @@ void ChunkCompressor::Process(Worker& worker, Chunk& chunk) {
       level_ > 0 ? static_cast<std::size_t>(std::min<uint64_t>(kDictionarySize, chunk.Offset)) : 0;
   const std::size_t wanted = dictionary + chunk.Length;
   if (worker.input.size() < wanted) worker.input.resize(wanted);
-  const auto read = chunk.Source->File.ReadAt(chunk.Offset - dictionary, worker.input.data(), wanted);
+  const auto read = chunk.Source->ReadAt(chunk.Offset - dictionary, worker.input.data(), wanted);
   if (!read) {
     chunk.ReadError = read.Code() > 0 ? read.Code() : EIO;
     return;

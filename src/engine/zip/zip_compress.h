@@ -6,10 +6,12 @@
 // chunks laid end to end form one valid deflate stream. Their CRCs are joined with crc32_combine.
 // Memory stays bounded by the number of chunks in flight, whatever the file sizes.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -38,7 +40,18 @@ struct ChunkEncryption {
 // What the chunks of one entry share.
 struct ChunkSource {
   explicit ChunkSource(platform::File file) : File(std::move(file)) {}
+  // The data of an entry that comes from memory (a symbolic link's target) rather than a file.
+  explicit ChunkSource(std::string bytes) : Bytes(std::move(bytes)), FromMemory(true) {}
+  platform::Result<std::size_t> ReadAt(uint64_t offset, void* out, std::size_t size) const {
+    if (!FromMemory) return File.ReadAt(offset, out, size);
+    if (offset >= Bytes.size()) return std::size_t{0};
+    const std::size_t n = std::min<std::size_t>(size, Bytes.size() - static_cast<std::size_t>(offset));
+    std::memcpy(out, Bytes.data() + offset, n);
+    return n;
+  }
   platform::File File;
+  std::string Bytes;
+  bool FromMemory = false;
   bool SingleChunk = false;
   ChunkEncryption Encryption;  // only for a single-chunk entry
   // Set once the entry is complete or dropped, so chunks still queued skip their work.

@@ -8,6 +8,7 @@ namespace zentrove::engine::zip {
 namespace {
 
 constexpr std::size_t kBufferSize = 1024 * 1024;
+constexpr std::uint32_t kArchiveMode = 0600;
 
 }  // namespace
 
@@ -25,7 +26,9 @@ bool ArchiveOutput::Failed(const platform::Status& status) {
 }
 
 bool ArchiveOutput::Create(const std::string& target) {
-  auto writer = platform::ScratchWriter::Create(target, platform::ScratchShape::Locked);
+  // An archive gathers files whatever their own permissions were, so only its owner may read it;
+  // an archive being updated takes the mode of the one it replaces when it is committed.
+  auto writer = platform::ScratchWriter::Create(target, platform::ScratchShape::Locked, kArchiveMode);
   if (!writer) return Failed(writer.GetStatus());
   const platform::FileInfo info = writer->Output().Info();
   device_ = info.device;

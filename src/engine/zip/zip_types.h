@@ -49,6 +49,8 @@ struct ZipSource {
   std::string DiskPath;   // the file or folder on disk
   std::string EntryName;  // the stored name, "/"-separated, relative; folders may end with "/"
   bool IsFolder = false;  // a folder entry: no data, the name gets a trailing "/"
+  // A symbolic link, never followed: stored as a link with its target text as the data.
+  bool IsLink = false;
 };
 
 struct ZipSettings {

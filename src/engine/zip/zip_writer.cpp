@@ -142,6 +142,10 @@ uint32_t ExternalAttributes(uint32_t mode, bool folder, bool dosHost) {
   return (static_cast<uint32_t>(mode & 0xFFFF) << 16) | dos;
 }
 
+bool IsAscii(std::string_view bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 // Bits 1 and 2 tell readers which deflate option was used.
 uint16_t DeflateOptionFlags(int level) {
   if (level >= 8) return 0x0002;
@@ -402,7 +406,9 @@ void WriteSession::Plan() {
     item.SourceIndex = i;
     item.Folder = source.IsFolder;
     item.Name = NormalizeName(source.EntryName, source.IsFolder);
-    const platform::FileInfo info = platform::StatFollow(source.DiskPath);
+    // A link's own size is the length of its target text, which is what gets stored.
+    const platform::FileInfo info =
+        source.IsLink ? platform::Stat(source.DiskPath) : platform::StatFollow(source.DiskPath);
     const bool known = info.exists;
     if (!Decide(item.Name, known, info, item.Replaces)) continue;
     if (known && !source.IsFolder) planBytes_ += info.size;
@@ -499,7 +505,22 @@ bool WriteSession::DispatchNext() {
 
   platform::FileInfo info;
   platform::File file;
-  if (item.Folder) {
+  std::string linkTarget;
+  if (source.IsLink) {
+    // Never followed, so a link to a folder or a link loop adds nothing but the link itself.
+    info = platform::Stat(source.DiskPath);
+    auto target = info.kind == platform::FileKind::Symlink
+                      ? platform::ReadLink(source.DiskPath)
+                      : platform::Result<std::string>(
+                            platform::Status::Failure(info.exists ? EINVAL : info.errorCode, ""));
+    if (!target) {
+      Message(kMsgCouldNotCopyFrom, source.DiskPath + ": " + std::strerror(target.Code()));
+      GiveBack(entry.Replaces);
+      return true;
+    }
+    linkTarget = std::move(*target);
+    info.size = linkTarget.size();
+  } else if (item.Folder) {
     info = platform::StatFollow(source.DiskPath);
     if (!info.exists) {
       Message(kMsgCouldNotCopyFrom, source.DiskPath + ": " + std::strerror(info.errorCode));
@@ -557,7 +578,8 @@ bool WriteSession::DispatchNext() {
     entry.Size = info.size;
     entry.ChunkCount =
         entry.Size == 0 ? 1 : static_cast<std::size_t>((entry.Size + kChunkSize - 1) / kChunkSize);
-    entry.Source = std::make_shared<ChunkSource>(std::move(file));
+    entry.Source = source.IsLink ? std::make_shared<ChunkSource>(std::move(linkTarget))
+                                 : std::make_shared<ChunkSource>(std::move(file));
     entry.Source->SingleChunk = entry.ChunkCount == 1;
     if (entry.Source->SingleChunk && scheme_ != ChunkEncryption::Scheme::None) {
       entry.Source->Encryption = ChunkEncryption{scheme_, settings_.Password, aesStrength_};
@@ -572,7 +594,11 @@ bool WriteSession::DispatchNext() {
 CentralRecord WriteSession::RecordFor(const PendingEntry& entry, uint32_t crc, uint64_t compressed,
                                       uint64_t uncompressed) const {
   CentralRecord record;
-  const uint8_t host = entry.Name.Oem ? kHostMsDos : kHostUnix;
+  // A name in the OEM code page has to be marked as written on MS-DOS, or readers on Unix would take
+  // its bytes as they are; a plain ASCII name reads the same either way, so it is marked Unix and
+  // carries the file's Unix mode, which unzip, 7-Zip and bsdtar restore.
+  const bool dosHost = entry.Name.Oem && !IsAscii(entry.Name.Bytes);
+  const uint8_t host = dosHost ? kHostMsDos : kHostUnix;
   record.VersionMadeBy = static_cast<uint16_t>((host << 8) | kSpecVersion);
   record.VersionNeeded = entry.VersionNeeded;
   record.Flags = entry.Flags;
@@ -583,7 +609,7 @@ CentralRecord WriteSession::RecordFor(const PendingEntry& entry, uint32_t crc, u
   record.CompressedSize = compressed;
   record.UncompressedSize = uncompressed;
   record.Offset = entry.HeaderOffset;
-  record.External = ExternalAttributes(entry.Mode, entry.Folder, entry.Name.Oem);
+  record.External = ExternalAttributes(entry.Mode, entry.Folder, dosHost);
   record.Name = entry.Name.Bytes;
   record.Extra = entry.CentralExtra;
   record.ForceZip64Sizes = entry.Zip64Local;

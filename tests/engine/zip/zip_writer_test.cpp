@@ -314,7 +314,7 @@ TEST_F(ZipWriterTest, HooksFireInListOrderWithCountsAndProgress) {
     EXPECT_EQ(names[i], "renamed/" + tree.Sources[i].EntryName);
 }
 
-TEST_F(ZipWriterTest, NewArchiveGetsTheUsualModeAndNoScratchFileStays) {
+TEST_F(ZipWriterTest, NewArchiveIsReadableByItsOwnerOnlyAndNoScratchFileStays) {
   SourceTree tree;
   AddFile(tree, "a.txt", "a");
   const mode_t previous = umask(022);
@@ -324,7 +324,7 @@ TEST_F(ZipWriterTest, NewArchiveGetsTheUsualModeAndNoScratchFileStays) {
   ASSERT_TRUE(result.Ok);
   struct stat info {};
   ASSERT_EQ(stat(zip.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0644u);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
   std::size_t files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(Sandbox()))
     files += entry.is_regular_file();
