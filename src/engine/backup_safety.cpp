@@ -299,12 +299,20 @@ void RemoveLeftoverScratch(const std::string& folder, const std::string& fullPre
   if (!entries) return;
   for (const platform::FolderEntry& entry : *entries) {
     const std::string path = base + "/" + entry.name;
-    if (base::EndsWith(entry.name, kAsideExtension) && entry.kind == platform::FileKind::Folder &&
+    const bool ownFolder =
+        entry.kind == platform::FileKind::Folder &&
         base::EqualsNoCase(std::string_view(entry.name).substr(0, std::min(prefix.size(), entry.name.size())),
-                           prefix)) {
+                           prefix);
+    if (ownFolder && base::EndsWith(entry.name, kAsideExtension)) {
       // A backup folder moved aside by a replacement that was killed before it ended.
       const std::string original = path.substr(0, path.size() - kAsideExtension.size());
       if (!PathExists(original)) (void)platform::Rename(path, original);
+      continue;
+    }
+    if (ownFolder && !platform::IsScratchName(entry.name)) {
+      // A folder takes its final name only when complete; a kill right after that may leave its mark.
+      const std::string mark = path + "/" + kScratchFolderMark;
+      if (platform::Stat(mark).kind == platform::FileKind::File) (void)platform::RemoveFile(mark);
       continue;
     }
     if (!BelongsToTask(entry.name, prefix, taskNumber) || !IsOwnScratch(path)) continue;

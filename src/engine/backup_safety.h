@@ -93,11 +93,10 @@ class ScratchBackup {
 };
 
 // Removes the leftovers of earlier, killed runs of the task from a folder it writes to: scratch
-// files named for this task (its numbered archive, names starting with `prefix` (its last part, with
-// dated subfolders) that carry the
-// scratch extension) and marked scratch folders; a backup folder moved aside and never replaced
-// takes its name back. Runs only while no other run of the task is alive: the worker holds the
-// task's run lock.
+// files named for this task (its numbered archive, and names that start with `prefix`, or its last
+// part with dated subfolders, and carry the scratch extension) and its scratch folders (IsOwnScratch);
+// a backup folder moved aside and never replaced takes its name back, and a complete one loses a mark
+// left in it. Runs only while no other run of the task is alive: the worker holds the task's run lock.
 void RemoveLeftoverScratch(const std::string& folder, const std::string& prefix, int taskNumber);
 // Removes the per-file scratch files (".NAME.N.~tm") that killed copies left anywhere in a mirror.
 void RemoveMirrorScratch(const std::string& backupFolder, int taskNumber);
