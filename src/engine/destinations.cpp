@@ -371,12 +371,11 @@ std::vector<ListRec> ChooseRotationVictims(std::vector<ListRec> candidates, cons
                                            base::TDateTime now, int unit, int depth) {
   std::vector<ListRec> victims;
   if (depth <= 0) return victims;
-  std::sort(candidates.begin(), candidates.end(), IsNewerBackup);
-  // The backup just made is the newest, whatever a tie of the times says.
-  const auto kept = std::find_if(candidates.begin(), candidates.end(), [&keepName](const ListRec& candidate) {
-    return candidate.name == keepName;
+  // Of backups whose times tie, the one just made is the newest.
+  std::sort(candidates.begin(), candidates.end(), [&keepName](const ListRec& a, const ListRec& b) {
+    if (a.time == b.time && (a.name == keepName) != (b.name == keepName)) return a.name == keepName;
+    return IsNewerBackup(a, b);
   });
-  if (kept != candidates.end()) std::rotate(candidates.begin(), kept, kept + 1);
   const base::TDateTime limit = RotationLimit(now, unit, depth);
   std::size_t position = 0;
   for (ListRec& candidate : candidates) {
