@@ -88,6 +88,7 @@ void ReadMainBlock(const OptionsReader& in, const OptionsReader& windowIn, Progr
   in.FlagText("WriteToEventLog", o.WriteToEventLog);
   in.FlagText("RunOnStartUp", o.RunOnStartUp);
   in.FlagText("DeleteinRecucledBin", o.DeleteinRecucledBin);
+  in.Integer("TrashLimitPercent", o.TrashLimitPercent);
   in.FlagText("DisableDeepWhenNoPrefix", o.DisableDeepWhenNoPrefix);
   in.FlagText("ExitIfNoTasks", o.ExitIfNoTasks);
   in.FlagText("EnableSound", o.EnableSound);
@@ -293,6 +294,9 @@ platform::Status SaveOptions(IniFile& file, const ProgramOptions& o, const Autos
   out.Flag("WriteToEventLog", o.WriteToEventLog);
   out.Flag("ShowTryIcon", o.ShowTryIcon);
   out.Flag("DeleteinRecucledBin", o.DeleteinRecucledBin);
+  // Written only when changed, so that the file keeps the keys other programs know.
+  if (o.TrashLimitPercent != ProgramOptions{}.TrashLimitPercent)
+    out.Integer("TrashLimitPercent", o.TrashLimitPercent);
   out.Flag("DisableDeepWhenNoPrefix", o.DisableDeepWhenNoPrefix);
   out.Flag("ExitIfNoTasks", o.ExitIfNoTasks);
   out.Flag("Enablesound", o.EnableSound);

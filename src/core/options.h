@@ -72,6 +72,9 @@ struct ProgramOptions {
   bool ExitWithoutDlg = false;
   bool EnableSound = false;
   bool DeleteinRecucledBin = true;
+  // The share of a trash's file system that backups this program moved there may take, in percent;
+  // beyond it the oldest are purged. 0 for no limit.
+  std::int32_t TrashLimitPercent = 10;
   bool DisableDeepWhenNoPrefix = true;
   bool PromtDelete = true;
   bool PromtExecute = true;

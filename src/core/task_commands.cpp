@@ -1,7 +1,9 @@
 #include "core/task_commands.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -77,13 +79,14 @@ std::unique_ptr<TArhRecord> TaskCommands::NewTask() const {
   return task;
 }
 
-int TaskCommands::TakeTaskNumber() {
+std::optional<int> TaskCommands::TakeTaskNumber() {
   IniFile file(list_.TaskFilePath());
   if (file.Load()) {
     for (const std::string& section : file.SectionNames()) {
       if (const auto number = ParseProfileInteger(section)) list_.RaiseCounter(*number);
     }
   }
+  if (!list_.TaskNumberLeft()) return std::nullopt;
   const int number = list_.NextTaskNumber();
   list_.RaiseCounter(number);
   return number;
@@ -94,7 +97,13 @@ Result<TArhRecord*> TaskCommands::Store(std::unique_ptr<TArhRecord> task, int bo
   std::optional<TaskFileLock> lock;
   if (locking_ == ListLocking::TakeLock) lock.emplace(list_.LockTaskFile());
   const int proposed = task->TaskNumber;
-  const int number = TakeTaskNumber();
+  const std::optional<int> taken = TakeTaskNumber();
+  if (!taken) {
+    return Status::Failure(EOVERFLOW,
+                           "no task number is left: " + std::to_string(std::numeric_limits<int>::max()) +
+                               " is taken and is the largest");
+  }
+  const int number = *taken;
   task->TaskNumber = number;
   if (task->Description == ProposedDescription(proposed)) task->Description = ProposedDescription(number);
   CutTaskTexts(*task);

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/task_list.h"
@@ -71,8 +72,9 @@ class TaskCommands {
  private:
   // Numbers the task and stores it, under the list lock unless the caller holds it.
   platform::Result<TArhRecord*> Store(std::unique_ptr<TArhRecord> task, int bodySourceNumber);
-  // The next number neither this list nor the file (re-read now) has given.
-  int TakeTaskNumber();
+  // The next number neither this list nor the file (re-read now) has given; none when the largest
+  // is taken, as numbers never wrap.
+  std::optional<int> TakeTaskNumber();
   [[nodiscard]] platform::Status Save(const TArhRecord& task);
   platform::Result<TArhRecord*> Find(int taskNumber) const;
 

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -110,7 +111,10 @@ class TArhList {
   void SetCounter(int value) { counter_ = value; }
   // Raises the counter to the number when it is larger: the caller keeps a new task.
   void RaiseCounter(int taskNumber);
-  int NextTaskNumber() const { return counter_ + 1; }
+  // Whether a new task can still get a number: numbers end at the largest int, never wrap.
+  bool TaskNumberLeft() const { return counter_ < std::numeric_limits<int>::max(); }
+  // The number a new task gets; only when TaskNumberLeft.
+  int NextTaskNumber() const { return TaskNumberLeft() ? counter_ + 1 : counter_; }
 
   // Fills the empty list from the file; true also for a missing file (an empty list). On failure
   // the counter is 0, the log and the user have been told, and the caller ends the program; tasks

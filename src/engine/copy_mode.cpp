@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "base/text.h"
+#include "engine/backup_safety.h"
 #include "engine/destinations.h"
 #include "engine/engine_ops.h"
 #include "engine/locked_file.h"
@@ -71,7 +72,7 @@ TCopyProcess::TCopyProcess(RunContext& run)
       selection_(SourceSelection::FromTask(run.Task)) {}
 
 void TCopyProcess::Mark(const std::string& text, const char* marker) {
-  marker_.assign(text).append(marker);
+  marker_.assign(run_.ShownPath(text)).append(marker);
   task_.NextFileText = marker_;
 }
 
@@ -270,7 +271,7 @@ bool TCopyProcess::EnsureDestinationFolder(const std::string& sourceFolder,
     return true;
   }
   const std::string lead = inCopyProcess ? "." : "";
-  task_.NextFileText = lead + "Creating folder: " + destinationFolder;
+  task_.NextFileText = lead + "Creating folder: " + run_.ShownPath(destinationFolder);
 
   // The missing folders from the top down; those that stand for a folder of the item's tree get
   // that folder's access rights.
@@ -297,17 +298,17 @@ bool TCopyProcess::EnsureDestinationFolder(const std::string& sourceFolder,
   }
   if (!IsExistingFolder(destinationFolder)) {
     AddLogLine(LogLevel::Warning, task_.TaskNumber,
-               "Can not create destination folder: " + destinationFolder);
+               "Can not create destination folder: " + run_.ShownPath(destinationFolder));
     return false;
   }
   knownFolders_.insert(destinationFolder);
-  task_.LastFileText = lead + "Creating folder is completed: " + destinationFolder;
+  task_.LastFileText = lead + "Creating folder is completed: " + run_.ShownPath(destinationFolder);
   return true;
 }
 
 bool TCopyProcess::SkipOrRaise(const std::string& destination, int errorCode, std::uint32_t attributes) {
-  const std::string remainder =
-      ErrorCodeSuffix(errorCode) + Quoted(destination) + " Attr:[" + std::to_string(attributes) + "]";
+  const std::string remainder = ErrorCodeSuffix(errorCode) + Quoted(run_.ShownPath(destination)) + " Attr:[" +
+                                std::to_string(attributes) + "]";
   if (PathExists(destination)) throw std::runtime_error("Can not override destination file: " + remainder);
   // Only a name the file system calls too long may be skipped; any other failure would leave a
   // file out of the backup silently.
@@ -335,8 +336,8 @@ bool TCopyProcess::CopyFileBody(const SourceEntry& source, const std::string& de
 
   const auto raiseWriteFailure = [&](int errorCode, std::uint64_t written) {
     writer.Abandon();
-    const std::string text =
-        ErrorCodeSuffix(errorCode) + Quoted(destination) + " NWD=[" + std::to_string(written) + "]";
+    const std::string text = ErrorCodeSuffix(errorCode) + Quoted(run_.ShownPath(destination)) + " NWD=[" +
+                             std::to_string(written) + "]";
     if (destination.size() <= kLongDestinationPath)
       throw std::runtime_error("Not enough room to write archive_: " + text);
     throw std::runtime_error("Destination file name too long: " + text);
@@ -393,7 +394,7 @@ bool TCopyProcess::CopyFileBody(const SourceEntry& source, const std::string& de
   if (const platform::Status moved = writer.MoveInPlace(platform::Replace::Yes, flushFolder); !moved) {
     writer.Abandon();
     throw std::runtime_error("Can not override destination file: " + ErrorCodeSuffix(moved.Code()) +
-                             Quoted(destination) + " Attr:[" +
+                             Quoted(run_.ShownPath(destination)) + " Attr:[" +
                              std::to_string(AttributeValue(source.path, info)) + "]");
   }
   // A fresh copy carries no archive mark; only its read-only attribute is left to lose.
@@ -473,7 +474,7 @@ void TCopyProcess::SyncFolder(const std::string& folder) {
       SyncFolder(path + "/");
       continue;
     }
-    if (Kept(path, false)) continue;
+    if (Kept(path, false) || (folder == backup_ && entry.name == kScratchFolderMark)) continue;
     if (DeleteFileOrTree(path)) removed(path);
   }
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "base/clock.h"
@@ -10,6 +11,7 @@
 #include "base/text.h"
 #include "core/options.h"
 #include "engine/archive_naming.h"
+#include "engine/backup_safety.h"
 #include "engine/engine_ops.h"
 #include "engine/locked_file.h"
 #include "engine/run_control.h"
@@ -28,26 +30,6 @@ constexpr std::size_t kExtraCopyChunk = 61440;
 
 std::string Quoted(const std::string& text) {
   return "\"" + text + "\"";
-}
-
-// Puts the finished scratch copy of a folder in place. The old copy is moved aside first and
-// deleted only when the new one stands under its name, so at no moment is neither complete.
-std::string AsideNameOf(const std::string& destination) {
-  return destination + ".~old";
-}
-
-bool ReplaceFolder(const std::string& scratch, const std::string& destination) {
-  using platform::Rename;
-  if (!PathExists(destination)) return Rename(scratch, destination).Ok();
-  const std::string aside = AsideNameOf(destination);
-  if (PathExists(aside) && !DeleteFileOrTree(aside)) return false;
-  if (!Rename(destination, aside)) return false;
-  if (!Rename(scratch, destination)) {
-    (void)Rename(aside, destination);
-    return false;
-  }
-  (void)DeleteFileOrTree(aside);
-  return true;
 }
 
 // Flushes the scratch copy to disk before it replaces anything: a single file by itself, a tree by
@@ -98,8 +80,9 @@ void CopyToExtraFolder(RunContext& run, const ExtraFolder& extra, StepResult& re
     }
     const auto rotate = [&] {
       RotateOldBackups(folder, extra.prefix, run.Extension, extra.dateFormat, destination, number, extra.unit,
-                       extra.depth);
+                       extra.depth, BackupKindOf(task));
     };
+    RemoveLeftoverScratch(FolderPart(destination), extra.prefix, number);
     if (task.ApplyDeepBefore) rotate();
     if (!CopyArchiveTo(WithoutTrailingSlash(run.ZipName), destination, run)) {
       fail();
@@ -110,6 +93,21 @@ void CopyToExtraFolder(RunContext& run, const ExtraFolder& extra, StepResult& re
   } catch (...) {
     fail();
   }
+}
+
+// Newest first; times are kept at two-second resolution, so backups made close together tie, and
+// then the later name (dated names sort by time) counts as the newer.
+bool IsNewerBackup(const ListRec& a, const ListRec& b) {
+  return a.time != b.time ? a.time > b.time : a.name > b.name;
+}
+
+// The newest archive that records a full backup; none when no candidate records one.
+std::optional<ListRec> NewestFullArchive(const std::string& folder, std::vector<ListRec> candidates) {
+  std::sort(candidates.begin(), candidates.end(), IsNewerBackup);
+  for (const ListRec& candidate : candidates) {
+    if (RecordedBackupKind(folder + "/" + candidate.name) == BackupKind::Full) return candidate;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -272,14 +270,14 @@ bool CopyArchiveTo(const std::string& source, const std::string& destination, Ru
     if (!folder.empty() && !IsExistingFolder(folder)) (void)EnsureFolder(folder);
     // Leftovers of an interrupted copy: an unfinished scratch copy goes, and an old backup folder
     // that was moved aside but not yet replaced comes back.
-    if (PathExists(scratch) && !DeleteFileOrTree(scratch)) return false;
+    if (!RemoveOwnScratch(scratch)) return false;
     if (!PathExists(to) && IsExistingFolder(AsideNameOf(to))) (void)platform::Rename(AsideNameOf(to), to);
 
     const bool isFolder = IsExistingFolder(from);
     bool copied = false;
     if (isFolder) {
       run.TotalBytes = TreeSize(from);
-      copied = CopyTree(run, from + "/", scratch + "/");
+      copied = CreateScratchFolder(scratch).Ok() && CopyTree(run, from + "/", scratch + "/");
     } else {
       run.TotalBytes = platform::StatFollow(from).size;
       copied = CopyFileData(run, from, scratch);
@@ -288,13 +286,14 @@ bool CopyArchiveTo(const std::string& source, const std::string& destination, Ru
     if (copied) {
       copied =
           isFolder
-              ? ReplaceFolder(scratch, to)
+              ? ReplaceFolder(scratch, to, OldCopy::Delete, run.Task.TaskNumber).Ok()
               : platform::MoveScratchInPlace(scratch, to, platform::Replace::Yes, platform::Flush::No).Ok();
     }
     if (!copied) {
-      if (PathExists(scratch)) (void)DeleteFileOrTree(scratch);
+      (void)RemoveOwnScratch(scratch);
       return false;
     }
+    if (isFolder) (void)platform::RemoveFile(to + "/" + kScratchFolderMark);
     (void)platform::SyncFolder(folder);
     return true;
   } catch (...) {
@@ -362,7 +361,11 @@ std::vector<ListRec> FindBackups(const RotationPattern& pattern) {
   auto entries = platform::ListFolder(pattern.searchFolder);
   if (!entries) return found;
   for (const platform::FolderEntry& entry : *entries) {
-    if (!MatchesRotationPattern(pattern, entry.name)) continue;
+    // Scratch copies of unfinished runs and folders moved aside are never complete backups.
+    if (!MatchesRotationPattern(pattern, entry.name) || platform::IsScratchName(entry.name) ||
+        base::EndsWith(entry.name, ".~old")) {
+      continue;
+    }
     const platform::FileInfo info = platform::Stat(pattern.searchFolder + "/" + entry.name);
     if (!info.exists) continue;
     found.push_back({entry.name, FileTimeToLocal(info.mtimeNs)});
@@ -387,8 +390,11 @@ std::vector<ListRec> ChooseRotationVictims(std::vector<ListRec> candidates, cons
                                            base::TDateTime now, int unit, int depth) {
   std::vector<ListRec> victims;
   if (depth <= 0) return victims;
-  std::stable_sort(candidates.begin(), candidates.end(),
-                   [](const ListRec& a, const ListRec& b) { return a.time > b.time; });
+  // Of backups whose times tie, the one just made is the newest.
+  std::sort(candidates.begin(), candidates.end(), [&keepName](const ListRec& a, const ListRec& b) {
+    if (a.time == b.time && (a.name == keepName) != (b.name == keepName)) return a.name == keepName;
+    return IsNewerBackup(a, b);
+  });
   const base::TDateTime limit = RotationLimit(now, unit, depth);
   std::size_t position = 0;
   for (ListRec& candidate : candidates) {
@@ -404,7 +410,7 @@ std::vector<ListRec> ChooseRotationVictims(std::vector<ListRec> candidates, cons
 
 void RotateOldBackups(const std::string& folder, const std::string& prefix, const std::string& extension,
                       const std::string& dateFormat, const std::string& newestPath, int taskNumber, int unit,
-                      int depth) {
+                      int depth, BackupKind kind) {
   if (depth <= 0) return;
   try {
     const RotationPattern pattern = RotationPatternOf(folder, prefix, extension, dateFormat, newestPath);
@@ -420,12 +426,23 @@ void RotateOldBackups(const std::string& folder, const std::string& prefix, cons
                                      ? newest.substr(pattern.searchFolder.size() + 1)
                                      : "";
     const bool toTrash = core::CurrentOptions()->DeleteinRecucledBin;
-    for (const ListRec& victim :
-         ChooseRotationVictims(std::move(candidates), keepName, base::NowLocal(), unit, depth)) {
+    const std::vector<ListRec> victims =
+        ChooseRotationVictims(candidates, keepName, base::NowLocal(), unit, depth);
+    // An incremental or differential archive needs the full one before it.
+    std::optional<ListRec> newestFull;
+    if (kind != BackupKind::Full && !victims.empty())
+      newestFull = NewestFullArchive(pattern.searchFolder, std::move(candidates));
+    for (const ListRec& victim : victims) {
       const std::string path = pattern.searchFolder + "/" + victim.name;
+      if (newestFull && !IsNewerBackup(*newestFull, victim)) {
+        AddLogLine(LogLevel::Information, taskNumber,
+                   "The archive " + path +
+                       " is kept, because newer incremental or differential archives depend on it");
+        continue;
+      }
       const std::string remainder =
           path + "(" + base::FormatDateTime(victim.time) + ")" + (toTrash ? "[in Recycled Bin]" : "");
-      if (DiscardPath(path)) {
+      if (DiscardBackup(path, taskNumber)) {
         AddLogLine(LogLevel::Warning, taskNumber, "File was deleted " + remainder);
       } else {
         AddLogLine(LogLevel::Error, taskNumber, "The file cannot be deleted " + remainder);
@@ -439,7 +456,7 @@ StepResult RotateMainFolder(RunContext& run, StepResult current) {
   const core::TArhRecord& task = run.Task;
   RotateOldBackups(WithoutTrailingSlash(task.Target), task.FileMsk_Prefix, run.Extension,
                    task.FileMsk_ArhDateFormat, run.ZipName, task.TaskNumber, task.WhatDeep1,
-                   task.DeleteWhenArhivMoreThan);
+                   task.DeleteWhenArhivMoreThan, BackupKindOf(task));
   return current;
 }
 

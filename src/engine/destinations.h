@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/datetime.h"
+#include "engine/backup_safety.h"
 #include "engine/backup_steps.h"
 #include "engine/run_context.h"
 #include "platform/file_handle.h"
@@ -90,9 +91,12 @@ std::vector<ListRec> ChooseRotationVictims(std::vector<ListRec> candidates, cons
 // newest backup itself is never deleted, and nothing is when the newest backup is the searched
 // folder or holds it (a copy-mode backup folder that is its target folder: its own files would be
 // taken for old backups). A depth of 0 or less keeps everything.
+// Scratch copies of unfinished runs are never candidates. For an incremental or differential task
+// the newest archive that records a full backup and everything newer are kept, each kept one over
+// the depth named in an information line; archives without that record count as before.
 void RotateOldBackups(const std::string& folder, const std::string& prefix, const std::string& extension,
                       const std::string& dateFormat, const std::string& newestPath, int taskNumber, int unit,
-                      int depth);
+                      int depth, BackupKind kind = BackupKind::Full);
 
 // The rotation of the main folder after the extra folders and the upload (the distribution step).
 StepResult RotateMainFolder(RunContext& run, StepResult current);

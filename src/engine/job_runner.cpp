@@ -15,6 +15,7 @@
 #include "core/task_commands.h"
 #include "core/version.h"
 #include "engine/archive_naming.h"
+#include "engine/backup_safety.h"
 #include "engine/engine_ops.h"
 #include "engine/programs.h"
 #include "engine/run_control.h"
@@ -60,6 +61,10 @@ void ReleaseRunLock(const core::TArhRecord& task) {
 bool IsCopyOrFtp(const core::TArhRecord& task) {
   return task.ArchiveOrCopy == static_cast<int>(core::BackupMode::Copy) ||
          task.ArchiveOrCopy == static_cast<int>(core::BackupMode::Ftp);
+}
+
+bool IsCopyMode(const core::TArhRecord& task) {
+  return task.ArchiveOrCopy == static_cast<int>(core::BackupMode::Copy);
 }
 
 bool IsFtpMode(const core::TArhRecord& task) {
@@ -421,13 +426,16 @@ StepResult TZipThread::BackupPhase(TArhVCLZip& zip) {
         AddLogLine(LogLevel::Warning, number,
                    "The archive file (" + description + ") will be deleted and new archive will be created");
         zip.Action = ZipAction::Update;
-        (void)DiscardPath(zip.ZipName);
+        zip.ReplaceOld = true;
       } else {
         SetActionFromTask(zip);
       }
     }
     const std::string folder = FolderPart(WithoutTrailingSlash(zip.ZipName));
     if (!folder.empty() && !IsExistingFolder(folder)) (void)EnsureFolder(folder);
+    if (!folder.empty()) RemoveLeftoverScratch(folder, task.FileMsk_Prefix, number);
+    if (IsCopyMode(task) && !zip.ReplaceOld && IsExistingFolder(zip.ZipName))
+      RemoveMirrorScratch(zip.ZipName, number);
   }
 
   const StepResult result = ModeStep(zip);
@@ -455,22 +463,35 @@ StepResult TZipThread::ModeStep(TArhVCLZip& zip) {
     return StepResult{false, 0};
   }
 
+  // A backup that replaces the old one, and a new backup folder of the copy mode, are built under a
+  // scratch name and take the final name only when complete; until then the old one stays.
+  const bool copy = kind == BackupStepKind::Copy;
+  const bool scratched = zip.ReplaceOld || (copy && !PathExists(zip.ZipName));
+  const ScratchBackup scratch = scratched ? ScratchBackup::Begin(zip, copy) : ScratchBackup{};
+  if (scratched && !scratch.Started()) return StepResult{false, 0};
+  const auto run = [&step, &zip] { return step(zip); };
+  StepResult result;
   switch (kind) {
     case BackupStepKind::Copy: {
       task.NextFileText = "Start [1]";
-      const int copied = step(zip).r;
+      const int copied = scratch.Run(run).r;
       task.NextFileText = task.NextFileText.get() + "Final Ex [22]";
       const bool present = PathExists(zip.ZipName);
       task.NextFileText = task.NextFileText.get() + "Final Ex [23]";
-      return StepResult{present, copied};
+      result = StepResult{present, copied};
+      break;
     }
     case BackupStepKind::ExternalArchiver: {
-      const int made = step(zip).r;
-      return StepResult{IsExistingFile(zip.ZipName), made};
+      const int made = scratch.Run(run).r;
+      result = StepResult{IsExistingFile(zip.ZipName), made};
+      break;
     }
     default:
-      return step(zip);
+      result = scratch.Run(run);
+      break;
   }
+  if (!scratched || scratch.Finish(result.s && !task.StopTask)) return result;
+  return StepResult{false, 0};
 }
 
 StepResult TZipThread::Distribute(TArhVCLZip& zip, StepResult result) {

@@ -59,6 +59,18 @@ class TArhVCLZip {
   // change it, e.g. to a temporary name; the run reports it as it stands at the end.
   std::string ZipName;
   ZipAction Action = ZipAction::Update;
+  // The backup at ZipName is to be replaced by a new one: the step writes the new one completely
+  // under a scratch name, and the old one is discarded only then.
+  bool ReplaceOld = false;
+  // While the backup is built under a scratch name: that name and the final one (both without a
+  // trailing "/"), so that the texts a user reads name the backup where it will stand.
+  std::string ScratchName;
+  std::string FinalName;
+  std::string ShownPath(const std::string& path) const {
+    if (ScratchName.empty() || path.compare(0, ScratchName.size(), ScratchName) != 0) return path;
+    if (path.size() > ScratchName.size() && path[ScratchName.size()] != '/') return path;
+    return FinalName + path.substr(ScratchName.size());
+  }
 
   // The include and exclude items of the task after expansion, and the folder part of every include
   // item, in list order.

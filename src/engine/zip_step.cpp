@@ -9,6 +9,7 @@
 
 #include "base/text.h"
 #include "core/options.h"
+#include "engine/backup_safety.h"
 #include "engine/engine_ops.h"
 #include "engine/run_control.h"
 #include "engine/run_environment.h"
@@ -318,12 +319,14 @@ StepResult RunZipStep(RunContext& run) {
 
   // An existing archive is updated in place; the writer replaces it only once the new one is
   // complete. A new one is written under a temporary name, so a half-made archive never carries
-  // the name of a finished backup.
+  // the name of a finished backup; a name that is a scratch name already (an archive that is to
+  // replace the old one) is written as it stands.
   const bool inPlace = PathExists(finalName);
+  const bool direct = !inPlace && platform::IsScratchName(NamePart(finalName));
   const platform::FileInfo before = inPlace ? platform::StatFollow(finalName) : platform::FileInfo{};
-  if (!inPlace) {
+  if (!inPlace && !direct) {
     const std::string temporary = TemporaryArchiveName(finalName, number);
-    if (PathExists(temporary)) (void)DeleteFileOrTree(temporary);
+    if (!ClearScratchName(run, temporary)) return StepResult{false, 0};
     run.ZipName = temporary;
   }
 
@@ -331,7 +334,9 @@ StepResult RunZipStep(RunContext& run) {
   const SourcePlan plan = PlanSources(run);
   if (plan.stopped || task.StopTask) return StepResult{false, 0};
 
-  zip::ZipWriter writer(ZipSettingsOf(task, run.Action, OptionsOf(run)->TempPath), HooksFor(run));
+  zip::ZipSettings settings = ZipSettingsOf(task, run.Action, OptionsOf(run)->TempPath);
+  settings.Comment = BackupKindComment(BackupKindOf(task));
+  zip::ZipWriter writer(settings, HooksFor(run));
   const zip::ZipResult result = writer.Write(run.ZipName, plan.sources);
   task.NextFileText = "End ZIP";
   if (!result.Ok) {
@@ -358,7 +363,7 @@ StepResult RunZipStep(RunContext& run) {
     return StepResult{s, r};
   }
 
-  if (!inPlace) {
+  if (!inPlace && !direct) {
     if (IsExistingFile(run.ZipName) && !MoveToFinalName(run.ZipName, finalName)) {
       const std::string text = "The archive file cannot be renamed to " + finalName + " " + ErrorCodeSuffix();
       AddLogLine(LogLevel::Error, number, text);

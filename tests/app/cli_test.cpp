@@ -157,5 +157,15 @@ TEST_F(CliTest, ACorruptTaskListFailsWithoutChangingTheFile) {
   EXPECT_EQ(TaskFile(), corrupt);
 }
 
+TEST_F(CliTest, AddRefusesWhenNoTaskNumberIsLeft) {
+  const std::string full = "[2147483647]\r\nIsNewDS2008=1\r\nDescription=last\r\n";
+  WriteFile("config/ArhTasks.bpd", full);
+  const Outcome added = Run({"add"});
+  EXPECT_EQ(added.exitCode, kExitFailure);
+  EXPECT_TRUE(added.out.empty());
+  EXPECT_EQ(added.err, "zentrove: no task number is left: 2147483647 is taken and is the largest\n");
+  EXPECT_EQ(TaskFile(), full);
+}
+
 }  // namespace
 }  // namespace zentrove::app

@@ -170,6 +170,7 @@ ProgramOptions EveryValueChanged() {
   o.ExitWithoutDlg = true;
   o.EnableSound = true;
   o.DeleteinRecucledBin = false;
+  o.TrashLimitPercent = 25;
   o.DisableDeepWhenNoPrefix = false;
   o.PromtDelete = false;
   o.PromtExecute = false;

@@ -47,13 +47,6 @@ class DestinationsTest : public zentrove::testing::RunFixture {
   }
   void TearDown() override {
     if (lockFd_ >= 0) close(lockFd_);
-    for (auto& [name, value] : savedEnvironment_) {
-      if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
     RunFixture::TearDown();
   }
 
@@ -79,18 +72,7 @@ class DestinationsTest : public zentrove::testing::RunFixture {
     return Line('W', "File was deleted " + path.string() + "(" + base::FormatDateTime(time) + ")" +
                          (trash ? "[in Recycled Bin]" : ""));
   }
-  void UseTrash() {
-    for (const char* name : {"HOME", "XDG_DATA_HOME"}) {
-      const char* old = std::getenv(name);
-      savedEnvironment_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-    }
-    setenv("HOME", (Sandbox() / "home").c_str(), 1);
-    setenv("XDG_DATA_HOME", (Sandbox() / "home/.local/share").c_str(), 1);
-    core::ProgramOptions options = *core::CurrentOptions();
-    options.DeleteinRecucledBin = true;
-    core::SetCurrentOptions(options);
-  }
-  fs::path TrashFiles() const { return Sandbox() / "home/.local/share/Trash/files"; }
+  fs::path TrashFiles() const { return Trash() / "files"; }
 
   // An archive-mode task whose built-in archiver stands in: it writes `content` as the archive.
   core::TArhRecord& ArchiveTask(const std::string& content = "new archive") {
@@ -122,7 +104,6 @@ class DestinationsTest : public zentrove::testing::RunFixture {
 
   bool lockArchive_ = false;
   int lockFd_ = -1;
-  std::vector<std::pair<std::string, std::optional<std::string>>> savedEnvironment_;
 };
 
 TEST_F(DestinationsTest, RotationByArchivesKeepsTheNewestOfThePrefix) {

@@ -7,10 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/clock.h"
@@ -114,6 +118,13 @@ class RunFixture : public SandboxedTest {
   }
 
   void TearDown() override {
+    for (auto& [name, value] : savedEnvironment_) {
+      if (value) {
+        setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        unsetenv(name.c_str());
+      }
+    }
     engine::WaitForRunsToEnd(std::chrono::seconds(10));
     log::FlushLog();
     capture_.reset();
@@ -125,6 +136,20 @@ class RunFixture : public SandboxedTest {
     base::SetCurrentClock(nullptr);
     SandboxedTest::TearDown();
   }
+
+  // Deleted backups go to a trash in the sandbox (home/.local/share/Trash) until the test ends.
+  void UseTrash() {
+    for (const char* name : {"HOME", "XDG_DATA_HOME"}) {
+      const char* old = std::getenv(name);
+      savedEnvironment_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    }
+    setenv("HOME", (Sandbox() / "home").c_str(), 1);
+    setenv("XDG_DATA_HOME", (Sandbox() / "home/.local/share").c_str(), 1);
+    core::ProgramOptions options = *core::CurrentOptions();
+    options.DeleteinRecucledBin = true;
+    core::SetCurrentOptions(options);
+  }
+  std::filesystem::path Trash() const { return Sandbox() / "home/.local/share/Trash"; }
 
   // The steps and hooks of this test's runs; each test starts with none.
   void RegisterBackupStep(engine::BackupStepKind kind, engine::BackupStep step) {
@@ -195,6 +220,7 @@ class RunFixture : public SandboxedTest {
   std::unique_ptr<base::MainThread> mainThread_;
   std::unique_ptr<core::TArhList> list_;
   std::unique_ptr<LogCapture> capture_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> savedEnvironment_;
 };
 
 }  // namespace zentrove::testing

@@ -66,6 +66,8 @@ struct ZipSettings {
   std::string OemCodePage;
   // Compression threads; 0 means one per processor (at most 16).
   unsigned Threads = 0;
+  // The archive comment; without one an updated archive keeps the comment it had.
+  std::optional<std::string> Comment;
 };
 
 // Hooks the writer calls, all on the thread that called ZipWriter::Write and in list order. Because

@@ -917,7 +917,10 @@ bool WriteSession::Finish() {
     Put64(tail, directoryEnd);
     Put32(tail, 1);
   }
-  const std::string comment = old_ ? old_->Comment().substr(0, kMax16) : std::string();
+  const std::string comment = (settings_.Comment ? *settings_.Comment
+                               : old_            ? old_->Comment()
+                                                 : std::string())
+                                  .substr(0, kMax16);
   Put32(tail, kEndOfCentralSignature);
   Put16(tail, 0);
   Put16(tail, 0);

@@ -2,17 +2,23 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 
 #include "platform/environment.h"
+#include "platform/files.h"
 
 namespace zentrove::platform {
 namespace {
+
+constexpr std::string_view kBackupKey = "X-Zentrove-Backup";
+constexpr std::string_view kInfoExtension = ".trashinfo";
 
 // The characters a URI path keeps as they are; everything else is written as %XX.
 bool KeepsInPath(unsigned char c) {
@@ -145,7 +151,86 @@ bool EnsureTrashFolder(const std::filesystem::path& folder) {
   return lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid();
 }
 
+std::uint64_t TreeBytes(const std::string& path) {
+  const FileInfo info = Stat(path);
+  if (info.kind != FileKind::Folder) return info.kind == FileKind::File ? info.size : 0;
+  std::uint64_t total = 0;
+  if (auto entries = ListFolder(path)) {
+    for (const FolderEntry& entry : *entries)
+      total += TreeBytes(path + "/" + entry.name);
+  }
+  return total;
+}
+
+// The value of `key` in a .trashinfo text; empty when the key is missing.
+std::string InfoValue(std::string_view text, std::string_view key) {
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line(text.data() + start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.size() > key.size() && line.substr(0, key.size()) == key && line[key.size()] == '=')
+      return std::string(line.substr(key.size() + 1));
+    start = end + 1;
+  }
+  return {};
+}
+
 }  // namespace
+
+TrashInfo ParseTrashInfo(std::string_view text) {
+  TrashInfo info;
+  info.path = InfoValue(text, "Path");
+  info.deletionDate = InfoValue(text, "DeletionDate");
+  info.backup = InfoValue(text, kBackupKey) == "true";
+  return info;
+}
+
+Result<std::vector<TrashedBackup>> ListTrashedBackups(const std::string& trashFolder) {
+  std::vector<TrashedBackup> backups;
+  const std::string infoFolder = trashFolder + "/info";
+  if (!Stat(infoFolder).exists) return backups;
+  auto entries = ListFolder(infoFolder);
+  if (!entries) return entries.GetStatus();
+  for (const FolderEntry& entry : *entries) {
+    const std::string_view name = entry.name;
+    if (entry.kind != FileKind::File || name.size() <= kInfoExtension.size() ||
+        name.substr(name.size() - kInfoExtension.size()) != kInfoExtension) {
+      continue;
+    }
+    auto text = ReadWholeFile(infoFolder + "/" + entry.name);
+    if (!text) continue;
+    const TrashInfo info = ParseTrashInfo(*text);
+    if (!info.backup) continue;
+    TrashedBackup backup;
+    backup.name = std::string(name.substr(0, name.size() - kInfoExtension.size()));
+    backup.originalPath = info.path;
+    backup.deletionDate = info.deletionDate;
+    backup.bytes = TreeBytes(trashFolder + "/files/" + backup.name);
+    backups.push_back(std::move(backup));
+  }
+  std::sort(backups.begin(), backups.end(), [](const TrashedBackup& a, const TrashedBackup& b) {
+    return a.deletionDate != b.deletionDate ? a.deletionDate < b.deletionDate : a.name < b.name;
+  });
+  return backups;
+}
+
+Status PurgeTrashed(const std::string& trashFolder, const std::string& name) {
+  const std::string item = trashFolder + "/files/" + name;
+  const FileInfo info = Stat(item);
+  if (info.exists) {
+    const Status removed = info.kind == FileKind::Folder ? DeleteTree(item) : RemoveFile(item);
+    if (!removed) return removed;
+  }
+  return RemoveFile(trashFolder + "/info/" + name + std::string(kInfoExtension));
+}
+
+Result<std::uint64_t> FileSystemBytes(const std::string& path) {
+  struct statvfs fs {};
+  if (statvfs(path.c_str(), &fs) != 0) return Status::FromErrno(errno, path);
+  return static_cast<std::uint64_t>(fs.f_blocks) * fs.f_frsize;
+}
 
 std::string TrashFolderFor(const std::string& path) {
   std::error_code error;
@@ -155,7 +240,11 @@ std::string TrashFolderFor(const std::string& path) {
   return place.folder.string();
 }
 
-Status MoveToTrash(const std::string& path) {
+namespace {
+
+enum class TrashAction { Move, Link };
+
+Status PutIntoTrash(const std::string& path, TrashMark mark, TrashAction action) {
   std::error_code error;
   auto absolute = std::filesystem::absolute(path, error).lexically_normal();
   if (error) return Status::Failure(error.value(), path + ": " + error.message());
@@ -181,7 +270,8 @@ Status MoveToTrash(const std::string& path) {
   const std::string recorded =
       place.top.empty() ? absolute.string() : absolute.lexically_relative(place.top).string();
   const std::string content =
-      "[Trash Info]\nPath=" + PercentEncode(recorded) + "\nDeletionDate=" + LocalTimeStamp() + "\n";
+      "[Trash Info]\nPath=" + PercentEncode(recorded) + "\nDeletionDate=" + LocalTimeStamp() + "\n" +
+      (mark == TrashMark::Backup ? std::string(kBackupKey) + "=true\n" : std::string());
 
   // The .trashinfo file is created exclusively first: it reserves the name against other programs
   // trashing at the same moment, as the freedesktop.org Trash rules ask.
@@ -209,7 +299,9 @@ Status MoveToTrash(const std::string& path) {
       unlink(infoPath.c_str());
       continue;
     }
-    if (rename(absolute.c_str(), target.c_str()) != 0) {
+    const int placed = action == TrashAction::Move ? rename(absolute.c_str(), target.c_str())
+                                                   : link(absolute.c_str(), target.c_str());
+    if (placed != 0) {
       const int renameError = errno;
       unlink(infoPath.c_str());
       return Status::FromErrno(renameError, path);
@@ -217,6 +309,18 @@ Status MoveToTrash(const std::string& path) {
     return Status::Success();
   }
   return Status::Failure(EEXIST, path + ": no free name in the trash");
+}
+
+}  // namespace
+
+Status MoveToTrash(const std::string& path, TrashMark mark) {
+  return PutIntoTrash(path, mark, TrashAction::Move);
+}
+
+Status LinkIntoTrash(const std::string& path, TrashMark mark) {
+  const FileInfo info = Stat(path);
+  if (info.exists && info.kind != FileKind::File) return Status::Failure(EISDIR, path + ": not a file");
+  return PutIntoTrash(path, mark, TrashAction::Link);
 }
 
 }  // namespace zentrove::platform
