@@ -150,6 +150,7 @@ std::string BackupKindComment(BackupKind kind) {
     case BackupKind::Differential:
       return std::string(kCommentStart) + "differential";
     case BackupKind::Full:
+    case BackupKind::Unknown:
       break;
   }
   return std::string(kCommentStart) + "full";

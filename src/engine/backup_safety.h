@@ -18,7 +18,8 @@
 namespace zentrove::engine {
 
 // What a run backs up, decided by the archive-attribute settings of its task.
-enum class BackupKind { Full, Incremental, Differential };
+// Unknown: an archive that records no kind (older ones, those of external archivers, folders).
+enum class BackupKind { Unknown, Full, Incremental, Differential };
 BackupKind BackupKindOf(const core::TArhRecord& task);
 
 // The ZIP comment that records the kind of backup an archive holds ("Zentrove backup: full",

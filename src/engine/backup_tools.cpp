@@ -35,11 +35,6 @@ bool MatchesRestorePattern(const std::string& pattern, const std::string& name) 
   return MatchesMask(pattern, name) || MatchesMask("*/" + pattern, name);
 }
 
-BackupKind KindOf(const core::TArhRecord& task) {
-  if (!task.SkipIfArchiveBitNotSet) return BackupKind::Full;
-  return task.ResetArchiveBitOnZip ? BackupKind::Incremental : BackupKind::Differential;
-}
-
 struct DestinationFolder {
   std::string label;
   std::string folder;
@@ -229,8 +224,8 @@ std::vector<BackupItem> ListBackups(const core::TArhRecord& task) {
       const platform::FileInfo info = platform::Stat(item.path);
       item.isFolder = info.kind == platform::FileKind::Folder;
       item.size = item.isFolder ? TreeSize(item.path) : info.size;
-      // The kind a backup was made with is recorded nowhere; only an unchanged full task tells.
-      if (KindOf(task) == BackupKind::Full && task.ResetArchiveBitOnZip) item.kind = BackupKind::Full;
+      // Archives record the kind they were made as in their comment; others stay unknown.
+      if (!item.isFolder) item.kind = RecordedBackupKind(item.path).value_or(BackupKind::Unknown);
       items.push_back(std::move(item));
     }
   }

@@ -10,11 +10,10 @@
 
 #include "base/datetime.h"
 #include "core/task_record.h"
+#include "engine/backup_safety.h"
 #include "engine/zip/zip_extract.h"
 
 namespace zentrove::engine {
-
-enum class BackupKind { Unknown, Full, Incremental, Differential };
 
 struct BackupItem {
   std::string path;
