@@ -62,7 +62,8 @@ TEST_F(ProgramRuns, TwoCopiesOnOneConfigurationRunADueTaskOnce) {
   const std::string log = Log();
   EXPECT_EQ(Count(log, "Task started"), 1) << log;
   EXPECT_EQ(Count(log, "The task finished (without archiving)"), 1) << log;
-  EXPECT_EQ(Count(log, "The task is being executed by another copy of the program"), 1) << log;
+  // The other copy meets the run only when its tick comes before it has read the run's new times.
+  EXPECT_LE(Count(log, "The task is being executed by another copy of the program"), 1) << log;
   EXPECT_EQ(Count(log, "[E]"), 0) << log;
 }
 
