@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string value;
     std::string error;
     Require(GetTaskField(*task, key.name, value, error));
-    Require(IsValidUtf8(value));
-    Require(key.limit == 0 || CharCount(value) <= key.limit);
+    Require(zentrove::base::IsValidUtf8(value));
+    Require(key.limit == 0 || zentrove::base::CharCount(value) <= key.limit);
   }
   (void)FormatTaskSection(*task, SectionStamp{});
 

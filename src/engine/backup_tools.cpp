@@ -109,7 +109,10 @@ zip::ExtractReport RestoreCopyFolder(const std::string& backup, const RestoreReq
   const std::string target = platform::WithTrailingSlash(request.folder);
   std::vector<std::pair<std::string, platform::FileKind>> tree;
   WalkTree(source, "", tree);
-  for (const auto& [relative, kind] : tree) {
+  for (const auto& item : tree) {
+    const platform::FileKind kind = item.second;
+    // A named copy, since a lambda below takes it and Clang 14 cannot capture a structured binding.
+    const std::string& relative = item.first;
     if (kind == platform::FileKind::Folder) {
       (void)EnsureFolder(target + relative);
       continue;
