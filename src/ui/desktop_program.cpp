@@ -140,7 +140,10 @@ int RunDesktop(int& argc, char** argv, const std::vector<std::string>& arguments
   QObject::connect(
       &qtApplication, &QGuiApplication::commitDataRequest, &qtApplication,
       [&application](QSessionManager&) { application.HandleSessionEnd(app::SessionEnd::LogOff); });
-  return application.Run(arguments);
+  const int exitCode = application.Run(arguments);
+  frontEndPointer = nullptr;
+  frontEnd.ReleaseWindow();
+  return exitCode;
 }
 
 }  // namespace zentrove::ui

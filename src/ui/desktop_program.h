@@ -21,6 +21,8 @@ class QtFrontEnd final : public app::StartupFrontEnd {
 
   void SetApplication(app::Application* application) { application_ = application; }
   MainWindow* Window() const { return window_.get(); }
+  // The window goes before the application: its grid reads the task list the application owns.
+  void ReleaseWindow() { window_.reset(); }
 
   void ShowLogo(std::chrono::milliseconds duration) override;
   int StartLocalisation(std::string_view title, const std::string& programFolder,
