@@ -42,7 +42,7 @@ build: deps
 	cmake --build build -j$(JOBS)
 
 run: build
-	./build/zentrove service
+	./build/zentrove
 
 build-asan: test-deps
 	cmake --preset asan $(LAUNCHER)

@@ -126,4 +126,9 @@ import -window root "$shots/05-coloured-log.png"
 
 xdotool search --onlyvisible --name '^Zentrove v3\.8$' >/dev/null || fail "the window went away"
 kill -0 "$program_pid" 2>/dev/null || fail "the program died"
+# Every page of the dialogs, drawn one after the other on the same screen.
+if [ -x "$build/tests/ui_page_shots" ]; then
+  "$build/tests/ui_page_shots" "$shots/pages" >"$work/page-shots.log" 2>&1 ||
+    { cat "$work/page-shots.log" >&2; fail "the dialog pages could not be drawn"; }
+fi
 echo "smoke: screenshots in $shots"
