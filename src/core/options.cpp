@@ -275,7 +275,11 @@ SortOrder LoadSortOrder(const IniFile& file) {
 }
 
 platform::Status SaveOptions(IniFile& file, const ProgramOptions& o, const AutostartUpdate& autostart) {
-  OptionsWriter out(file, kOptionsSection);
+  // The keys go to a copy of the file in memory, and the copy reaches the disk in one crash-safe
+  // replacement. Only then does it take the place of the program's copy, so a failed save leaves the
+  // file on the disk and in memory exactly as it was, without some keys written and others not.
+  IniFile edited = file;
+  OptionsWriter out(edited, kOptionsSection);
   out.Integer("FormScale", o.FormScale);
   out.Integer("Language", o.Language);
   out.Text("PopUpPassword", EncodeAccessPassword(o.PopUpPassword));
@@ -310,16 +314,6 @@ platform::Status SaveOptions(IniFile& file, const ProgramOptions& o, const Autos
   out.Flag("ExitIfTodayNoTasks", o.ExitIfTodayNoTasks);
   out.Integer("MaxLogCount", o.MaxLogCount);
   out.Integer("MaxLog", o.MaxLog);
-  if (auto status = out.Commit(); !status) return status;
-
-  if (autostart) {
-    try {
-      autostart(o.RunOnStartUp);
-    } catch (...) {
-      // The options are saved whether or not the autostart entry could be changed.
-    }
-  }
-
   out.Text("TempPath", o.TempPath);
   out.Flag("OutError", o.OutError);
   out.Flag("OutWarnings", o.OutWarnings);
@@ -329,7 +323,17 @@ platform::Status SaveOptions(IniFile& file, const ProgramOptions& o, const Autos
   out.Integer("ColorInfo", o.ColorInfo);
   out.Integer("CompressionMethod", o.CompressionMethod);
   out.Integer("ZipPriority", o.ZipPriority);
-  return out.Commit();
+  if (auto status = out.Commit(); !status) return status;
+  file = std::move(edited);
+
+  if (autostart) {
+    try {
+      autostart(o.RunOnStartUp);
+    } catch (...) {
+      // The options are saved whether or not the autostart entry could be changed.
+    }
+  }
+  return platform::Status::Success();
 }
 
 platform::Status SaveSortOrder(IniFile& file, const SortOrder& order) {

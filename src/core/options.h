@@ -143,13 +143,14 @@ ProgramOptions LoadOptions(const IniFile& file);
 ProgramOptions LoadOptions(const ProfileLookup& lookup);
 SortOrder LoadSortOrder(const IniFile& file);
 
-// Updates the autostart entry from RunOnStartUp between the two groups of keys; failures inside it
+// Updates the autostart entry from RunOnStartUp once the keys are on the disk; failures inside it
 // are ignored.
 using AutostartUpdate = std::function<void(bool runOnStartUp)>;
 
-// Writes the keys of the options window in the saving order, each group to the disk at once. On a
-// failure the error is "Unable to write to " + the file's path and the keys after that point are not
-// written.
+// Writes the keys of the options window in the saving order and puts them on the disk in one
+// crash-safe replacement of the file. On a failure the error is "Unable to write to " + the file's
+// path, and `file` (its memory copy and its pending writes) and the file on the disk stay as they
+// were; the autostart entry is then left alone.
 platform::Status SaveOptions(IniFile& file, const ProgramOptions& options,
                              const AutostartUpdate& autostart = {});
 // Sort, Col and SUP (written as "Sup").

@@ -10,6 +10,7 @@
 #include "core/password_scramble.h"
 #include "core/task_record.h"
 #include "log/log.h"
+#include "support/permission_checks.h"
 #include "support/sandbox.h"
 
 namespace zentrove::core {
@@ -280,7 +281,7 @@ TEST_F(OptionsTest, SaveWritesTheKeysInTheirOrderAndUnderTheirWrittenNames) {
   EXPECT_EQ(file.ReadString(kOptionsSection, "Col", ""), "1");
 }
 
-TEST_F(OptionsTest, AutostartIsUpdatedBetweenTheTwoGroups) {
+TEST_F(OptionsTest, AutostartIsUpdatedOnceTheWholeFileIsWritten) {
   ProgramOptions saved;
   saved.RunOnStartUp = true;
   saved.TempPath = "/scratch";
@@ -291,12 +292,40 @@ TEST_F(OptionsTest, AutostartIsUpdatedBetweenTheTwoGroups) {
     EXPECT_TRUE(runOnStartUp);
     const IniFile onDisk = OpenOptionsFile(ConfigFolderText());
     EXPECT_TRUE(onDisk.Find(kOptionsSection, "MaxLog").has_value());
-    EXPECT_FALSE(onDisk.Find(kOptionsSection, "TempPath").has_value());
+    EXPECT_EQ(onDisk.ReadString(kOptionsSection, "TempPath", ""), "/scratch");
     throw std::runtime_error("autostart entry not writable");
   });
   EXPECT_TRUE(status.Ok());
   EXPECT_EQ(calls, 1);
-  EXPECT_EQ(OpenOptionsFile(ConfigFolderText()).ReadString(kOptionsSection, "TempPath", ""), "/scratch");
+  EXPECT_FALSE(file.Modified());
+}
+
+// A save that cannot replace the file writes no key at all and leaves the program's copy of the file
+// as it was, so no later write (the window state at exit) carries half of it to the disk.
+TEST_F(OptionsTest, FailedSaveLeavesTheFileOnDiskAndInMemoryAsTheyWere) {
+  const std::string before = "[Options]\r\nMaxLog=77\r\nTempPath=/old\r\n";
+  WriteFile("config/Zentrove.ini", before);
+  IniFile file = OpenOptionsFile(ConfigFolderText());
+  file.WriteString(kOptionsSection, "Sort", "1");  // pending before the save, kept after it
+  const std::string memoryBefore = file.Text();
+  ProgramOptions changed;
+  changed.MaxLog = 5;
+  changed.TempPath = "/new";
+  bool autostartCalled = false;
+  {
+    testing::PermissionChecks checks;
+    if (!checks.Hold()) GTEST_SKIP() << "permissions cannot be enforced here";
+    std::filesystem::permissions(ConfigDir(),
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    const auto status = SaveOptions(file, changed, [&](bool) { autostartCalled = true; });
+    std::filesystem::permissions(ConfigDir(), std::filesystem::perms::owner_all);
+    EXPECT_EQ(status.Message(), "Unable to write to " + IniPath());
+  }
+  EXPECT_FALSE(autostartCalled);
+  EXPECT_EQ(ReadFile(IniPath()), before);
+  EXPECT_EQ(file.Text(), memoryBefore);
+  EXPECT_TRUE(file.Modified());
+  EXPECT_EQ(LoadOptions(file).MaxLog, 77);
 }
 
 TEST_F(OptionsTest, WriteFailureNamesTheFileAndStopsTheSave) {
