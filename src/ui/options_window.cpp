@@ -331,6 +331,11 @@ void OptionsWindow::StartSmtpTest() {
   connect(smtpProgress_, &QProgressDialog::canceled, this, &OptionsWindow::CancelSmtpTest);
   smtpProgress_->show();
 
+  if (base::CurrentMainThread() == nullptr) {
+    // Nothing could bring a thread's answer back to the window, so the test runs here.
+    FinishSmtpTest(transfer::SmtpConnectionTest(fields, smtpTimeouts_));
+    return;
+  }
   // The thread works on copies only. Its answer comes back through the main thread's queue, where the
   // ticket tells whether anyone still waits for it; the window is then known to exist, as both live
   // on that thread.
