@@ -6,9 +6,11 @@
 #include <QUrl>
 #include <cstdlib>
 
+#include "core/config_folder.h"
 #include "log/log.h"
 #include "platform/signals.h"
 #include "transfer/notification_hooks.h"
+#include "ui/desktop_editors.h"
 #include "ui/dialogs.h"
 #include "ui/grid_cells.h"
 #include "ui/qt_main_thread.h"
@@ -128,12 +130,32 @@ int RunDesktop(int& argc, char** argv, const std::vector<std::string>& arguments
   services.unwatchTask = [&environment](core::TArhRecord& task) {
     if (const auto unwatch = environment.Hooks().UnwatchTask) unwatch(task);
   };
+  app::Application* applicationPointer = nullptr;
+  DesktopEditors editors({
+      .ui = &ui,
+      .tasks =
+          [&applicationPointer] {
+            return applicationPointer != nullptr ? &applicationPointer->Tasks() : nullptr;
+          },
+      .optionsFile =
+          [&applicationPointer] {
+            return applicationPointer != nullptr ? &applicationPointer->OptionsFile() : nullptr;
+          },
+      .configFolder =
+          [&applicationPointer] {
+            return applicationPointer != nullptr ? applicationPointer->ConfigFolderPath()
+                                                 : core::ConfigFolder();
+          },
+      .openPath = services.openPath,
+  });
+  services.editors = &editors;
   app::StartupHooks hooks = makeHooks(scheduler);
   services.gridTexts = hooks.GridTexts;
   QtFrontEnd frontEnd(services, environment);
   frontEndPointer = &frontEnd;
   app::Application application(mainThread, ui, frontEnd, std::move(hooks));
   frontEnd.SetApplication(&application);
+  applicationPointer = &application;
   ui.SetShowMainWindow([window] {
     if (MainWindow* shown = window()) shown->ShowRequested();
   });
@@ -143,6 +165,7 @@ int RunDesktop(int& argc, char** argv, const std::vector<std::string>& arguments
   const int exitCode = application.Run(arguments);
   frontEndPointer = nullptr;
   frontEnd.ReleaseWindow();
+  applicationPointer = nullptr;
   return exitCode;
 }
 

@@ -1,0 +1,40 @@
+#include "ui/desktop_editors.h"
+
+#include "core/config_folder.h"
+#include "core/options.h"
+#include "log/log.h"
+#include "ui/options_window.h"
+
+namespace zentrove::ui {
+
+std::vector<int> DesktopEditors::TaskNumbers() const {
+  std::vector<int> numbers;
+  core::TArhList* list = services_.tasks ? services_.tasks() : nullptr;
+  if (list == nullptr) return numbers;
+  for (int index = 0; index < list->Count(); ++index)
+    numbers.push_back(list->Get(index)->TaskNumber);
+  return numbers;
+}
+
+bool DesktopEditors::RunWizard(QWidget* parent, core::TArhRecord& task) {
+  return placeholders_.RunWizard(parent, task);
+}
+
+bool DesktopEditors::RunEditor(QWidget* parent, core::TArhRecord& task, const QString& caption) {
+  return placeholders_.RunEditor(parent, task, caption);
+}
+
+void DesktopEditors::RunOptions(QWidget* parent) {
+  OptionsWindowContext context;
+  context.optionsFile = services_.optionsFile ? services_.optionsFile() : nullptr;
+  context.ui = services_.ui;
+  context.clearLog = [] { log::ClearLog(); };
+  context.editArchivers = [this](QWidget* owner) { RunArchiverEditor(owner); };
+  (void)RunOptionsWindow(parent, context);
+}
+
+void DesktopEditors::RunArchiverEditor(QWidget* parent) {
+  placeholders_.RunArchiverEditor(parent);
+}
+
+}  // namespace zentrove::ui
