@@ -1,0 +1,105 @@
+#include "ui/statistics_page.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <mutex>
+#include <thread>
+
+#include "base/main_thread.h"
+#include "core/task_statistics.h"
+#include "ui/pictures.h"
+
+namespace zentrove::ui {
+namespace {
+
+// Every reader copies the log to the one statistics copy first, so two readers (an editor closed
+// while its read goes on and the next one opened) take turns.
+std::mutex& StatisticsCopyMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+core::TaskStatisticsPage ReadPage(const core::TArhRecord& task) {
+  std::lock_guard lock(StatisticsCopyMutex());
+  return core::ReadStatisticsPage(task);
+}
+
+}  // namespace
+
+StatisticsPage::StatisticsPage(const core::TArhRecord& task, Actions actions, QWidget* parent)
+    : QWidget(parent), actions_(std::move(actions)) {
+  core::CopyTaskRecord(task, task_);
+  auto* layout = new QVBoxLayout(this);
+  auto* moments = new QGridLayout;
+  moments->addWidget(new QLabel("Last archiving was", this), 0, 0);
+  last_ = new QLabel(QString::fromStdString(core::StatisticsMomentText(task_.LastArh)), this);
+  moments->addWidget(last_, 0, 1);
+  moments->addWidget(new QLabel("Next archiving will", this), 1, 0);
+  next_ = new QLabel(QString::fromStdString(core::StatisticsMomentText(task_.NextArh)), this);
+  moments->addWidget(next_, 1, 1);
+  moments->setColumnStretch(1, 1);
+  layout->addLayout(moments);
+  lines_ = new QListWidget(this);
+  lines_->setUniformItemSizes(true);
+  lines_->setObjectName("statisticsLines");
+  layout->addWidget(lines_, 1);
+  auto* buttons = new QHBoxLayout;
+  const char* captions[] = {"Main dir.", "Extra folder 1", "Extra folder 2", "Extra folder 3"};
+  for (int destination = 0; destination < 4; ++destination) {
+    auto* button = new QPushButton(captions[destination], this);
+    connect(button, &QPushButton::clicked, this, [this, destination] { OpenDestination(destination); });
+    buttons->addWidget(button);
+  }
+  buttons->addStretch();
+  layout->addLayout(buttons);
+}
+
+QString StatisticsPage::LastText() const {
+  return last_->text();
+}
+
+QString StatisticsPage::NextText() const {
+  return next_->text();
+}
+
+void StatisticsPage::Start() {
+  if (started_) return;
+  started_ = true;
+  QPointer<StatisticsPage> page(this);
+  auto deliver = [page](core::TaskStatisticsPage read) {
+    if (page.isNull()) return;
+    for (const log::LogPaneLine& line : read.log.lines) {
+      auto* item = new QListWidgetItem(QString::fromStdString(line.text), page->lines_);
+      item->setForeground(ColourFromValue(line.colour));
+    }
+    page->loaded_ = true;
+  };
+  if (base::CurrentMainThread() == nullptr) {
+    // Without a main thread nothing could carry the lines back, so they are read here.
+    deliver(ReadPage(task_));
+    return;
+  }
+  // The thread owns copies of what it reads; the page may close long before it ends.
+  std::thread([task = task_, deliver]() mutable {
+    auto read = std::make_shared<core::TaskStatisticsPage>(ReadPage(task));
+    base::RunOnMainThread([deliver, read] { deliver(std::move(*read)); });
+  }).detach();
+}
+
+void StatisticsPage::OpenDestination(int destination) {
+  const std::string folder = actions_.folder ? actions_.folder(destination) : std::string();
+  if (folder.empty()) {
+    if (actions_.showMessage)
+      actions_.showMessage(destination == 0 ? "Enter archive folder"
+                                            : "Additional destination folder is not configured");
+    return;
+  }
+  if (actions_.openPath) actions_.openPath(folder);
+}
+
+}  // namespace zentrove::ui
