@@ -6,7 +6,9 @@
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <mutex>
 #include <thread>
 
@@ -73,11 +75,8 @@ void StatisticsPage::Start() {
   QPointer<StatisticsPage> page(this);
   auto deliver = [page](core::TaskStatisticsPage read) {
     if (page.isNull()) return;
-    for (const log::LogPaneLine& line : read.log.lines) {
-      auto* item = new QListWidgetItem(QString::fromStdString(line.text), page->lines_);
-      item->setForeground(ColourFromValue(line.colour));
-    }
-    page->loaded_ = true;
+    page->pending_ = std::move(read.log.lines);
+    page->AddPendingLines();
   };
   if (base::CurrentMainThread() == nullptr) {
     // Without a main thread nothing could carry the lines back, so they are read here.
@@ -89,6 +88,23 @@ void StatisticsPage::Start() {
     auto read = std::make_shared<core::TaskStatisticsPage>(ReadPage(task));
     base::RunOnMainThread([deliver, read] { deliver(std::move(*read)); });
   }).detach();
+}
+
+void StatisticsPage::AddPendingLines() {
+  // A few thousand lines at a time, so a long log fills the view while the window stays responsive.
+  constexpr std::size_t kBatch = 2000;
+  const std::size_t end = std::min(pending_.size(), added_ + kBatch);
+  for (; added_ < end; ++added_) {
+    const log::LogPaneLine& line = pending_[added_];
+    auto* item = new QListWidgetItem(QString::fromStdString(line.text), lines_);
+    item->setForeground(ColourFromValue(line.colour));
+  }
+  if (added_ < pending_.size()) {
+    QTimer::singleShot(0, this, [this] { AddPendingLines(); });
+    return;
+  }
+  pending_.clear();
+  loaded_ = true;
 }
 
 void StatisticsPage::OpenDestination(int destination) {

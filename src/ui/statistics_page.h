@@ -4,8 +4,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/task_record.h"
+#include "log/log_pane_model.h"
 
 class QLabel;
 class QListWidget;
@@ -35,6 +37,7 @@ class StatisticsPage final : public QWidget {
   QString NextText() const;
 
  private:
+  void AddPendingLines();
   void OpenDestination(int destination);
 
   core::TArhRecord task_;
@@ -42,6 +45,8 @@ class StatisticsPage final : public QWidget {
   QLabel* last_ = nullptr;
   QLabel* next_ = nullptr;
   QListWidget* lines_ = nullptr;
+  std::vector<log::LogPaneLine> pending_;
+  std::size_t added_ = 0;
   bool started_ = false;
   bool loaded_ = false;
 };

@@ -17,20 +17,14 @@
 class QCheckBox;
 class QComboBox;
 class QDateEdit;
-class QGridLayout;
-class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
-class QPlainTextEdit;
-class QPushButton;
 class QRadioButton;
 class QSpinBox;
 class QStackedWidget;
 class QTimeEdit;
 class QTreeWidget;
 class QTreeWidgetItem;
-class QVBoxLayout;
 
 namespace zentrove::ui {
 
