@@ -30,6 +30,7 @@
 
 #include "base/clock.h"
 #include "base/datetime.h"
+#include "base/text.h"
 #include "engine/external_archiver.h"
 #include "ui/grid_cells.h"
 #include "ui/pictures.h"
@@ -247,8 +248,9 @@ QCheckBox* TaskEditorDialog::Tick(QWidget* parent, const QString& caption, bool&
 }
 
 QLineEdit* TaskEditorDialog::Text(QWidget* parent, std::string& field, std::size_t limit, Coupling after) {
+  // The limit counts characters, which the box's own maximum (UTF-16 units) does not; a longer entry
+  // is cut when it reaches the field, and the box shows the cut text.
   auto* edit = new QLineEdit(parent);
-  if (limit > 0) edit->setMaxLength(static_cast<int>(limit));
   shows_.push_back([edit, &field] {
     const QString text = Q(field);
     if (edit->text() != text) {
@@ -256,8 +258,8 @@ QLineEdit* TaskEditorDialog::Text(QWidget* parent, std::string& field, std::size
       edit->setText(text);
     }
   });
-  connect(edit, &QLineEdit::textEdited, this, [this, &field, after](const QString& text) {
-    field = S(text);
+  connect(edit, &QLineEdit::textEdited, this, [this, &field, limit, after](const QString& text) {
+    field = base::CutCopy(S(text), limit);
     Changed(after);
   });
   return edit;
@@ -318,7 +320,6 @@ QComboBox* TaskEditorDialog::EditableChoice(QWidget* parent, const QStringList& 
   combo->setEditable(true);
   combo->setInsertPolicy(QComboBox::NoInsert);
   combo->addItems(captions);
-  if (limit > 0) combo->lineEdit()->setMaxLength(static_cast<int>(limit));
   shows_.push_back([combo, &field] {
     const QString text = Q(field);
     if (combo->currentText() != text) {
@@ -327,9 +328,9 @@ QComboBox* TaskEditorDialog::EditableChoice(QWidget* parent, const QStringList& 
       combo->setEditText(text);
     }
   });
-  connect(combo, &QComboBox::currentTextChanged, this, [this, &field, after](const QString& text) {
+  connect(combo, &QComboBox::currentTextChanged, this, [this, &field, limit, after](const QString& text) {
     if (showing_ || S(text) == field) return;
-    field = S(text);
+    field = base::CutCopy(S(text), limit);
     Changed(after);
   });
   return combo;

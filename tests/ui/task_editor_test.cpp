@@ -190,6 +190,24 @@ TEST_F(TaskEditorTest, RefusedOkKeepsTheWindowOpenAndTheTaskUntouched) {
   EXPECT_EQ(Stored(task), accepted);
 }
 
+TEST_F(TaskEditorTest, TextLimitsCountCharactersSoLongCharactersAreNotLost) {
+  std::string hundred;
+  for (int i = 0; i < 100; ++i)
+    hundred += "\xF0\x9F\x93\x81";  // a folder picture: two UTF-16 units, one character
+  task.Description = hundred;
+  auto dialog = Open();
+  QLineEdit* description = FindByText<QLineEdit>(dialog.get(), QString::fromStdString(hundred));
+  ASSERT_NE(description, nullptr);
+  description->setFocus();
+  description->end(false);
+  QTest::keyClicks(description, "x");
+  EXPECT_EQ(dialog->Form().values.task.Description, hundred);
+  QTest::keyClick(description, Qt::Key_Backspace);
+  QTest::keyClicks(description, "x");
+  Button(*dialog, QDialogButtonBox::Ok)->click();
+  EXPECT_EQ(task.Description, hundred.substr(0, 99 * 4) + "x");
+}
+
 TEST_F(TaskEditorTest, PasswordsNeverShowTheirText) {
   task.Password = "zip-secret";
   task.UserPassword = "net-secret";
