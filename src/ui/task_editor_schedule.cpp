@@ -286,6 +286,12 @@ void TaskEditorDialog::BuildDialUpPage() {
     Changed({});
   });
   groupLayout->addWidget(dialEntries_);
+  auto* noEntries = new QLabel(
+      QString::fromUtf8(transfer::kNoRasText.data(), static_cast<qsizetype>(transfer::kNoRasText.size())),
+      group);
+  // Until the page is shown the entries are not read, so the note waits for them.
+  ShowWhen(noEntries, [this] { return dialEntriesRead_ && dialEntries_->count() == 0; });
+  groupLayout->addWidget(noEntries);
   groupLayout->addWidget(Tick(group, "Hang Up after the task execution", t.RasHangUp));
   EnableWhen(group, [this] { return availability_.dialGroup; });
   layout->addWidget(group);
