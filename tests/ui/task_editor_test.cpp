@@ -7,8 +7,10 @@
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTest>
 #include <fstream>
 
@@ -118,6 +120,41 @@ TEST_F(TaskEditorTest, SynchronizeGivesWayToTheActionWithItsMessage) {
   EXPECT_FALSE(synchronize->isChecked());
   EXPECT_FALSE(synchronize->isEnabled());
   EXPECT_TRUE(FindByText<QRadioButton>(dialog.get(), "Execute the following action")->isChecked());
+}
+
+TEST_F(TaskEditorTest, PrefixesDriveDepthsAndTheUsersOwnTickWarnsOfTheExternalArchiver) {
+  task.DeleteWhenArhivMoreThan = 5;
+  task.FileMsk2_Prefix = "docs_";
+  auto dialog = Open();
+  ASSERT_TRUE(dialog->SelectPage("Backup/Destination"));
+  QWidget* page = dialog->Page("Backup/Destination");
+  QLineEdit* prefix = FindByText<QLineEdit>(page, "docs_");
+  QSpinBox* depth = page->findChildren<QSpinBox*>().front();
+  EXPECT_EQ(depth->value(), 5);
+  prefix->selectAll();
+  QTest::keyClicks(prefix, "new_");
+  EXPECT_EQ(dialog->Form().values.task.FileMsk2_Prefix, "new_");  // its folder is empty, so it follows
+  prefix->selectAll();
+  QTest::keyClick(prefix, Qt::Key_Delete);
+  EXPECT_FALSE(depth->isEnabled());
+  EXPECT_EQ(depth->value(), 0);
+  EXPECT_TRUE(ui.texts.empty());
+
+  dialog->SelectPage("Main Options");
+  FindByText<QCheckBox>(dialog.get(), "Use an external archiver")->click();
+  EXPECT_EQ(ui.texts, std::vector<std::string>{std::string(core::kExternalArchiverWarning)});
+}
+
+TEST_F(TaskEditorTest, TheMailTextIsShownAndSavedWithTheMailPage) {
+  WriteFile("config/1001.bdy", "Dear admin");
+  task.SendEMail = true;
+  auto dialog = Open();
+  auto* body = dialog->findChild<QPlainTextEdit*>("mailBody");
+  EXPECT_EQ(body->toPlainText(), "Dear admin");
+  body->setPlainText("Result of [Num]");
+  Button(*dialog, QDialogButtonBox::Ok)->click();
+  EXPECT_EQ(dialog->result(), QDialog::Accepted);
+  EXPECT_EQ(testing::ReadFile(ConfigDir() / "1001.bdy"), "Result of [Num]");
 }
 
 TEST_F(TaskEditorTest, RunAfterItselfIsReportedOnceAndTheFocusComesBackFree) {
