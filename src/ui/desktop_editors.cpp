@@ -4,6 +4,7 @@
 #include "core/options.h"
 #include "log/log.h"
 #include "ui/options_window.h"
+#include "ui/task_editor.h"
 
 namespace zentrove::ui {
 
@@ -21,7 +22,14 @@ bool DesktopEditors::RunWizard(QWidget* parent, core::TArhRecord& task) {
 }
 
 bool DesktopEditors::RunEditor(QWidget* parent, core::TArhRecord& task, const QString& caption) {
-  return placeholders_.RunEditor(parent, task, caption);
+  core::TArhList* list = services_.tasks ? services_.tasks() : nullptr;
+  TaskEditorContext context;
+  context.disableDeepWhenNoPrefix = core::CurrentOptions()->DisableDeepWhenNoPrefix;
+  context.taskFilePath = list != nullptr ? list->TaskFilePath() : std::string();
+  context.taskNumbers = TaskNumbers();
+  context.ui = services_.ui;
+  context.openPath = services_.openPath;
+  return RunTaskEditor(parent, task, caption, context);
 }
 
 void DesktopEditors::RunOptions(QWidget* parent) {
