@@ -25,7 +25,8 @@ std::string JoinMaskList(const std::vector<std::string>& entries) {
 }
 
 std::string MaskEntry(std::string_view folder, std::string_view mask) {
-  return platform::WithoutTrailingSlash(std::string(folder)) + "/" + std::string(mask);
+  // WithTrailingSlash keeps the root a single "/": "//" would start a network path.
+  return platform::WithTrailingSlash(platform::WithoutTrailingSlash(std::string(folder))) + std::string(mask);
 }
 
 WildcardStart WildcardStartFor(std::string_view entry) {

@@ -13,7 +13,8 @@ std::vector<std::string> SplitMaskList(std::string_view list);
 // The entries joined with ";", none after the last one.
 std::string JoinMaskList(const std::vector<std::string>& entries);
 
-// An entry made in the wildcard dialog: the folder without its trailing "/", then "/" and the mask.
+// An entry made in the wildcard dialog: the folder without its trailing "/", then "/" and the mask
+// ("/" and the mask for the root folder).
 std::string MaskEntry(std::string_view folder, std::string_view mask);
 
 // Where "Edit" opens the wildcard dialog for an entry: in the entry's folder with its file part as

@@ -22,6 +22,9 @@ TEST(MaskEdit, SplitAndJoinWithSemicolons) {
   EXPECT_EQ(JoinMaskList({}), "");
   EXPECT_EQ(MaskEntry("/data/", "*.doc"), "/data/*.doc");
   EXPECT_EQ(MaskEntry("/data", "*.*"), "/data/*.*");
+  // Not "//*.*", which would name a network path.
+  EXPECT_EQ(MaskEntry("/", "*.*"), "/*.*");
+  EXPECT_EQ(MaskEntry("//", "*.txt"), "/*.txt");
 }
 
 TEST(MaskEdit, ExampleNameIsPrefixDateAndZip) {
