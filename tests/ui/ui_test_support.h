@@ -3,11 +3,13 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "core/user_interface.h"
+#include "support/sandbox.h"
 
 namespace zentrove::testing {
 
@@ -68,5 +70,18 @@ inline bool ProcessUntil(const std::function<bool()>& predicate, int millisecond
   }
   return true;
 }
+
+// A sandbox that is also the home: the dialogs that start in the home folder or read the desktop's
+// folders find the sandbox's, never the user's.
+class HomeSandboxTest : public SandboxedTest {
+ protected:
+  void SetUp() override {
+    SandboxedTest::SetUp();
+    setenv("HOME", MakeDir("home").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", MakeDir("home/.config").c_str(), 1);
+    setenv("XDG_DATA_HOME", MakeDir("home/.local/share").c_str(), 1);
+  }
+  std::string Home() const { return (Sandbox() / "home").string(); }
+};
 
 }  // namespace zentrove::testing
