@@ -11,12 +11,10 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
-#include <filesystem>
 
 #include "app/startup.h"
 #include "base/clock.h"
 #include "base/text.h"
-#include "core/config_folder.h"
 #include "core/version.h"
 #include "engine/source_selection.h"
 #include "log/log.h"
@@ -31,8 +29,7 @@ using core::TArhRecord;
 using log::LogLevel;
 
 constexpr std::string_view kTitle = "Zentrove";
-constexpr std::string_view kStartedText = "The task has started, please wait until it finished";
-constexpr int kFolderChangeKind = 7;
+constexpr std::string_view kStartedText = core::kTaskStartedMessage;
 constexpr int kDesignWidth = 900;
 constexpr int kDesignHeight = 520;
 constexpr int kLogPaneHeight = 109;
@@ -42,16 +39,6 @@ constexpr const char* kSupportAddress = "https://zentrove.example.org/support";
 
 QString Q(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// A copy's e-mail text file goes with it; a failure leaves the copy without one.
-void CopyBodyFile(int from, int to) {
-  const std::string folder = core::ConfigFolder();
-  const std::filesystem::path source = folder + std::to_string(from) + ".bdy";
-  std::error_code error;
-  if (!std::filesystem::exists(source, error)) return;
-  std::filesystem::copy_file(source, folder + std::to_string(to) + ".bdy",
-                             std::filesystem::copy_options::overwrite_existing, error);
 }
 
 }  // namespace
@@ -409,17 +396,13 @@ void MainWindow::Run(Command command) {
       break;
     case Command::OpenSourceDir:
       return ViewSourceFolders();
-    case Command::TaskOption: {
-      TaskEditors& editors = services_.editors != nullptr ? *services_.editors : placeholders_;
-      editors.RunOptions(this);
+    case Command::TaskOption:
+      Editors().RunOptions(this);
       ShowTrayIcon(Options()->ShowTryIcon);
       break;
-    }
-    case Command::ExtArhAction: {
-      TaskEditors& editors = services_.editors != nullptr ? *services_.editors : placeholders_;
-      editors.RunArchiverEditor(this);
+    case Command::ExtArhAction:
+      Editors().RunArchiverEditor(this);
       break;
-    }
     case Command::ALog:
       OpenPath(log::LogFilePath());
       break;
@@ -446,40 +429,48 @@ void MainWindow::Run(Command command) {
   UpdateCommands();
 }
 
+core::TaskCommands MainWindow::Commands() const {
+  core::TaskCommands commands(*list_, Options()->TaskDefaults());
+  commands.UnwatchTask = services_.unwatchTask;
+  return commands;
+}
+
+TaskEditors& MainWindow::Editors() {
+  return services_.editors != nullptr ? *services_.editors : placeholders_;
+}
+
+void MainWindow::ReportFailure(int taskNumber, const platform::Status& status) {
+  log::AddLogLine(LogLevel::Error, taskNumber, status.Message());
+  Ui().ShowMessage(kTitle, status.Message(), core::MessageIcon::Error);
+}
+
 void MainWindow::NewTask() {
   if (list_ == nullptr) return;
   dialogOpen_ = true;
   UpdateCommands();
-  std::unique_ptr<TArhRecord> created = core::NewTaskRecord(Options()->TaskDefaults());
-  const int number = list_->NextTaskNumber();
-  created->TaskNumber = number;
-  created->LastArh = 0;
-  created->NextArh = 0;
-  created->Description = "The task # " + std::to_string(number);
-  // The counter holds the number while the wizard is open; Cancel gives it back.
-  list_->RaiseCounter(number);
-  TaskEditors& editors = services_.editors != nullptr ? *services_.editors : placeholders_;
-  const bool accepted = editors.RunWizard(this, *created);
-  if (!accepted) {
-    if (list_->Counter() == number) list_->SetCounter(number - 1);
+  // The task takes its number only when it is stored, so a cancelled wizard leaves no trace.
+  std::unique_ptr<TArhRecord> created = Commands().NewTask();
+  if (!Editors().RunWizard(this, *created)) {
     dialogOpen_ = false;
     UpdateCommands();
     return;
   }
-  AddAndEdit(std::move(created));
+  const int countBefore = list_->Count();
+  AddAndEdit(Commands().AddTask(std::move(created)), countBefore);
 }
 
-void MainWindow::AddAndEdit(std::unique_ptr<TArhRecord> created) {
-  const int number = created->TaskNumber;
-  log::AddLogLine(LogLevel::Information, number, "The task is added");
-  TArhRecord* task = list_->ListAppend(std::move(created));
-  list_->ScheduleNext(*task);
-  list_->RefreshRow(*task);
-  std::string error;
-  if (!list_->SaveTask(*task, &error)) log::AddLogLine(LogLevel::Error, number, error);
-  SelectTask(number);
-  // The full editor follows, on the same task.
-  EditTask(number);
+void MainWindow::AddAndEdit(const platform::Result<TArhRecord*>& added, int countBefore) {
+  // A task whose save failed is listed all the same, as in memory it is; one that got no number is not.
+  const TArhRecord* task = added.Ok()                     ? *added
+                           : list_->Count() > countBefore ? list_->Get(list_->Count() - 1)
+                                                          : nullptr;
+  if (!added.Ok()) ReportFailure(task != nullptr ? task->TaskNumber : 0, added.GetStatus());
+  if (task != nullptr) {
+    const int number = task->TaskNumber;
+    SelectTask(number);
+    // The full editor follows, on the same task.
+    EditTask(number);
+  }
   dialogOpen_ = false;
   UpdateCommands();
 }
@@ -487,38 +478,20 @@ void MainWindow::AddAndEdit(std::unique_ptr<TArhRecord> created) {
 void MainWindow::EditTask(int taskNumber) {
   if (list_ == nullptr) return;
   dialogOpen_ = true;
-  TArhRecord* task = list_->FindByNumber(taskNumber);
-  if (task == nullptr) {
+  core::TaskCommands commands = Commands();
+  auto scratch = commands.BeginEdit(taskNumber);
+  if (!scratch.Ok()) {
+    if (list_->FindByNumber(taskNumber) != nullptr)
+      Ui().ShowMessage(kTitle, scratch.Message(), core::MessageIcon::Error);
     dialogOpen_ = false;
     return;
   }
-  if (task->IsStarted) {
-    Ui().ShowMessage(kTitle, kStartedText, core::MessageIcon::Error);
-    dialogOpen_ = false;
-    return;
-  }
-  task->IsEdited = true;
-  if (task->ArhPeriod_PeriodID == kFolderChangeKind && services_.unwatchTask) services_.unwatchTask(*task);
-  list_->RefreshRow(*task);
-  TArhRecord scratch;
-  core::CopyTaskRecord(*task, scratch);
-  TaskEditors& editors = services_.editors != nullptr ? *services_.editors : placeholders_;
-  const bool accepted = editors.RunEditor(this, scratch, "The Task " + QString::number(taskNumber));
-  // The editor ran its own loop: the task may have gone meanwhile.
-  task = list_->FindByNumber(taskNumber);
-  if (task != nullptr) {
-    if (accepted) {
-      log::AddLogLine(LogLevel::Information, taskNumber, "The task is changed");
-      scratch.IsEdited = task->IsEdited;
-      core::CopyTaskRecord(scratch, *task);
-    }
-    if (accepted || task->ArhPeriod_PeriodID == kFolderChangeKind) {
-      list_->ScheduleNext(*task);
-      list_->RefreshRow(*task);
-      std::string error;
-      if (!list_->SaveTask(*task, &error)) log::AddLogLine(LogLevel::Error, taskNumber, error);
-    }
-    task->IsEdited = false;
+  const bool accepted = Editors().RunEditor(this, **scratch, "The Task " + QString::number(taskNumber));
+  // The editor ran its own loop: the task may have gone meanwhile, which the commands find out.
+  if (list_->FindByNumber(taskNumber) != nullptr) {
+    const platform::Status stored =
+        accepted ? commands.ConfirmEdit(taskNumber, **scratch) : commands.CancelEdit(taskNumber);
+    if (!stored.Ok()) log::AddLogLine(LogLevel::Error, taskNumber, stored.Message());
   }
   Resort();
   model_->Reset();
@@ -535,27 +508,19 @@ void MainWindow::DeleteTask() {
   }
   const int number = task->TaskNumber;
   const auto remove = [this, number](bool yes) {
-    TArhRecord* doomed = list_->FindByNumber(number);
+    const TArhRecord* doomed = list_->FindByNumber(number);
     if (!yes || doomed == nullptr) return;
-    if (doomed->IsStarted) {
-      // It started while the question was open.
-      Ui().ShowMessage(kTitle, kStartedText, core::MessageIcon::Error);
-      return;
-    }
-    doomed->IsEdited = true;
-    log::AddLogLine(LogLevel::Information, number, "The Task is deleted");
-    if (doomed->ArhPeriod_PeriodID == kFolderChangeKind && services_.unwatchTask)
-      services_.unwatchTask(*doomed);
-    std::string error;
-    if (!list_->EraseTaskSection(*doomed, &error)) {
-      // The task stays listed, as it stays in the file.
-      doomed->IsEdited = false;
-      log::AddLogLine(LogLevel::Error, number, error);
-      Ui().ShowMessage(kTitle, error, core::MessageIcon::Error);
-      return;
-    }
     const int row = list_->IndexOf(doomed);
-    std::unique_ptr<TArhRecord> removed = list_->ListRemoveAt(row);
+    const platform::Status deleted = Commands().DeleteTask(number);
+    if (!deleted.Ok()) {
+      // It started while the question was open, or its section could not be removed: it stays.
+      if (deleted.Message() == kStartedText) {
+        Ui().ShowMessage(kTitle, kStartedText, core::MessageIcon::Error);
+      } else {
+        ReportFailure(number, deleted);
+      }
+      return;
+    }
     if (list_->Count() > 0) grid_->selectRow(std::min(row, list_->Count() - 1));
     UpdateCommands();
   };
@@ -567,18 +532,8 @@ void MainWindow::DuplicateTask() {
   const TArhRecord* source = CurrentTask();
   if (list_ == nullptr || source == nullptr) return;
   dialogOpen_ = true;
-  std::unique_ptr<TArhRecord> copy = core::NewTaskRecord(Options()->TaskDefaults());
-  core::CopyTaskRecord(*source, *copy);
-  const int number = list_->NextTaskNumber();
-  copy->TaskNumber = number;
-  copy->LastArh = 0;
-  copy->NextArh = 0;
-  copy->IsStarted = false;
-  copy->IsEdited = false;
-  if (source->SendEMail) CopyBodyFile(source->TaskNumber, number);
-  copy->Description = base::CutCopy("The task # " + std::to_string(number), core::limits::kDescription);
-  list_->RaiseCounter(number);
-  AddAndEdit(std::move(copy));
+  const int countBefore = list_->Count();
+  AddAndEdit(Commands().DuplicateTask(source->TaskNumber), countBefore);
 }
 
 void MainWindow::ViewSourceFolders() {

@@ -15,6 +15,7 @@
 
 #include "core/ini_file.h"
 #include "core/options.h"
+#include "core/task_commands.h"
 #include "core/task_grid.h"
 #include "core/task_list.h"
 #include "core/user_interface.h"
@@ -149,9 +150,16 @@ class MainWindow final : public QMainWindow {
   void OpenPath(const std::string& path) const;
   void Resort();
 
+  // The task commands on the list, with the defaults of the options in force.
+  core::TaskCommands Commands() const;
+  TaskEditors& Editors();
+  // Logs the failure of a command and shows it.
+  void ReportFailure(int taskNumber, const platform::Status& status);
+
   void NewTask();
-  // Appends a new task, saves it and opens the editor on it.
-  void AddAndEdit(std::unique_ptr<core::TArhRecord> created);
+  // After a task was added (or adding it failed; `countBefore` is the list's length before): selects
+  // it and opens the editor on it.
+  void AddAndEdit(const platform::Result<core::TArhRecord*>& added, int countBefore);
   void EditTask(int taskNumber);
   void DeleteTask();
   void DuplicateTask();

@@ -5,7 +5,9 @@
 #include <QDialog>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
 #include <memory>
 #include <thread>
 
@@ -13,6 +15,7 @@
 #include "log/log.h"
 #include "support/sandbox.h"
 #include "ui/grid_cells.h"
+#include "ui/new_task_wizard.h"
 #include "ui/ui_test_support.h"
 
 namespace zentrove::ui {
@@ -24,19 +27,28 @@ using testing::ProcessUntil;
 
 class FakeEditors final : public TaskEditors {
  public:
-  bool RunWizard(QWidget*, TArhRecord&) override {
+  bool RunWizard(QWidget* parent, TArhRecord& task) override {
     ++wizards;
+    if (realWizard) {
+      NewTaskWizardContext context;
+      context.ui = &ui;
+      return RunNewTaskWizard(parent, task, context);
+    }
     return wizardAnswer;
   }
-  bool RunEditor(QWidget*, TArhRecord&, const QString& caption) override {
+  bool RunEditor(QWidget*, TArhRecord& task, const QString& caption) override {
     captions.push_back(caption.toStdString());
-    return false;
+    if (editorAnswer) task.Description = "edited";
+    return editorAnswer;
   }
   void RunOptions(QWidget*) override {}
   void RunArchiverEditor(QWidget*) override {}
 
   int wizards = 0;
   bool wizardAnswer = false;
+  bool realWizard = false;
+  bool editorAnswer = false;
+  FakeUserInterface ui;
   std::vector<std::string> captions;
 };
 
@@ -255,15 +267,86 @@ TEST_F(MainWindowTest, NewAddsTheTaskAndOpensTheEditorOnIt) {
   EXPECT_NE(testing::ReadFile(ConfigDir() / "ArhTasks.bpd").find("[1001]"), std::string::npos);
 }
 
+// Plays the user of the wizard that New opens: `steps` runs on it once it is open.
+void OnWizard(std::function<void(NewTaskWizard&)> steps) {
+  QTimer::singleShot(0, [steps = std::move(steps)] {
+    if (auto* wizard = dynamic_cast<NewTaskWizard*>(QApplication::activeModalWidget())) steps(*wizard);
+  });
+}
+
+TEST_F(MainWindowTest, ACancelledWizardLeavesTheCounterAndTheFileUntouched) {
+  ASSERT_TRUE(list->SaveTask(AddTask("one")));
+  const std::string file = testing::ReadFile(ConfigDir() / "ArhTasks.bpd");
+  editors.realWizard = true;
+  window->AttachList(list.get());
+  OnWizard([](NewTaskWizard& wizard) { wizard.CancelButton()->click(); });
+  window->Run(Command::AAddTask);
+  EXPECT_EQ(list->Count(), 1);
+  EXPECT_EQ(list->Counter(), 1001);
+  EXPECT_EQ(testing::ReadFile(ConfigDir() / "ArhTasks.bpd"), file);
+  EXPECT_TRUE(editors.captions.empty());
+  EXPECT_FALSE(window->DialogOpen());
+
+  OnWizard([](NewTaskWizard& wizard) {
+    wizard.Next();
+    wizard.Next();
+    wizard.findChild<QLineEdit*>("includeFiles")->setText("/data/*.*");
+    wizard.Next();
+    wizard.findChild<QLineEdit*>("archiveFolder")->setText("/backups");
+    for (int page = 4; page <= 6; ++page)
+      wizard.Next();
+    wizard.DoneButton()->click();
+  });
+  window->Run(Command::AAddTask);
+  ASSERT_EQ(list->Count(), 2);
+  EXPECT_EQ(list->Get(1)->TaskNumber, 1002);
+  EXPECT_EQ(list->Get(1)->Target, "/backups");
+  EXPECT_EQ(list->Get(1)->Description, "The task # 1002");
+  EXPECT_EQ(editors.captions, std::vector<std::string>{"The Task 1002"});
+  EXPECT_NE(testing::ReadFile(ConfigDir() / "ArhTasks.bpd").find("[1002]"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, EditStoresTheEditorsCopyOnlyOnOk) {
+  TArhRecord& task = AddTask("one");
+  window->AttachList(list.get());
+  window->Run(Command::ChangeTask);
+  EXPECT_EQ(task.Description, "one");
+  editors.editorAnswer = true;
+  window->Run(Command::ChangeTask);
+  EXPECT_EQ(task.Description, "edited");
+  EXPECT_FALSE(task.IsEdited);
+  EXPECT_NE(testing::ReadFile(ConfigDir() / "ArhTasks.bpd").find("Description=edited"), std::string::npos);
+  EXPECT_EQ(editors.captions, (std::vector<std::string>{"The Task 1001", "The Task 1001"}));
+}
+
+TEST_F(MainWindowTest, DuplicateCopiesTheTaskAndItsTextAndOpensTheEditor) {
+  TArhRecord& task = AddTask("one");
+  task.SendEMail = true;
+  WriteFile("config/1001.bdy", "Dear admin");
+  window->AttachList(list.get());
+  window->Run(Command::CopyTask);
+  ASSERT_EQ(list->Count(), 2);
+  EXPECT_EQ(list->Get(1)->Description, "The task # 1002");
+  EXPECT_TRUE(list->Get(1)->SendEMail);
+  EXPECT_EQ(testing::ReadFile(ConfigDir() / "1002.bdy"), "Dear admin");
+  EXPECT_EQ(editors.captions, std::vector<std::string>{"The Task 1002"});
+  EXPECT_EQ(window->CurrentTask()->TaskNumber, 1002);
+  EXPECT_FALSE(window->DialogOpen());
+}
+
 TEST_F(MainWindowTest, DeleteAsksAndRemovesTheTaskFromListAndFile) {
   TArhRecord& task = AddTask("one");
   ASSERT_TRUE(list->SaveTask(task));
+  WriteFile("config/1001.bdy", "text");
   window->AttachList(list.get());
   window->Run(Command::DeleteTask);
   EXPECT_EQ(ui.texts, std::vector<std::string>{"Delete The Task 1001 ?"});
   EXPECT_EQ(list->Count(), 0);
   EXPECT_EQ(window->Model()->rowCount(), 1);
   EXPECT_EQ(testing::ReadFile(ConfigDir() / "ArhTasks.bpd").find("[1001]"), std::string::npos);
+  // A later task 1001 does not send this task's text.
+  EXPECT_FALSE(std::filesystem::exists(ConfigDir() / "1001.bdy"));
+  EXPECT_EQ(testing::ReadFile(ConfigDir() / "1001.bdy.bak"), "text");
 }
 
 TEST_F(MainWindowTest, LogPaneKeepsNewestOnTopInLevelColoursWithinTheLimit) {
