@@ -16,7 +16,8 @@ inline constexpr std::string_view kWizardDateFormat = "YYYYMMDD_hh-nn";
 // proposes and "Done" is pressed at `now`: archive mode, full backup with subfolders, the proposed
 // prefix and date format for the main and the extra folders, schedule kind 0 starting today at the
 // current time, active, no end date, the compression of the program options. The sources and the
-// archive folder stay empty; the description is the New command's.
+// archive folder stay empty; the description is the New command's. The wizard's own rule fills the
+// task, so a task added here and one added through the wizard differ only in what the user chose.
 void ApplyWizardDefaults(TArhRecord& task, base::TDateTime now, int compressionMethod);
 
 }  // namespace zentrove::core

@@ -198,10 +198,17 @@ std::string WizardForm::Done(TArhRecord& task) const {
     return std::string(kNoWeekdayMessage);
   if (kind == static_cast<int>(ScheduleKind::Monthly) && !AnyTicked(v.months))
     return std::string(kNoMonthMessage);
-  const std::optional<int> runAfter = RunAfterNumber(v.runAfterTask);
-  if (kind == static_cast<int>(ScheduleKind::AfterTask) && !runAfter)
+  if (kind == static_cast<int>(ScheduleKind::AfterTask) && !RunAfterNumber(v.runAfterTask))
     return std::string(kInvalidRunAfterMessage);
+  Fill(task);
+  return {};
+}
 
+void WizardForm::Fill(TArhRecord& task) const {
+  const WizardValues& v = values;
+  const bool ftp = v.mode == static_cast<int>(BackupMode::Ftp);
+  const int kind = v.scheduleKind;
+  const std::optional<int> runAfter = RunAfterNumber(v.runAfterTask);
   TArhRecord t = task;
   t.FileSourceMask = v.includeList;
   t.FileSourceExcludeMask = v.excludeList;
@@ -281,11 +288,10 @@ std::string WizardForm::Done(TArhRecord& task) const {
   }
 
   const bool afterTask = kind == static_cast<int>(ScheduleKind::AfterTask);
-  t.ExecuteAfter = afterTask ? *runAfter : 0;
+  t.ExecuteAfter = afterTask ? runAfter.value_or(0) : 0;
   t.ExecuteAfterKind = afterTask ? v.runAfterKind : 0;
   CutTaskTexts(t);
   task = std::move(t);
-  return {};
 }
 
 }  // namespace zentrove::core

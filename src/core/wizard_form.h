@@ -112,6 +112,8 @@ class WizardForm {
   // Done: the first refusal's message, or empty when the task was filled. A refusal leaves the task
   // unchanged, so the values stored before the failing step never reach it alone.
   [[nodiscard]] std::string Done(TArhRecord& task) const;
+  // What Done stores, without its checks: the pages as they stand written into the task.
+  void Fill(TArhRecord& task) const;
 
  private:
   Settings settings_;

@@ -112,6 +112,21 @@ TEST(WizardForm, DoneRefusesInOrderAndLeavesTheTaskUnchanged) {
   EXPECT_TRUE(task.IsActive);
 }
 
+// The command line adds tasks whose sources come later: Fill stores what Done would, without the
+// refusals, and a run-after number that is not one stores none.
+TEST(WizardForm, FillStoresThePagesWithoutTheChecks) {
+  WizardForm wizard = MakeWizard();
+  wizard.values.scheduleKind = 6;
+  wizard.values.runAfterTask = "next";
+  TArhRecord task = *NewTaskRecord();
+  wizard.Fill(task);
+  EXPECT_EQ(task.FileSourceMask, "");
+  EXPECT_EQ(task.Target, "");
+  EXPECT_TRUE(task.IsActive);
+  EXPECT_EQ(task.ArhPeriod_PeriodID, 6);
+  EXPECT_EQ(task.ExecuteAfter, 0);
+}
+
 TEST(WizardForm, DoneWithOnlyTheSourcesTouchedStoresTheFixedValues) {
   for (int mode = 0; mode < 3; ++mode) {
     WizardForm wizard = MakeWizard();
