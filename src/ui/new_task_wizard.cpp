@@ -22,6 +22,7 @@
 #include <array>
 
 #include "base/clock.h"
+#include "core/config_folder.h"
 #include "core/task_form.h"
 #include "engine/mask_edit.h"
 #include "ui/mask_dialogs.h"
@@ -660,6 +661,19 @@ void NewTaskWizard::Refresh() {
   startDate_->setEnabled(a.startDate);
   startTime_->setEnabled(a.startTime);
   depth_->setEnabled(a.depth);
+}
+
+NewTaskWizardContext MakeWizardContext(const core::TArhList& list, const core::ProgramOptions& options,
+                                       core::UserInterface* ui) {
+  NewTaskWizardContext context;
+  context.disableDeepWhenNoPrefix = options.DisableDeepWhenNoPrefix;
+  context.compressionMethod = options.CompressionMethod;
+  for (int index = 0; index < list.Count(); ++index) {
+    if (const core::TArhRecord* task = list.Get(index)) context.taskNumbers.push_back(task->TaskNumber);
+  }
+  context.ui = ui;
+  context.serviceMode = core::ServiceMode();
+  return context;
 }
 
 bool RunNewTaskWizard(QWidget* parent, core::TArhRecord& task, const NewTaskWizardContext& context) {

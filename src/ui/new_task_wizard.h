@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/options.h"
+#include "core/task_list.h"
 #include "core/task_record.h"
 #include "core/user_interface.h"
 #include "core/wizard_form.h"
@@ -107,6 +109,11 @@ class NewTaskWizard final : public QDialog {
   QGroupBox* runAfterGroup_ = nullptr;
   QGroupBox* changeGroup_ = nullptr;
 };
+
+// The context of New on `list`: the options in force, the numbers of the listed tasks in list order and
+// whether the program runs as a service.
+NewTaskWizardContext MakeWizardContext(const core::TArhList& list, const core::ProgramOptions& options,
+                                       core::UserInterface* ui);
 
 // Opens the wizard modal on a new task; true when "Done" filled it, false on Cancel (the task is then
 // untouched).

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QDialog>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -29,11 +30,8 @@ class FakeEditors final : public TaskEditors {
  public:
   bool RunWizard(QWidget* parent, TArhRecord& task) override {
     ++wizards;
-    if (realWizard) {
-      NewTaskWizardContext context;
-      context.ui = &ui;
-      return RunNewTaskWizard(parent, task, context);
-    }
+    if (realWizard)
+      return RunNewTaskWizard(parent, task, MakeWizardContext(*list, core::ProgramOptions{}, &ui));
     return wizardAnswer;
   }
   bool RunEditor(QWidget*, TArhRecord& task, const QString& caption) override {
@@ -47,6 +45,7 @@ class FakeEditors final : public TaskEditors {
   int wizards = 0;
   bool wizardAnswer = false;
   bool realWizard = false;
+  core::TArhList* list = nullptr;
   bool editorAnswer = false;
   FakeUserInterface ui;
   std::vector<std::string> captions;
@@ -278,6 +277,7 @@ TEST_F(MainWindowTest, ACancelledWizardLeavesTheCounterAndTheFileUntouched) {
   ASSERT_TRUE(list->SaveTask(AddTask("one")));
   const std::string file = testing::ReadFile(ConfigDir() / "ArhTasks.bpd");
   editors.realWizard = true;
+  editors.list = list.get();
   window->AttachList(list.get());
   OnWizard([](NewTaskWizard& wizard) { wizard.CancelButton()->click(); });
   window->Run(Command::AAddTask);
@@ -288,6 +288,7 @@ TEST_F(MainWindowTest, ACancelledWizardLeavesTheCounterAndTheFileUntouched) {
   EXPECT_FALSE(window->DialogOpen());
 
   OnWizard([](NewTaskWizard& wizard) {
+    EXPECT_EQ(wizard.findChild<QComboBox*>("runAfterTask")->currentText(), "1001");
     wizard.Next();
     wizard.Next();
     wizard.findChild<QLineEdit*>("includeFiles")->setText("/data/*.*");
