@@ -540,6 +540,8 @@ QWidget* NewTaskWizard::MakeStartPage() {
   startTime_ = new QTimeEdit(ToQTime(v.startTime), page);
   startTime_->setObjectName("startTime");
   startTime_->setDisplayFormat("HH:mm:ss");
+  // The time is stored as shown, without the fraction of the second the clock had.
+  v.startTime = FromQTime(startTime_->time());
   connect(startTime_, &QTimeEdit::timeChanged, this,
           [this](const QTime& time) { form_.values.startTime = FromQTime(time); });
   startDate_ = new QDateEdit(ToQDate(v.startDate), page);

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
 
 #include "core/task_record.h"
 #include "page_shots.h"
@@ -15,21 +17,39 @@ namespace {
 using namespace zentrove;
 using namespace zentrove::testing;
 
-// A home of the pictures' own, so the folder tree never shows the user's files.
-std::string ShotsHome() {
-  const std::filesystem::path home = shots::Folder() + "/wizard-home";
-  for (const char* folder : {"Documents/Letters", "Pictures", "Projects/zentrove"})
-    std::filesystem::create_directories(home / folder);
-  for (const char* file : {"Documents/budget.ods", "Documents/notes.txt", "Documents/.draft.txt"})
-    std::ofstream(home / file) << "text\n";
-  setenv("HOME", home.c_str(), 1);
-  return home.string();
-}
+// A home of the pictures' own while they are drawn, so the folder tree never shows the user's files;
+// the other groups get the home back.
+class ShotsHome {
+ public:
+  ShotsHome() : path_(shots::Folder() + "/wizard-home") {
+    if (const char* home = std::getenv("HOME")) saved_ = home;
+    for (const char* folder : {"Documents/Letters", "Pictures", "Projects/zentrove"})
+      std::filesystem::create_directories(std::filesystem::path(path_) / folder);
+    for (const char* file : {"Documents/budget.ods", "Documents/notes.txt", "Documents/.draft.txt"})
+      std::ofstream(std::filesystem::path(path_) / file) << "text\n";
+    setenv("HOME", path_.c_str(), 1);
+  }
+  ~ShotsHome() {
+    if (saved_) {
+      setenv("HOME", saved_->c_str(), 1);
+    } else {
+      unsetenv("HOME");
+    }
+  }
+  ShotsHome(const ShotsHome&) = delete;
+  ShotsHome& operator=(const ShotsHome&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::optional<std::string> saved_;
+};
 
 }  // namespace
 
 ZENTROVE_PAGE_SHOTS(Wizard) {
-  const std::string home = ShotsHome();
+  const ShotsHome shotsHome;
+  const std::string& home = shotsHome.Path();
   auto task = core::NewTaskRecord();
   task->TaskNumber = 1003;
   task->Description = "The task # 1003";
@@ -75,7 +95,8 @@ ZENTROVE_PAGE_SHOTS(Wizard) {
 }
 
 ZENTROVE_PAGE_SHOTS(MaskDialogs) {
-  const std::string home = ShotsHome();
+  const ShotsHome shotsHome;
+  const std::string& home = shotsHome.Path();
   ui::EditMaskDialog include(nullptr, true, home + "/Documents/*.*;" + home + "/Projects/*.cpp", false);
   include.SelectPath(home + "/Documents/notes.txt");
   shots::Save(include, "mask-01-include");
