@@ -11,14 +11,10 @@
 #include "core/user_interface.h"
 #include "core/wizard_form.h"
 
-class QButtonGroup;
-class QCheckBox;
-class QComboBox;
 class QDateEdit;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QPushButton;
 class QSpinBox;
 class QStackedWidget;
