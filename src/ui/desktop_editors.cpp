@@ -3,6 +3,8 @@
 #include "core/config_folder.h"
 #include "core/options.h"
 #include "log/log.h"
+#include "ui/mask_dialogs.h"
+#include "ui/new_task_wizard.h"
 #include "ui/options_window.h"
 #include "ui/task_editor.h"
 
@@ -18,7 +20,9 @@ std::vector<int> DesktopEditors::TaskNumbers() const {
 }
 
 bool DesktopEditors::RunWizard(QWidget* parent, core::TArhRecord& task) {
-  return placeholders_.RunWizard(parent, task);
+  core::TArhList* list = services_.tasks ? services_.tasks() : nullptr;
+  if (list == nullptr) return false;
+  return RunNewTaskWizard(parent, task, MakeWizardContext(*list, *core::CurrentOptions(), services_.ui));
 }
 
 bool DesktopEditors::RunEditor(QWidget* parent, core::TArhRecord& task, const QString& caption) {
@@ -29,6 +33,10 @@ bool DesktopEditors::RunEditor(QWidget* parent, core::TArhRecord& task, const QS
   context.taskNumbers = TaskNumbers();
   context.ui = services_.ui;
   context.openPath = services_.openPath;
+  const bool serviceMode = core::ServiceMode();
+  context.editMaskList = [serviceMode](QWidget* owner, bool include, std::string& masks) {
+    return RunEditMaskDialog(owner, include, masks, serviceMode);
+  };
   return RunTaskEditor(parent, task, caption, context);
 }
 
