@@ -17,6 +17,7 @@ ArchiverTemplateValues ValuesWith(const std::string& value) {
   ArchiverTemplateValues values;
   values.tempPath = value;
   values.password = value;
+  values.passwordFilePath = "/run/" + value;
   values.zipName = "/b/" + value;
   values.includeListPath = value + ".IFM";
   values.excludeListPath = value + ".EFM";

@@ -39,14 +39,14 @@ std::string IniFile::ReaderValue(std::string_view rawValue) {
   return base::CutCopy(value, kMaxProfileValueChars);
 }
 
-std::string IniFile::WriterValue(std::string_view value) {
+std::string IniFile::WriterValue(std::string_view value, Quotes quotes) {
   std::string text(value);
   for (char& c : text) {
     if (c == '\r' || c == '\n' || c == '\0') c = ' ';
   }
   const bool readerWouldChange =
       !text.empty() && (IsProfileBlank(text.front()) || IsProfileBlank(text.back()) || IsQuotePair(text));
-  return readerWouldChange ? "\"" + text + "\"" : text;
+  return readerWouldChange || quotes == Quotes::Always ? "\"" + text + "\"" : text;
 }
 
 IniFile::Line IniFile::ParseLine(std::string_view raw) {
@@ -186,7 +186,7 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key,
   return value ? std::move(*value) : std::string(defaultValue);
 }
 
-void IniFile::ApplyWrite(std::string_view sectionName, std::string_view keyName, std::string_view value) {
+void IniFile::ApplyWrite(std::string_view sectionName, std::string_view keyName, std::string_view valueText) {
   const std::string_view section = TrimProfileBlanks(sectionName);
   const std::string_view key = TrimProfileBlanks(keyName);
   if (section.empty() || key.empty()) return;
@@ -199,17 +199,16 @@ void IniFile::ApplyWrite(std::string_view sectionName, std::string_view keyName,
     indexValid_ = false;
     found = &sections_.back();
   }
-  const std::string valueText = WriterValue(value);
   if (const std::size_t index = found->FindKey(key); index != std::string::npos) {
     Line& line = found->lines[index];
-    line = ParseLine(line.name + "=" + valueText);
+    line = ParseLine(line.name + "=" + std::string(valueText));
     return;
   }
   std::size_t insertAt = found->lines.size();
   while (insertAt > 0 && found->lines[insertAt - 1].kind == LineKind::Blank)
     --insertAt;
   found->lines.insert(found->lines.begin() + static_cast<std::ptrdiff_t>(insertAt),
-                      ParseLine(std::string(key) + "=" + valueText));
+                      ParseLine(std::string(key) + "=" + std::string(valueText)));
   // Appending moves no line, so the index only gains the new key.
   if (insertAt + 1 == found->lines.size()) {
     found->keyIndex.emplace(base::ToLowerAscii(key), insertAt);
@@ -227,7 +226,7 @@ void IniFile::ApplyErase(std::string_view sectionName) {
 void IniFile::Apply(const Change& change) {
   switch (change.op) {
     case Op::Write:
-      ApplyWrite(change.section, change.key, change.value);
+      ApplyWrite(change.section, change.key, WriterValue(change.value, change.quotes));
       break;
     case Op::Erase:
       ApplyErase(change.section);
@@ -238,18 +237,19 @@ void IniFile::Apply(const Change& change) {
   }
 }
 
-void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-  journal_.push_back(Change{Op::Write, std::string(section), std::string(key), std::string(value)});
+void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value,
+                          Quotes quotes) {
+  journal_.push_back(Change{Op::Write, std::string(section), std::string(key), std::string(value), quotes});
   Apply(journal_.back());
 }
 
 void IniFile::EraseSection(std::string_view section) {
-  journal_.push_back(Change{Op::Erase, std::string(section), {}, {}});
+  journal_.push_back(Change{Op::Erase, std::string(section), {}, {}, Quotes::WhenNeeded});
   Apply(journal_.back());
 }
 
 void IniFile::Clear() {
-  journal_.push_back(Change{Op::Clear, {}, {}, {}});
+  journal_.push_back(Change{Op::Clear, {}, {}, {}, Quotes::WhenNeeded});
   Apply(journal_.back());
 }
 

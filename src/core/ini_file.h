@@ -9,6 +9,10 @@
 
 namespace zentrove::core {
 
+// How a written value is put after "=": inside double quotation marks only where a reader would
+// otherwise change it, or always (as files meant for people to read keep every value).
+enum class Quotes { WhenNeeded, Always };
+
 // Who may read a profile file that this program creates or rewrites.
 enum class FilePrivacy {
   Shared,     // 0644 through the umask
@@ -61,7 +65,8 @@ class IniFile {
   // Values that a reader would change (blanks at either end, or a pair of enclosing quotation
   // marks) are written inside double quotation marks, which every reader removes again. A line
   // break or NUL cannot be part of a line; each becomes a blank.
-  void WriteString(std::string_view section, std::string_view key, std::string_view value);
+  void WriteString(std::string_view section, std::string_view key, std::string_view value,
+                   Quotes quotes = Quotes::WhenNeeded);
   // Removes every section of that name with all its lines.
   void EraseSection(std::string_view section);
   // Removes everything: the next Flush writes an empty file.
@@ -79,7 +84,7 @@ class IniFile {
   // quotation marks removed, cut to kMaxProfileValueChars.
   static std::string ReaderValue(std::string_view rawValue);
   // The text to put after "=" so that ReaderValue gives `value` back (line breaks and NUL aside).
-  static std::string WriterValue(std::string_view value);
+  static std::string WriterValue(std::string_view value, Quotes quotes = Quotes::WhenNeeded);
 
  private:
   enum class LineKind { Blank, Comment, Key };
@@ -107,12 +112,13 @@ class IniFile {
     std::string section;
     std::string key;
     std::string value;
+    Quotes quotes = Quotes::WhenNeeded;
   };
 
   static Line ParseLine(std::string_view raw);
   void Parse(std::string_view text);
   void Apply(const Change& change);
-  void ApplyWrite(std::string_view section, std::string_view key, std::string_view value);
+  void ApplyWrite(std::string_view section, std::string_view key, std::string_view valueText);
   void ApplyErase(std::string_view section);
   const Section* FindSection(std::string_view name) const;
   Section* FindSection(std::string_view name);

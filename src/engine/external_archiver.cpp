@@ -21,6 +21,7 @@
 #include "engine/zip/zip_names.h"
 #include "log/log.h"
 #include "platform/files.h"
+#include "platform/private_file.h"
 #include "platform/process.h"
 
 namespace zentrove::engine {
@@ -29,13 +30,23 @@ namespace {
 using log::AddLogLine;
 using log::LogLevel;
 
-constexpr std::string_view kSection = "Options";
 constexpr std::string_view kMaskedPassword = "*****";
+// An archiver may ask for the password more than once: 7-Zip asks to open an encrypted archive it
+// updates and again for the new data, others ask to confirm it.
+constexpr int kPasswordInputRepeats = 4;
 
 // Values from outside the configuration stand in the template as a marker byte and an index until
 // the very end, so no later replacement can reach into them.
 constexpr char kMarker = '\x01';
-enum ValueIndex : std::size_t { kTempPath, kPassword, kZipName, kExcludeList, kIncludeList, kValueCount };
+enum ValueIndex : std::size_t {
+  kTempPath,
+  kPassword,
+  kPasswordFile,
+  kZipName,
+  kExcludeList,
+  kIncludeList,
+  kValueCount
+};
 
 std::string Marker(ValueIndex index) {
   return {kMarker, static_cast<char>('0' + index)};
@@ -209,51 +220,6 @@ bool ProgramClosing(const RunContext& run) {
 
 }  // namespace
 
-TExtArhInfo ParseArchiverConfig(std::string_view text) {
-  core::IniFile ini("");
-  ini.LoadText(text);
-  const auto read = [&ini](std::string_view key) { return ini.ReadString(kSection, key, ""); };
-  TExtArhInfo config;
-  config.Ext = read("Ext");
-  config.Command = read("Command");
-  config.ParamStr = read("ParamStr");
-  config.ReplaceCommand = read("ReplaceCommand");
-  config.FreshCommand = read("FreshCommand");
-  config.UpdateCommand = read("UpdateCommand");
-  config.RecurseSw = read("RecurseSw");
-  config.NoRecurseSw = read("NoRecurseSw");
-  config.IncludeSw = read("IncludeSw");
-  config.ExcludeSw = read("ExcludeSw");
-  config.CompressStore = read("CompressStore");
-  config.CompressFastest = read("CompressFastest");
-  config.CompressFaster = read("CompressFaster");
-  config.CompressFast = read("CompressFast");
-  config.CompressNormal = read("CompressNormal");
-  config.CompressSlow = read("CompressSlow");
-  config.CompressSlower = read("CompressSlower");
-  config.CompressSlowest = read("CompressSlowest");
-  config.SetTmpDir = read("SetTmpDir");
-  config.AddWithArchiveAttr = read("AddWithArchiveAttr");
-  config.ClearArchiveAttr = read("ClearArchiveAttr");
-  config.PriorityIdle = read("PriorityIdle");
-  config.PriorityLowest = read("PriorityLowest");
-  config.PriorityLower = read("PriorityLower");
-  config.PriorityNormal = read("PriorityNormal");
-  config.PriorityHiger = read("PriorityHiger");
-  config.PriorityHigest = read("PriorityHigest");
-  config.PasswordSw = read("PasswordSw");
-  config.DeleteOriginalFile = read("DeleteOriginalFile");
-  config.SaveNTFSRights = read("SaveNTFSRights");
-  const std::string codePage(base::TrimBlanks(read("ListCodePage")));
-  config.ListCodePage = codePage == "1" ? 1 : 0;
-  config.Comment = read("Comment");
-  return config;
-}
-
-std::string ArchiverConfigPath(const std::string& configFolder, const std::string& name) {
-  return configFolder + name + std::string(kArchiverConfigExtension);
-}
-
 TExtArhInfo LoadArchiverConfig(const std::string& name, int taskNumber) {
   return LoadArchiverConfig(core::ConfigFolder(), name, taskNumber);
 }
@@ -309,6 +275,15 @@ ArchiverTemplateValues TemplateValuesOf(const RunContext& run, const std::string
   return values;
 }
 
+std::string PasswordSwitchOf(const TExtArhInfo& config, const ArchiverTemplateValues& values) {
+  if (values.password.empty()) return {};
+  return config.PasswordInputSw.empty() ? config.PasswordSw : config.PasswordInputSw;
+}
+
+bool NeedsPasswordFile(const TExtArhInfo& config, const ArchiverTemplateValues& values) {
+  return base::FindNoCase(PasswordSwitchOf(config, values), "[PasswordFile]") != std::string::npos;
+}
+
 ArchiverParameters FillArchiverTemplate(const TExtArhInfo& config, const ArchiverTemplateValues& values) {
   std::string text = config.ParamStr;
   const auto replace = [&text](std::string_view macro, std::string_view value) {
@@ -322,8 +297,10 @@ ArchiverParameters FillArchiverTemplate(const TExtArhInfo& config, const Archive
   replace("[CompressLevel]", CompressionSwitch(config, values.compressMetod));
   replace("[TmpDirSW]",
           values.tempPath.empty() ? std::string() : inner(config.SetTmpDir, "[TmpDir]", kTempPath));
+  const std::string passwordSwitch = PasswordSwitchOf(config, values);
+  const bool passwordNamed = base::FindNoCase(text, "[PasswordSW]") != std::string::npos;
   replace("[PasswordSW]",
-          values.password.empty() ? std::string() : inner(config.PasswordSw, "[Password]", kPassword));
+          inner(inner(passwordSwitch, "[Password]", kPassword), "[PasswordFile]", kPasswordFile));
   replace("[ClearArchiveAttr]", values.resetArchiveBit ? config.ClearArchiveAttr : std::string());
   replace("[SaveNTFSRights]", values.copyAccessRights ? config.SaveNTFSRights : std::string());
   replace("[DeleteOriginalFile]", values.deleteAfterArchiving ? config.DeleteOriginalFile : std::string());
@@ -337,9 +314,14 @@ ArchiverParameters FillArchiverTemplate(const TExtArhInfo& config, const Archive
                              ? std::string()
                              : inner(config.IncludeSw, "[IncludeFilesList]", kIncludeList));
 
-  std::array<std::string, kValueCount> inserted{values.tempPath, values.password, values.zipName,
-                                                values.excludeListPath, values.includeListPath};
+  std::array<std::string, kValueCount> inserted{values.tempPath,         values.password,
+                                                values.passwordFilePath, values.zipName,
+                                                values.excludeListPath,  values.includeListPath};
   ArchiverParameters parameters;
+  if (passwordNamed && !passwordSwitch.empty() && !config.PasswordInputSw.empty()) {
+    for (int i = 0; i < kPasswordInputRepeats; ++i)
+      parameters.passwordInput += values.password + "\n";
+  }
   Quoting afterCommand = Quoting::None;
   (void)InsertValues(config.Command + " ", {}, afterCommand);
   Quoting quoting = afterCommand;
@@ -383,9 +365,23 @@ int ExternalArchiveRun(RunContext& run, const TExtArhInfo& config) {
       HasItems(run.ExcludeItems) ? ListFilePath(run.ZipName, kExcludeListExtension) : std::string();
   const std::string includePath =
       HasItems(run.IncludeItems) ? ListFilePath(run.ZipName, kIncludeListExtension) : std::string();
+  ArchiverTemplateValues values = TemplateValuesOf(run, includePath, excludePath);
+  // Removed when the run leaves this function, however it ends.
+  platform::PrivateFile passwordFile;
+  if (NeedsPasswordFile(config, values)) {
+    auto created = platform::PrivateFile::Create("zentrove-password", values.password);
+    if (!created) {
+      AddLogLine(
+          LogLevel::Error, number,
+          "The file for the password of the external archiver cannot be created: " + created.Message());
+      return 0;
+    }
+    passwordFile = std::move(*created);
+    values.passwordFilePath = passwordFile.Path();
+  }
   ArchiverParameters parameters;
   try {
-    parameters = FillArchiverTemplate(config, TemplateValuesOf(run, includePath, excludePath));
+    parameters = FillArchiverTemplate(config, values);
   } catch (...) {
   }
   if (!excludePath.empty()) WriteListFile(excludePath, run.ExcludeItems, config.ListCodePage);
@@ -406,7 +402,7 @@ int ExternalArchiveRun(RunContext& run, const TExtArhInfo& config) {
   AddLogLine(LogLevel::Information, number, "Executing external archiver: " + shownLine);
   // The masked line differs only where the password went in; the system shows every command line to
   // every local user.
-  if (parameters.text != parameters.shown) {
+  if (parameters.PasswordOnCommandLine()) {
     AddLogLine(LogLevel::Warning, number,
                "The external archiver gets the password on its command line, where every local user "
                "can see it");
@@ -420,8 +416,9 @@ int ExternalArchiveRun(RunContext& run, const TExtArhInfo& config) {
       const std::string program = words->front();
       const std::vector<std::string> arguments(words->begin() + 1, words->end());
       const int showWindow = core::CurrentUserInterface().IsHeadless() ? 0 : 5;
-      auto process = platform::StartProcess(program, arguments,
-                                            FolderPart(WithoutQuotationMarks(config.Command)), showWindow);
+      auto process =
+          platform::StartProcess(program, arguments, FolderPart(WithoutQuotationMarks(config.Command)),
+                                 showWindow, parameters.passwordInput);
       if (process.Ok()) {
         started = true;
         task.PercentDone = 0;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/task_record.h"
+#include "engine/archiver_config.h"
 #include "engine/backup_steps.h"
 #include "engine/run_context.h"
 
@@ -17,52 +18,9 @@ namespace zentrove::engine {
 
 class RunEnvironment;
 
-inline constexpr std::string_view kArchiverConfigExtension = ".EMC";
 inline constexpr std::string_view kIncludeListExtension = ".IFM";
 inline constexpr std::string_view kExcludeListExtension = ".EFM";
 
-// One archiver configuration, the keys of section "Options" of its file.
-struct TExtArhInfo {
-  std::string Ext;
-  std::string Command;
-  std::string ParamStr;
-  std::string ReplaceCommand;
-  std::string FreshCommand;
-  std::string UpdateCommand;
-  std::string RecurseSw;
-  std::string NoRecurseSw;
-  std::string IncludeSw;
-  std::string ExcludeSw;
-  std::string CompressStore;
-  std::string CompressFastest;
-  std::string CompressFaster;
-  std::string CompressFast;
-  std::string CompressNormal;
-  std::string CompressSlow;
-  std::string CompressSlower;
-  std::string CompressSlowest;
-  std::string SetTmpDir;
-  std::string AddWithArchiveAttr;
-  std::string ClearArchiveAttr;
-  std::string PriorityIdle;
-  std::string PriorityLowest;
-  std::string PriorityLower;
-  std::string PriorityNormal;
-  std::string PriorityHiger;
-  std::string PriorityHigest;
-  std::string PasswordSw;
-  std::string DeleteOriginalFile;
-  std::string SaveNTFSRights;
-  int ListCodePage = 0;  // 0 list files in UTF-8, 1 in the OEM code page
-  std::string Comment;
-
-  bool operator==(const TExtArhInfo&) const = default;
-};
-
-// The configuration held in the text of a configuration file; missing keys are empty.
-TExtArhInfo ParseArchiverConfig(std::string_view text);
-// configFolder + name + ".EMC".
-std::string ArchiverConfigPath(const std::string& configFolder, const std::string& name);
 // Reads the configuration of that name from the configuration folder. When the file is missing or
 // cannot be read, logs Error "Error reading the archiver configuration file" + name + ".EMC" with
 // the task number and returns what it could read (empty keys).
@@ -79,6 +37,8 @@ struct ArchiverTemplateValues {
   int compressMetod = 6;
   std::string tempPath;  // the program option TempPath
   std::string password;  // the task's Password
+  // The file holding the password, for "[PasswordFile]"; empty while there is none.
+  std::string passwordFilePath;
   bool resetArchiveBit = false;
   bool copyAccessRights = false;
   bool deleteAfterArchiving = false;
@@ -91,13 +51,26 @@ struct ArchiverTemplateValues {
 ArchiverTemplateValues TemplateValuesOf(const RunContext& run, const std::string& includeListPath,
                                         const std::string& excludeListPath);
 
+// The password switch that goes into "[PasswordSW]": PasswordInputSw when the configuration has one,
+// else PasswordSw; empty when the task has no password.
+std::string PasswordSwitchOf(const TExtArhInfo& config, const ArchiverTemplateValues& values);
+// Whether the password switch names "[PasswordFile]", so the run must write the password into a
+// private file first.
+bool NeedsPasswordFile(const TExtArhInfo& config, const ArchiverTemplateValues& values);
+
 // The filled template. Values that come from outside the configuration (paths, the password) are
 // inserted quoted for the place they land in, so that splitting the command line by shell rules
 // makes each of them exactly one word whatever blanks or quotation marks it holds. `shown` is the
-// same text with the password masked, for log lines.
+// same text with the password masked, for log lines. "[Password]" puts the password itself on the
+// command line, "[PasswordFile]" the path of the file holding it; with PasswordInputSw the archiver
+// reads the password from its standard input (`passwordInput`, the password followed by a line
+// end, repeated for archivers that ask again).
 struct ArchiverParameters {
   std::string text;
   std::string shown;
+  std::string passwordInput;
+  // Every local user can read a program's command line.
+  bool PasswordOnCommandLine() const { return text != shown; }
 };
 ArchiverParameters FillArchiverTemplate(const TExtArhInfo& config, const ArchiverTemplateValues& values);
 

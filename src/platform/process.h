@@ -59,11 +59,14 @@ class Process {
 // Starts a program in a session of its own (posix_spawn with POSIX_SPAWN_SETSID). `program` without
 // "/" is looked up on PATH; a relative path with "/" is taken from the current folder, not the
 // working folder. argv[0] is `program`, then `arguments`. An empty `workingFolder` keeps the current
-// folder. Standard input is /dev/null; output and errors are inherited. The signal mask and the
-// dispositions of the session-end signals are reset for the child. `showWindow` is accepted for the
-// task's window mode and has no effect.
+// folder. Standard input is /dev/null, or with `standardInput` a pipe that already holds those bytes
+// and then ends, so the program reads them without this process waiting on it (at most what a pipe
+// can hold, 1 MiB for an ordinary user; more fails with EFBIG and nothing starts). Output and errors
+// are inherited. The signal mask and the dispositions of the session-end signals are reset for the
+// child. `showWindow` is accepted for the task's window mode and has no effect.
 Result<Process> StartProcess(const std::string& program, const std::vector<std::string>& arguments,
-                             const std::string& workingFolder = {}, int showWindow = 1);
+                             const std::string& workingFolder = {}, int showWindow = 1,
+                             std::string_view standardInput = {});
 
 // Runs a tool to its end and collects what it writes to standard output and standard error.
 struct CaptureOptions {

@@ -160,6 +160,11 @@ TEST(IniFileWriting, ValuesAReaderWouldChangeAreQuoted) {
   // Values that read back unchanged are written as they are.
   EXPECT_NE(file.Text().find("k4=plain \"inside\" text\r\n"), std::string::npos);
   EXPECT_NE(file.Text().find("k0=\" lead\"\r\n"), std::string::npos);
+  // On request every value is quoted, and still reads back unchanged.
+  file.WriteString("s", "k4", "plain", Quotes::Always);
+  file.WriteString("s", "k1", "\"quoted\"", Quotes::Always);
+  EXPECT_NE(file.Text().find("k4=\"plain\"\r\n"), std::string::npos);
+  EXPECT_EQ(FromText(file.Text()).Find("s", "k1"), "\"quoted\"");
 }
 
 TEST(IniFileWriting, LineBreaksInAValueCannotBreakTheFile) {

@@ -114,6 +114,38 @@ TEST(ArchiverTemplate, EveryMacroIsReplacedFromTheTask) {
   EXPECT_THAT(FillArchiverTemplate(config, values).text, Not(HasSubstr("-p")));
 }
 
+TEST(ArchiverTemplate, PasswordReadFromInputOrFileStaysOffTheCommandLine) {
+  ArchiverTemplateValues values;
+  values.zipName = "/b/Work.7z";
+  values.password = "pw 1";
+  TExtArhInfo config = SwitchConfig();
+  config.ParamStr = "a [PasswordSW] [ArchiveName]";
+  config.PasswordInputSw = "-p -mhe=on";
+  ArchiverParameters parameters = FillArchiverTemplate(config, values);
+  EXPECT_EQ(parameters.text, "a -p -mhe=on /b/Work.7z");
+  EXPECT_FALSE(parameters.PasswordOnCommandLine());
+  EXPECT_EQ(parameters.passwordInput, "pw 1\npw 1\npw 1\npw 1\n");
+  EXPECT_FALSE(NeedsPasswordFile(config, values));
+
+  config.PasswordInputSw.clear();
+  config.PasswordSw = "--passphrase-file=[PasswordFile]";
+  values.passwordFilePath = "/run/user/1000/zentrove-password-x y";
+  EXPECT_TRUE(NeedsPasswordFile(config, values));
+  parameters = FillArchiverTemplate(config, values);
+  EXPECT_THAT(Words(parameters.text),
+              ElementsAre("a", "--passphrase-file=" + values.passwordFilePath, values.zipName));
+  EXPECT_EQ(parameters.shown, parameters.text);
+  EXPECT_EQ(parameters.passwordInput, "");
+
+  // A configuration of the older kind keeps the password on the command line; without a password
+  // nothing is read from the input either.
+  EXPECT_TRUE(FillArchiverTemplate(SwitchConfig(), values).PasswordOnCommandLine());
+  values.password.clear();
+  config.PasswordInputSw = "-p";
+  EXPECT_EQ(FillArchiverTemplate(config, values).passwordInput, "");
+  EXPECT_FALSE(NeedsPasswordFile(config, values));
+}
+
 TEST(ArchiverTemplate, PathsAndPasswordsStayOneWordWhateverTheyHold) {
   ArchiverTemplateValues values;
   values.zipName = "/my backups/it's \"new\" $HOME.7z";
@@ -216,15 +248,13 @@ TEST_F(ExternalArchiverTest, SevenZipConfigurationPacksTheSourcesIntoAFolderWith
   const auto lines = Lines();
   EXPECT_THAT(lines,
               IsSupersetOf({Line('I', "The archive file was not found before the beginning of archiving"),
-                            Line('I', "External archiver return code :0"),
-                            Line('W',
-                                 "The external archiver gets the password on its command line, "
-                                 "where every local user can see it")}));
+                            Line('I', "External archiver return code :0")}));
+  EXPECT_THAT(lines, Not(Contains(HasSubstr("gets the password on its command line"))));
   // The blank in the folder's name is escaped, so the archive path stays one word.
   const std::string folder = Sandbox().string() + "/my\\ backups/";
   EXPECT_THAT(lines, Contains(Line('I',
                                    "Executing external archiver: 7z u -y -bd -bso0 -bsp0 -r -mx=5     "
-                                   "-p***** -mhe=on  -xr@" +
+                                   "-p -mhe=on  -xr@" +
                                        folder + "Work20240305.EFM " + folder + "Work20240305.7z @" + folder +
                                        "Work20240305.IFM  ")));
   EXPECT_THAT(lines.back(),
@@ -238,6 +268,73 @@ TEST_F(ExternalArchiverTest, SevenZipConfigurationPacksTheSourcesIntoAFolderWith
   ASSERT_EQ(extracted.status, 0) << extracted.output;
   const auto compared = RunCommand("diff -r " + ShellQuote(ExpectedTree()) + " " + ShellQuote(out));
   EXPECT_EQ(compared.status, 0) << compared.output;
+}
+
+TEST_F(ExternalArchiverTest, SevenZipGetsThePasswordOnItsInputWhereNoOtherUserSeesIt) {
+  // A stand-in that records the words 7z is started with, as any local user could read them.
+  const auto recorded = Sandbox() / "argv.txt";
+  const auto wrapper = WriteFile("bin/7z-recorded", "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" >> " +
+                                                        ShellQuote(recorded.string()) + "\nexec 7z \"$@\"\n");
+  std::filesystem::permissions(wrapper, std::filesystem::perms::owner_all);
+  std::string config = ReadFile(kShippedConfigs + "7z.EMC");
+  const std::string command = "Command=\"7z\"";
+  config.replace(config.find(command), command.size(), "Command=\"" + wrapper.string() + "\"");
+  WriteFile("config/7z-recorded.EMC", config);
+  auto& task = AddArchiverTask("7z-recorded");
+  task.Password = "s3cret pw";
+  WriteSources();
+  const std::string archive = (Sandbox() / "target" / "Work20240305.7z").string();
+
+  ASSERT_FALSE(Run(task).failed) << ::testing::PrintToString(Lines());
+  // Updating the encrypted archive asks for the password twice: to open it and for the new data.
+  WriteFile("src/sub/c.txt", "gamma");
+  ASSERT_FALSE(Run(task).failed) << ::testing::PrintToString(Lines());
+
+  EXPECT_THAT(ReadFile(recorded), HasSubstr("-mhe=on"));
+  EXPECT_THAT(ReadFile(recorded), Not(HasSubstr("s3cret")));
+  EXPECT_THAT(Lines(), Not(Contains(HasSubstr("gets the password on its command line"))));
+  const auto tested = RunCommand("7z t -p" + ShellQuote(task.Password) + " " + ShellQuote(archive));
+  EXPECT_EQ(tested.status, 0) << tested.output;
+  EXPECT_THAT(tested.output, HasSubstr("Files: 4"));
+  EXPECT_NE(RunCommand("7z t -pwrong " + ShellQuote(archive)).status, 0);
+}
+
+TEST_F(ExternalArchiverTest, PasswordFileIsPrivateAndGoneAfterTheRunWhateverItsOutcome) {
+  const auto runtime = MakeDir("runtime");
+  std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+  const char* saved = std::getenv("XDG_RUNTIME_DIR");
+  const std::string previous = saved == nullptr ? "" : saved;
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  // The archiver copies the password file into the archive and notes its mode beside it; the second
+  // one fails without writing anything.
+  WriteFile("config/pwfile.EMC",
+            "[Options]\r\nExt=\"out\"\r\nCommand=\"/bin/sh\"\r\nPasswordSw=\"[PasswordFile]\"\r\n"
+            "ParamStr=\"-c 'stat -c %a \"$1\" > \"$2.mode\"; cat \"$1\" > \"$2\"' sh [PasswordSW] "
+            "[ArchiveName]\"\r\n");
+  WriteFile("config/pwfail.EMC",
+            "[Options]\r\nExt=\"bad\"\r\nCommand=\"/bin/sh\"\r\nPasswordSw=\"[PasswordFile]\"\r\n"
+            "ParamStr=\"-c 'test -f \"$1\" && exit 5' sh [PasswordSW]\"\r\n");
+  auto& task = AddArchiverTask("pwfile");
+  task.Password = "in a file";
+  WriteFile("src/a.txt", "alpha");
+
+  const bool firstFailed = Run(task).failed;
+  task.UseExtArh = "pwfail";
+  const bool secondFailed = Run(task).failed;
+  if (saved == nullptr) {
+    unsetenv("XDG_RUNTIME_DIR");
+  } else {
+    setenv("XDG_RUNTIME_DIR", previous.c_str(), 1);
+  }
+
+  EXPECT_FALSE(firstFailed) << ::testing::PrintToString(Lines());
+  EXPECT_TRUE(secondFailed);
+  const auto archive = Sandbox() / "target" / "Work20240305.out";
+  EXPECT_EQ(ReadFile(archive), "in a file");
+  EXPECT_EQ(ReadFile(archive.string() + ".mode"), "600\n");
+  EXPECT_THAT(Lines(), Contains(Line('E', "Attention! The external archiver returned the error code:5")));
+  EXPECT_THAT(Lines(), Not(Contains(HasSubstr("gets the password on its command line"))));
+  EXPECT_TRUE(std::filesystem::is_empty(runtime));
 }
 
 TEST_F(ExternalArchiverTest, InfoZipConfigurationPacksAndUpdatesTheArchive) {

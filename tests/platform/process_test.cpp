@@ -102,6 +102,21 @@ TEST_F(ProcessTest, StartsInANewSessionWithOrdinarySignalsAndNoInput) {
   EXPECT_EQ(Contents("signals.txt"), "open default");
 }
 
+TEST_F(ProcessTest, StandardInputHoldsTheGivenBytesThenEnds) {
+  const std::string input = "secret\n" + std::string(200 * 1024, 'x');
+  auto process = StartProcess("/bin/sh", {"-c", "cat > " + PathOf("in.txt")}, {}, 1, input);
+  ASSERT_TRUE(process.Ok()) << process.Message();
+  ASSERT_TRUE(process->WaitFor(std::chrono::seconds(20)));
+  EXPECT_EQ(process->ExitCode(), 0);
+  EXPECT_EQ(Contents("in.txt"), input);
+
+  // A program that never reads its input still starts and ends; nothing waits on it.
+  auto ignoring = StartProcess("/bin/sh", {"-c", "exit 3"}, {}, 1, "unread");
+  ASSERT_TRUE(ignoring.Ok()) << ignoring.Message();
+  ASSERT_TRUE(ignoring->WaitFor(std::chrono::seconds(20)));
+  EXPECT_EQ(ignoring->ExitCode(), 3);
+}
+
 TEST_F(ProcessTest, WaitTimesOutAndKillEndsTheProgram) {
   auto process = StartProcess(HelperProgram(), {"sleep", "60000"});
   ASSERT_TRUE(process.Ok()) << process.Message();

@@ -134,6 +134,38 @@ bool ParseCpuLine(std::string_view fields, CpuTimes& times) {
   return true;
 }
 
+// The reading end of a pipe that holds all of `bytes` and has no writer left, so the reader sees
+// them and then the end of its input. Written before the program starts, the bytes never wait on a
+// program that does not read them, and no thread has to feed it.
+Result<int> FilledPipe(std::string_view bytes) {
+  int ends[2] = {-1, -1};
+  if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return Status::FromErrno(errno, "pipe");
+  const auto closeBoth = [&ends] {
+    close(ends[0]);
+    close(ends[1]);
+  };
+  const int capacity = fcntl(ends[1], F_GETPIPE_SZ);
+  if (capacity >= 0 && bytes.size() > static_cast<std::size_t>(capacity) &&
+      fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(std::min<std::size_t>(bytes.size(), INT32_MAX))) < 0) {
+    closeBoth();
+    return Status::Failure(EFBIG, "the input for the program does not fit a pipe");
+  }
+  while (!bytes.empty()) {
+    const ssize_t n = write(ends[1], bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int error = n < 0 && errno != EAGAIN ? errno : EFBIG;
+      closeBoth();
+      return Status::Failure(error, "the input for the program does not fit a pipe");
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  close(ends[1]);
+  // The program reads as usual, waiting for data; only the writing end had to be non-blocking.
+  fcntl(ends[0], F_SETFL, fcntl(ends[0], F_GETFL) & ~O_NONBLOCK);
+  return ends[0];
+}
+
 }  // namespace
 
 Result<std::vector<std::string>> SplitCommandLine(std::string_view text) {
@@ -314,19 +346,28 @@ Status Process::Terminate() {
 }
 
 Result<Process> StartProcess(const std::string& program, const std::vector<std::string>& arguments,
-                             const std::string& workingFolder, int showWindow) {
+                             const std::string& workingFolder, int showWindow,
+                             std::string_view standardInput) {
   (void)showWindow;
   if (program.empty()) return Status::Failure(ENOENT, "cannot start a program without a name");
   SpawnSetup setup;
-  posix_spawn_file_actions_addopen(setup.Actions(), 0, "/dev/null", O_RDONLY, 0);
+  int inputEnd = -1;
+  if (standardInput.empty()) {
+    posix_spawn_file_actions_addopen(setup.Actions(), 0, "/dev/null", O_RDONLY, 0);
+  } else {
+    auto filled = FilledPipe(standardInput);
+    if (!filled) return filled.GetStatus();
+    inputEnd = *filled;
+    posix_spawn_file_actions_adddup2(setup.Actions(), inputEnd, 0);
+  }
   std::vector<std::string> argv;
   argv.reserve(arguments.size() + 1);
   argv.push_back(program);
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   pid_t pid = -1;
-  if (const int error = setup.Spawn(program, argv, workingFolder, pid); error != 0) {
-    return StartFailure(error, program, workingFolder);
-  }
+  const int error = setup.Spawn(program, argv, workingFolder, pid);
+  if (inputEnd >= 0) close(inputEnd);
+  if (error != 0) return StartFailure(error, program, workingFolder);
   return Process(pid);
 }
 

@@ -1,0 +1,54 @@
+#include "platform/private_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "platform/files.h"
+#include "support/sandbox.h"
+
+namespace zentrove::platform {
+namespace {
+
+class PrivateFileTest : public zentrove::testing::SandboxedTest {
+ protected:
+  void SetUp() override {
+    SandboxedTest::SetUp();
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    saved_ = saved == nullptr ? std::nullopt : std::optional<std::string>(saved);
+    runtime_ = MakeDir("runtime");
+    setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
+  }
+  void TearDown() override {
+    if (saved_) {
+      setenv("XDG_RUNTIME_DIR", saved_->c_str(), 1);
+    } else {
+      unsetenv("XDG_RUNTIME_DIR");
+    }
+    SandboxedTest::TearDown();
+  }
+  std::filesystem::path runtime_;
+  std::optional<std::string> saved_;
+};
+
+TEST_F(PrivateFileTest, OnlyTheOwnerMayReadItAndItGoesWithTheObject) {
+  std::string path;
+  {
+    auto file = PrivateFile::Create("zentrove-password", "pass word");
+    ASSERT_TRUE(file.Ok()) << file.Message();
+    path = file->Path();
+    EXPECT_EQ(std::filesystem::path(path).parent_path(), runtime_);
+    EXPECT_EQ(Stat(path).mode, 0600u);
+    EXPECT_EQ(zentrove::testing::ReadFile(path), "pass word");
+    PrivateFile moved = std::move(*file);
+    EXPECT_EQ(moved.Path(), path);
+  }
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_TRUE(std::filesystem::is_empty(runtime_));
+}
+
+}  // namespace
+}  // namespace zentrove::platform
