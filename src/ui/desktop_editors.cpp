@@ -3,6 +3,7 @@
 #include "core/config_folder.h"
 #include "core/options.h"
 #include "log/log.h"
+#include "ui/archiver_editor.h"
 #include "ui/mask_dialogs.h"
 #include "ui/new_task_wizard.h"
 #include "ui/options_window.h"
@@ -50,7 +51,10 @@ void DesktopEditors::RunOptions(QWidget* parent) {
 }
 
 void DesktopEditors::RunArchiverEditor(QWidget* parent) {
-  placeholders_.RunArchiverEditor(parent);
+  ArchiverEditorContext context;
+  context.configFolder = services_.configFolder ? services_.configFolder() : core::ConfigFolder();
+  context.ui = services_.ui;
+  ui::RunArchiverEditor(parent, context);
 }
 
 }  // namespace zentrove::ui

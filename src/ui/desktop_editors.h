@@ -33,8 +33,6 @@ class DesktopEditors final : public TaskEditors {
   std::vector<int> TaskNumbers() const;
 
   Services services_;
-  // The windows not built yet.
-  PlaceholderEditors placeholders_;
 };
 
 }  // namespace zentrove::ui
