@@ -314,6 +314,7 @@ bool TCopyProcess::SkipOrRaise(const std::string& destination, int errorCode, st
   // file out of the backup silently.
   if (SystemErrorCode(errorCode) == 206 && task_.ContinueAfterLongFile) {
     AddLogLine(LogLevel::Warning, task_.TaskNumber, "Can not create destination file: " + remainder);
+    ++run_.LeftOut;
     return true;
   }
   throw std::runtime_error("Can not create destination file: " + remainder);
@@ -393,6 +394,9 @@ bool TCopyProcess::CopyFileBody(const SourceEntry& source, const std::string& de
   const platform::Flush flushFolder = task_.DeleteFileAfterZip ? platform::Flush::Yes : platform::Flush::No;
   if (const platform::Status moved = writer.MoveInPlace(platform::Replace::Yes, flushFolder); !moved) {
     writer.Abandon();
+    // The scratch name is kept short enough for any folder; only the final name can be too long.
+    if (moved.Code() == ENAMETOOLONG)
+      return SkipOrRaise(destination, moved.Code(), AttributeValue(source.path, info));
     throw std::runtime_error("Can not override destination file: " + ErrorCodeSuffix(moved.Code()) +
                              Quoted(run_.ShownPath(destination)) + " Attr:[" +
                              std::to_string(AttributeValue(source.path, info)) + "]");

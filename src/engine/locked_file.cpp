@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "engine/run_control.h"
+#include "engine/zip/zip_source.h"
 #include "log/log.h"
 
 namespace zentrove::engine {
@@ -22,13 +23,23 @@ SourceFile OpenSourceFile(RunContext& run, const std::string& path) {
         return SourceFile(std::move(*file), info);
       }
       if (!usable) return {};
-    } else if (file.Code() == ENOENT || file.Code() == ENOTDIR) {
-      log::AddLogLine(log::LogLevel::Warning, run.Task.TaskNumber,
-                      "The file " + path + " no longer exists. The file is skipped");
+    } else if (!zip::MayBeLockedOut(file.Code())) {
+      SkipUnusableSource(run, path, file.Code());
       return {};
     }
     if (HandleLockedFile(run, path) == LockedFileDecision::Skip || run.Task.StopTask) return {};
   }
+}
+
+void SkipUnusableSource(RunContext& run, const std::string& path, int errorCode) {
+  if (errorCode == ENOENT || errorCode == ENOTDIR) {
+    log::AddLogLine(log::LogLevel::Warning, run.Task.TaskNumber,
+                    "The file " + path + " no longer exists. The file is skipped");
+    return;
+  }
+  ++run.LeftOut;
+  log::AddLogLine(log::LogLevel::Warning, run.Task.TaskNumber,
+                  "The file " + path + " is left out: " + platform::ErrnoText(errorCode));
 }
 
 }  // namespace zentrove::engine

@@ -32,10 +32,17 @@ class SourceFile {
 // chose to take it anyway) only when it cannot be opened. A locked file goes to the locked-file
 // handling (HandleLockedFile: the skip-all and share-all answers, the prompt on the main thread, or
 // the task's default action without a desktop) and is opened again for as long as the answer is
-// to retry. A file that no longer exists is skipped with a warning and never prompts.
+// to retry. A file that no longer exists is skipped with a warning and never prompts, and so is one
+// the system refuses for any reason other than a lock or its rights (SkipUnusableSource).
 //
 // Returns the open file, or a closed one when the file is to be skipped: the caller counts it as
 // done and writes nothing. An Abort answer has set the task's StopTask by then.
 SourceFile OpenSourceFile(RunContext& run, const std::string& path);
+
+// A source that cannot be taken for a reason of the system's own (zip::MayBeLockedOut is false): one
+// that no longer exists is skipped with Warning "The file %s no longer exists. The file is skipped";
+// any other counts as left out, with Warning "The file %s is left out: " and the system's text for
+// the errno, as a name too long for the system or the archive is no locked file.
+void SkipUnusableSource(RunContext& run, const std::string& path, int errorCode);
 
 }  // namespace zentrove::engine

@@ -17,6 +17,10 @@ constexpr std::string_view kAllFilesMask = "*.*";
 // Entries between two polls of the stop request. Reading archive marks on a slow network mount may
 // take milliseconds per file, so the interval stays small.
 constexpr std::size_t kStopPollInterval = 32;
+// Levels of a walk that keep their folder open while their subfolders are walked. Deeper levels give
+// theirs up and find it again through "..", so a tree thousands of levels deep cannot use up the
+// process's descriptors.
+constexpr std::size_t kHeldLevels = 48;
 
 char FoldAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -200,7 +204,7 @@ class Walker {
         ReportUnreadable(folder.Code());
         continue;
       }
-      if (!WalkFolder(*folder)) return false;
+      if (!WalkFolder(*folder, 0)) return false;
     }
     return true;
   }
@@ -231,8 +235,10 @@ class Walker {
     if (errorCode != ENOENT && control_.onUnreadableEntry) control_.onUnreadableEntry(path_, errorCode);
   }
 
-  // Walks the open folder whose path with a trailing "/" is path_.
-  bool WalkFolder(platform::Folder& folder) {
+  // Walks the open folder whose path with a trailing "/" is path_, `depth` levels below its base
+  // folder. Deep levels close `folder` while a subfolder is walked; it is open again on return unless
+  // it could not be found again, which has been reported.
+  bool WalkFolder(platform::Folder& folder, std::size_t depth) {
     using platform::FileKind;
     if (StopRequested()) return false;
     if (control_.onFolder) control_.onFolder(path_);
@@ -293,7 +299,16 @@ class Walker {
         auto child = platform::Folder::OpenAt(folder, std::string(nameOf(entries[i])));
         if (child) {
           if (folderVisitor_) ReportFolder(*child);
-          keepGoing = WalkFolder(*child);
+          if (depth < kHeldLevels) {
+            keepGoing = WalkFolder(*child, depth + 1);
+          } else {
+            const platform::FileInfo identity = folder.Info();
+            folder = platform::Folder();
+            keepGoing = WalkFolder(*child, depth + 1);
+            path_.resize(folderLength);
+            if (!keepGoing) return false;
+            if (!Regain(folder, *child, identity)) return true;
+          }
         } else if (child.Code() != ELOOP && child.Code() != ENOTDIR) {
           ReportUnreadable(child.Code());
         }
@@ -301,6 +316,22 @@ class Walker {
       path_.resize(folderLength);
       if (!keepGoing) return false;
     }
+    return true;
+  }
+
+  // Opens the folder above `child` again into `folder`, the one given up as `identity` says. A folder
+  // moved meanwhile leaves the rest of this one unwalked, which is reported.
+  bool Regain(platform::Folder& folder, const platform::Folder& child, const platform::FileInfo& identity) {
+    if (!child.IsOpen()) {
+      ReportUnreadable(ENOENT);
+      return false;
+    }
+    auto parent = platform::Folder::ParentOf(child, identity);
+    if (!parent) {
+      ReportUnreadable(parent.Code());
+      return false;
+    }
+    folder = std::move(*parent);
     return true;
   }
 

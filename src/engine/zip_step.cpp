@@ -11,6 +11,7 @@
 #include "core/options.h"
 #include "engine/backup_safety.h"
 #include "engine/engine_ops.h"
+#include "engine/locked_file.h"
 #include "engine/run_control.h"
 #include "engine/run_environment.h"
 #include "engine/source_selection.h"
@@ -152,6 +153,12 @@ zip::ZipHooks HooksFor(RunContext& run) {
       return AnswerLockedFile(run, file, mode);
     } catch (...) {
       return zip::SkipAnswer::Skip;
+    }
+  };
+  hooks.OnSourceLeftOut = [&run](const std::string& file, int errorCode) {
+    try {
+      SkipUnusableSource(run, file, errorCode);
+    } catch (...) {
     }
   };
   hooks.OnHandleMessage = [number](int id, const std::string& text, const std::string& detail) {

@@ -112,6 +112,10 @@ class Folder {
   static Result<Folder> Open(const std::string& path);
   // A child folder; a child that is a symbolic link is never followed (ELOOP or ENOTDIR).
   static Result<Folder> OpenAt(const Folder& parent, const std::string& name);
+  // The folder above (through ".."), for walks that give up the descriptors of the levels above them
+  // in deep trees. `expected` is what Info() said of it before it was given up: a child moved
+  // meanwhile leads to another folder, which fails with ENOENT.
+  static Result<Folder> ParentOf(const Folder& child, const FileInfo& expected);
 
   bool IsOpen() const { return fd_ >= 0; }
   const std::string& Path() const { return path_; }

@@ -16,6 +16,7 @@
 #include "engine/destinations.h"
 #include "engine/run_fixture.h"
 #include "platform/files.h"
+#include "support/deep_tree.h"
 #include "support/permission_checks.h"
 
 namespace zentrove::engine {
@@ -337,44 +338,49 @@ TEST_F(CopyModeTest, TwoSourcesMeetInOneFolderWithoutFullPathsAndStayApartWithTh
   EXPECT_EQ(ReadFile(Backup() / "c.txt"), "c");
 }
 
-// A source path near the system's limit whose copy under the full path is beyond it.
-class LongNameTest : public CopyModeTest {
- protected:
-  void SetUp() override {
-    CopyModeTest::SetUp();
-    task_->StoreFullPathOnCopy = true;
-    std::string deep = "src";
-    for (int i = 0; i < 13; ++i)
-      deep += "/" + std::string(250, static_cast<char>('a' + i));
-    longSource_ = Source(deep.substr(4) + "/long.txt", "far down").string();
-    Source("ok.txt", "fine");
-    std::string target = "target";
-    for (int i = 0; i < 4; ++i)
-      target += "/" + std::string(250, 'T');
-    task_->Target = (Sandbox() / target).string();
-    longCopy_ = task_->Target + "/Docs" + longSource_;
-  }
-  std::string longSource_;
-  std::string longCopy_;
-};
+// A source path near the system's limit whose copy under the full path is beyond it: the copy is made
+// through folder descriptors like any other.
+TEST_F(CopyModeTest, ACopyWhosePathIsBeyondTheSystemLimitIsMade) {
+  task_->StoreFullPathOnCopy = true;
+  std::string deep = "src";
+  for (int i = 0; i < 13; ++i)
+    deep += "/" + std::string(250, static_cast<char>('a' + i));
+  const std::string longSource = Source(deep.substr(4) + "/long.txt", "far down").string();
+  Source("ok.txt", "fine");
+  std::string target = "target";
+  for (int i = 0; i < 4; ++i)
+    target += "/" + std::string(250, 'T');
+  task_->Target = (Sandbox() / target).string();
+  const std::string longCopy = task_->Target + "/Docs" + longSource;
+  ASSERT_GT(longCopy.size(), 4096u);
 
-TEST_F(LongNameTest, ANameTooLongIsSkippedWithAWarningWhenAsked) {
-  task_->ContinueAfterLongFile = true;
-  EXPECT_FALSE(RunCopy().failed);
-  EXPECT_EQ(Copied(), 1);
-  EXPECT_TRUE(
-      Logged('W', "Can not create destination file: [EID:206:The filename or extension is too long.]\"" +
-                      longCopy_ + "\" Attr:[32]"));
-  EXPECT_EQ(ReadFile(task_->Target + "/Docs" + Src().string() + "/ok.txt"), "fine");
+  EXPECT_FALSE(RunCopy().failed) << ErrorLine();
+  EXPECT_EQ(Copied(), 2);
+  EXPECT_EQ(zentrove::testing::ReadDeepFile(longCopy), "far down");
+  EXPECT_EQ(zentrove::testing::ReadDeepFile(task_->Target + "/Docs" + Src().string() + "/ok.txt"), "fine");
 }
 
-TEST_F(LongNameTest, ANameTooLongFailsTheRunOtherwise) {
-  EXPECT_TRUE(RunCopy().failed);
-  EXPECT_THAT(ErrorLine(),
-              HasSubstr("[Can not create destination file: [EID:206:The filename or extension is too "
-                        "long.]\"" +
-                        longCopy_ + "\" Attr:[32] (Last processed file: "));
-  EXPECT_THAT(ErrorLine(), HasSubstr("Next file to process: \"" + longSource_ + "\")]"));
+TEST_F(CopyModeTest, AFileBeyondThePathLimitIsMirroredAndSynchronised) {
+  using zentrove::testing::ReadDeepFile;
+  task_->IfArhiveExistSync = true;
+  Source("a.txt", "alpha");
+  const std::string deep = zentrove::testing::MakeDeepTree(Src().string(), 30, 200, "deep.txt", "far down");
+  ASSERT_GT(deep.size(), 6000u);
+  const std::string copy = Backup().string() + deep.substr(Src().string().size());
+
+  ASSERT_FALSE(RunCopy().failed);
+  EXPECT_EQ(Copied(), 2);
+  EXPECT_EQ(ReadDeepFile(copy), "far down");
+
+  ASSERT_FALSE(RunCopy().failed);
+  EXPECT_EQ(Copied(), 0);
+  EXPECT_EQ(ReadDeepFile(copy), "far down");
+
+  ASSERT_TRUE(platform::RemoveFile(deep));
+  ASSERT_FALSE(RunCopy().failed);
+  EXPECT_TRUE(Logged('W', "SYNC: File is not found in sources and removed from archive: " + copy));
+  EXPECT_EQ(ReadDeepFile(copy), "<missing>");
+  EXPECT_EQ(ReadFile(Backup() / "a.txt"), "alpha");
 }
 
 TEST_F(CopyModeTest, DeletedSourcesGoToTheTrashOneByOneAfterTheirCopy) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "support/deep_tree.h"
 #include "support/sandbox.h"
 
 namespace zentrove::engine {
@@ -271,6 +273,41 @@ TEST_F(SourceSelectionTest, StopRequestEndsTheWalk) {
   EXPECT_TRUE(selected.stopped);
   EXPECT_LT(selected.files.size(), 600u);
   EXPECT_FALSE(SourceSelection(Settings(Root() + "/*")).Select().stopped);
+}
+
+// Each level of a walk keeps a descriptor open only down to a certain depth; below it, levels find
+// theirs again on the way back, so a folder with more subfolders is still walked whole.
+TEST_F(SourceSelectionTest, ADeepTreeIsWalkedWholeWithABoundedNumberOfDescriptors) {
+  using testing::MakeDeepTree;
+  MakeDir("data");
+  const std::string deep = MakeDeepTree(Root(), 100, 1, "f.txt", "f");
+  ASSERT_FALSE(deep.empty());
+  const std::string folder = std::string(FolderPart(deep));
+  ASSERT_FALSE(MakeDeepTree(folder, 80, 2, "g.txt", "g").empty());
+  ASSERT_FALSE(MakeDeepTree(folder, 80, 3, "h.txt", "h").empty());
+
+  const auto openDescriptors = [] {
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+      (void)entry;
+      ++count;
+    }
+    return count;
+  };
+  const std::size_t before = openDescriptors();
+  std::size_t most = before;
+  WalkControl control;
+  control.onFolder = [&](const std::string&) { most = std::max(most, openDescriptors()); };
+  std::vector<std::string> unreadable;
+  control.onUnreadableFolder = [&](const std::string& path, int) { unreadable.push_back(path); };
+  const auto selected = SourceSelection(Settings(Root() + "/*")).Select(control);
+
+  std::vector<std::string> names;
+  for (const SourceEntry& file : selected.files)
+    names.emplace_back(NamePart(file.path));
+  EXPECT_EQ(names, (std::vector<std::string>{"f.txt", "g.txt", "h.txt"}));
+  EXPECT_TRUE(unreadable.empty()) << unreadable.size();
+  EXPECT_LT(most - before, 64u);
 }
 
 class BackupKindTest : public SourceSelectionTest {

@@ -10,9 +10,11 @@
 
 #include "engine/copy_mode.h"
 #include "engine/run_fixture.h"
+#include "engine/zip/zip_extract.h"
 #include "engine/zip/zip_reader.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "support/deep_tree.h"
 #include "support/permission_checks.h"
 
 namespace zentrove::engine {
@@ -456,6 +458,49 @@ TEST_F(ZipStepTest, SourcesAreDeletedOnceTheArchiveHasPassedItsCheck) {
   const auto check = std::find(lines.begin(), lines.end(), Line('I', "Check OK"));
   const auto deleted = std::find(lines.begin(), lines.end(), Line('I', "2 source files were deleted"));
   EXPECT_TRUE(check < deleted && deleted != lines.end()) << ::testing::PrintToString(lines);
+}
+
+TEST_F(ZipStepTest, AFileBeyondThePathLimitIsArchivedAndRestored) {
+  auto& task = AddRelativeTask();
+  WriteFile("src/a.txt", "alpha");
+  const std::string deep =
+      zentrove::testing::MakeDeepTree((Sandbox() / "src").string(), 30, 200, "deep.txt", "far down");
+  const std::string stored = deep.substr(Src("").size());
+  ASSERT_GT(deep.size(), 6000u);
+
+  ASSERT_FALSE(Run(task).failed);
+  EXPECT_THAT(Lines().back(), HasSubstr("( 2 files was added)"));
+  const auto python = RunCommand(
+      "python3 -c 'import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); "
+      "print(sorted((len(n), z.read(n).decode()) for n in z.namelist()))' " +
+      ShellQuote(ZipPath()));
+  EXPECT_EQ(python.output, "[(5, \'alpha\'), (" + std::to_string(stored.size()) + ", \'far down\')]\n");
+
+  zip::ZipError error;
+  const auto reader = zip::ZipReader::Open(ZipPath(), error);
+  ASSERT_TRUE(reader) << error.Message;
+  zip::ExtractRequest request;
+  request.Folder = MakeDir("restored").string();
+  EXPECT_TRUE(zip::ExtractArchive(*reader, request).Ok());
+  EXPECT_EQ(zentrove::testing::ReadDeepFile(request.Folder + "/" + stored), "far down");
+}
+
+// 330 folders of 200 bytes make a name beyond the 65535 bytes an entry can hold.
+TEST_F(ZipStepTest, ANameTooLongForAnEntryIsLeftOutWithTheSystemsReason) {
+  auto& task = AddRelativeTask();
+  WriteFile("src/a.txt", "alpha");
+  const std::string deep =
+      zentrove::testing::MakeDeepTree((Sandbox() / "src").string(), 330, 200, "deep.txt", "far down");
+  ASSERT_FALSE(deep.empty());
+
+  ASSERT_FALSE(Run(task).failed);
+  EXPECT_THAT(EntryNames(ZipPath()), ElementsAre("a.txt"));
+  EXPECT_THAT(Lines(), Contains(Line('W', "The file " + deep + " is left out: File name too long")));
+  EXPECT_THAT(Lines().back(), HasSubstr("( 1 files was added, 1 left out for errors)"));
+  for (const std::string& line : Lines()) {
+    EXPECT_THAT(line, Not(HasSubstr("locked")));
+    EXPECT_THAT(line, Not(HasSubstr("denied")));
+  }
 }
 
 TEST(ZipStepSettings, WriterSettingsFollowTheTask) {

@@ -9,8 +9,11 @@
 
 #include <filesystem>
 
+#include "platform/file_handle.h"
 #include "platform/process.h"
+#include "platform/scratch.h"
 #include "platform_test_util.h"
+#include "support/deep_tree.h"
 #include "support/sandbox.h"
 
 namespace zentrove::platform {
@@ -341,6 +344,70 @@ TEST_F(FilesTest, ReadWholeFileReportsMissingFilesAndFolders) {
   EXPECT_EQ(ReadWholeFile(PathOf("none")).Code(), ENOENT);
   EXPECT_EQ(ReadWholeFile(Sandbox().string()).Code(), EISDIR);
   EXPECT_EQ(*ReadWholeFile(WriteFile("empty", "").string()), "");
+}
+
+TEST_F(FilesTest, PathsBeyondTheSystemLimitWorkLikeShortOnes) {
+  using zentrove::testing::ReadDeepFile;
+  std::string deep = Sandbox().string();
+  for (int i = 0; i < 30; ++i)
+    deep += "/" + std::string(200, static_cast<char>('a' + i % 26));
+  ASSERT_GT(deep.size(), 6000u);
+  ASSERT_TRUE(CreateFolderPath(deep));
+  EXPECT_EQ(Stat(deep).kind, FileKind::Folder);
+
+  const std::string file = deep + "/f.txt";
+  OpenOptions options;
+  options.access = Access::Write;
+  options.creation = Creation::CreateNew;
+  auto out = File::Open(file, options);
+  ASSERT_TRUE(out) << out.Message();
+  ASSERT_TRUE(out->Write("deep", 4));
+  ASSERT_TRUE(out->Close());
+  EXPECT_EQ(ReadDeepFile(file), "deep");
+  EXPECT_EQ(ReadWholeFile(file).ValueOr(""), "deep");
+  EXPECT_TRUE(SetMode(file, 0640));
+  EXPECT_TRUE(SetFileTimes(file, 1'000'000'000'000'000'000, kKeepTime));
+  EXPECT_EQ(StatFollow(file).mode, 0640u);
+  EXPECT_EQ(StatFollow(file).mtimeNs, 1'000'000'000'000'000'000);
+  if (HaveXattrs()) {
+    EXPECT_TRUE(IsArchiveAttributeSet(file));
+    EXPECT_TRUE(ClearArchiveAttribute(file));
+    EXPECT_FALSE(IsArchiveAttributeSet(file));
+  }
+  ASSERT_TRUE(CreateSymlink("f.txt", deep + "/link"));
+  EXPECT_EQ(ReadLink(deep + "/link").ValueOr(""), "f.txt");
+  ASSERT_TRUE(Rename(file, deep + "/g.txt"));
+  EXPECT_EQ(ReadDeepFile(deep + "/g.txt"), "deep");
+
+  auto writer = ScratchWriter::Create(deep + "/h.txt", ScratchShape::Counted);
+  ASSERT_TRUE(writer) << writer.Message();
+  ASSERT_TRUE(writer->Output().Write("h", 1));
+  ASSERT_TRUE(writer->Commit(Replace::Yes));
+  EXPECT_EQ(ReadDeepFile(deep + "/h.txt"), "h");
+  const auto entries = ListFolder(deep);
+  ASSERT_TRUE(entries) << entries.Message();
+  EXPECT_EQ(entries->size(), 3u);
+
+  EXPECT_TRUE(RemoveFile(deep + "/link"));
+  EXPECT_FALSE(Stat(deep + "/link").exists);
+  EXPECT_TRUE(DeleteTree(Sandbox().string() + "/" + std::string(200, 'a')));
+  EXPECT_FALSE(std::filesystem::exists(Sandbox() / std::string(200, 'a')));
+}
+
+TEST_F(FilesTest, DeleteTreeRemovesTreesDeeperThanTheFoldersItKeepsOpen) {
+  const std::string top = MakeDir("many").string();
+  ASSERT_FALSE(zentrove::testing::MakeDeepTree(top, 150, 1, "f.txt", "f").empty());
+  ASSERT_FALSE(zentrove::testing::MakeDeepTree(top + "/a/b/c/d", 100, 2, "g.txt", "g").empty());
+  EXPECT_TRUE(DeleteTree(top));
+  EXPECT_FALSE(std::filesystem::exists(top));
+}
+
+TEST_F(FilesTest, APartLongerThanAnyNameIsReportedAsTooLong) {
+  const std::string tooLongName = PathOf(std::string(256, 'x'));
+  EXPECT_EQ(CreateFolder(tooLongName).Code(), ENAMETOOLONG);
+  const std::string tooLongPart = PathOf(std::string(5000, 'x') + "/f.txt");
+  EXPECT_EQ(Stat(tooLongPart).errorCode, ENAMETOOLONG);
+  EXPECT_EQ(File::Open(tooLongPart).Code(), ENAMETOOLONG);
 }
 
 TEST(ResultTest, CarriesValueOrStatus) {

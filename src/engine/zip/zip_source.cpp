@@ -1,6 +1,7 @@
 #include "engine/zip/zip_source.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace zentrove::engine::zip {
 
@@ -40,6 +41,19 @@ OpenResult OpenSource(const std::string& path, OpenMode mode, const std::vector<
   result.File = std::move(*file);
   result.Outcome = OpenOutcome::Opened;
   return result;
+}
+
+bool MayBeLockedOut(int errorCode) {
+  switch (errorCode) {
+    case EACCES:
+    case EPERM:
+    case EBUSY:
+    case ETXTBSY:
+    case EAGAIN:
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace zentrove::engine::zip

@@ -39,4 +39,9 @@ struct OpenResult {
 // archive being written is locked by this process.
 OpenResult OpenSource(const std::string& path, OpenMode mode, const std::vector<FileIdentity>& excluded);
 
+// Whether a source that failed to open with this errno may be kept out by another program or by its
+// rights, so that the locked-file question applies. Any other reason (a name too long, a file gone,
+// an input/output error) is the system's own and is reported as it stands.
+bool MayBeLockedOut(int errorCode);
+
 }  // namespace zentrove::engine::zip

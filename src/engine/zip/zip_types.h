@@ -85,6 +85,11 @@ struct ZipHooks {
   std::function<void(int percent)> OnTotalPercentDone;
   // A source could not be opened, or is locked by another process. Without a hook it is skipped.
   std::function<SkipAnswer(const std::string& file, SkipReason reason, OpenMode mode)> OnSkippingFile;
+  // A source left out for a reason that no answer to OnSkippingFile could change: its name is too
+  // long for the system or for an entry (ENAMETOOLONG), it has vanished (ENOENT), or the system gave
+  // another error that is no lock or refusal. `errorCode` is the errno. Without a hook it is reported
+  // as message kMsgCouldNotCopyFrom.
+  std::function<void(const std::string& file, int errorCode)> OnSourceLeftOut;
   // A warning or error with its id, the text for the id and the particulars (a path, a reason).
   std::function<void(int id, const std::string& text, const std::string& detail)> OnHandleMessage;
   // Called for every added source after the archive is complete and in place, in list order, so

@@ -254,6 +254,7 @@ class WriteSession {
 
   bool PollCancel();
   void Message(int id, const std::string& detail);
+  void LeftOut(const std::string& path, int errorCode);
   bool Fail(int id, const std::string& detail);
   bool OutputFailed();
   bool Write(const void* data, std::size_t size) { return output_.Write(data, size) || OutputFailed(); }
@@ -310,6 +311,14 @@ bool WriteSession::PollCancel() {
 
 void WriteSession::Message(int id, const std::string& detail) {
   if (hooks_.OnHandleMessage) hooks_.OnHandleMessage(id, MessageText(id), detail);
+}
+
+void WriteSession::LeftOut(const std::string& path, int errorCode) {
+  if (hooks_.OnSourceLeftOut) {
+    hooks_.OnSourceLeftOut(path, errorCode);
+  } else {
+    Message(kMsgCouldNotCopyFrom, path + ": " + platform::ErrnoText(errorCode));
+  }
 }
 
 bool WriteSession::Fail(int id, const std::string& detail) {
@@ -485,7 +494,12 @@ bool WriteSession::DispatchNext() {
       renamed = true;
     }
   }
-  if (name.empty() || name.size() > kMax16) {
+  if (name.size() > kMax16) {
+    LeftOut(source.DiskPath, ENAMETOOLONG);
+    GiveBack(item.Replaces);
+    return true;
+  }
+  if (name.empty()) {
     Message(kMsgZipError, "Unusable entry name for " + source.DiskPath);
     GiveBack(item.Replaces);
     return true;
@@ -546,6 +560,11 @@ bool WriteSession::DispatchNext() {
       }
       if (opened.Outcome == OpenOutcome::NotRegular) {
         Message(kMsgCouldNotCopyFrom, source.DiskPath + ": not a regular file");
+        GiveBack(entry.Replaces);
+        return true;
+      }
+      if (opened.Outcome != OpenOutcome::Locked && !MayBeLockedOut(opened.Error)) {
+        LeftOut(source.DiskPath, opened.Error);
         GiveBack(entry.Replaces);
         return true;
       }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "platform/posix/long_path.h"
 #include "platform/posix/stat_info.h"
 
 namespace zentrove::platform {
@@ -45,13 +46,13 @@ int OpenFlags(const OpenOptions& options) {
   return flags;
 }
 
-Result<File> OpenWith(int folderFd, const std::string& name, const std::string& path,
-                      const OpenOptions& options, File (*make)(int, std::string)) {
+Result<File> OpenWith(int folderFd, const char* name, const std::string& path, const OpenOptions& options,
+                      File (*make)(int, std::string)) {
   const int flags = OpenFlags(options);
   const auto mode = static_cast<mode_t>(options.mode & 07777);
-  int fd = options.noAccessTime ? openat(folderFd, name.c_str(), flags | O_NOATIME, mode) : -1;
+  int fd = options.noAccessTime ? openat(folderFd, name, flags | O_NOATIME, mode) : -1;
   // O_NOATIME is allowed only to the file's owner.
-  if (fd < 0 && (!options.noAccessTime || errno == EPERM)) fd = openat(folderFd, name.c_str(), flags, mode);
+  if (fd < 0 && (!options.noAccessTime || errno == EPERM)) fd = openat(folderFd, name, flags, mode);
   if (fd < 0) return Status::FromErrno(errno, path);
   return make(fd, path);
 }
@@ -86,12 +87,14 @@ File& File::operator=(File&& other) noexcept {
 }
 
 Result<File> File::Open(const std::string& path, const OpenOptions& options) {
-  return OpenWith(AT_FDCWD, path, path, options,
+  const posix::PathAt at(path);
+  if (at.Error() != 0) return Status::FromErrno(at.Error(), path);
+  return OpenWith(at.Fd(), at.Name(), path, options,
                   [](int fd, std::string p) { return File(fd, std::move(p)); });
 }
 
 Result<File> File::OpenAt(const Folder& folder, const std::string& name, const OpenOptions& options) {
-  return OpenWith(folder.NativeHandle(), name, ChildPath(folder.Path(), name), options,
+  return OpenWith(folder.NativeHandle(), name.c_str(), ChildPath(folder.Path(), name), options,
                   [](int fd, std::string p) { return File(fd, std::move(p)); });
 }
 
@@ -229,9 +232,22 @@ Folder& Folder::operator=(Folder&& other) noexcept {
 }
 
 Result<Folder> Folder::Open(const std::string& path) {
-  const int fd = open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = posix::WithPathAt(path.empty() ? std::string(".") : path, [](const posix::PathAt& at) {
+    return openat(at.Fd(), at.Name(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  });
   if (fd < 0) return Status::FromErrno(errno, path);
   return Folder(fd, path);
+}
+
+Result<Folder> Folder::ParentOf(const Folder& child, const FileInfo& expected) {
+  const std::string path = posix::FolderOf(WithoutTrailingSlash(child.path_));
+  const int fd = openat(child.fd_, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Status::FromErrno(errno, path);
+  Folder parent(fd, path);
+  const FileInfo info = parent.Info();
+  if (!info.exists || info.device != expected.device || info.inode != expected.inode)
+    return Status::FromErrno(ENOENT, path);
+  return parent;
 }
 
 Result<Folder> Folder::OpenAt(const Folder& parent, const std::string& name) {

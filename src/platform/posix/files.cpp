@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/file_handle.h"
+#include "platform/posix/long_path.h"
 #include "platform/posix/stat_info.h"
 #include "platform/scratch.h"
 
@@ -61,8 +62,27 @@ std::optional<std::string> ReadAttributeWith(const Get& get, int& error) {
 }
 
 std::optional<std::string> ReadAttribute(const std::string& path, const char* name, int& error) {
+  const posix::PathAt at(path);
+  if (at.Error() != 0) {
+    error = at.Error();
+    return std::nullopt;
+  }
+  const std::string shortPath = at.ShortPath();
   return ReadAttributeWith(
-      [&](void* buffer, std::size_t size) { return getxattr(path.c_str(), name, buffer, size); }, error);
+      [&](void* buffer, std::size_t size) { return getxattr(shortPath.c_str(), name, buffer, size); }, error);
+}
+
+int ChangeMode(const std::string& path, std::uint32_t mode) {
+  return posix::WithPathAt(path, [mode](const posix::PathAt& at) {
+    return fchmodat(at.Fd(), at.Name(), static_cast<mode_t>(mode & 07777), 0);
+  });
+}
+
+// setxattr or removexattr through a path short enough for the kernel.
+template <typename Change>
+int ChangeAttribute(const std::string& path, const Change& change) {
+  return posix::WithPathAt(path,
+                           [&change](const posix::PathAt& at) { return change(at.ShortPath().c_str()); });
 }
 
 // Runs an attribute change; when the file refuses it because the owner has no write permission, the
@@ -74,12 +94,10 @@ Status WithOwnerWrite(const std::string& path, const char* what, Change change) 
   if (first != EACCES && first != EPERM) return Status::FromErrno(first, path);
   const FileInfo info = StatFollow(path);
   if (!info.exists || !info.readOnly) return Status::FromErrno(first, path);
-  if (chmod(path.c_str(), static_cast<mode_t>(info.mode | S_IWUSR)) != 0) {
-    return Status::FromErrno(first, path);
-  }
+  if (ChangeMode(path, info.mode | S_IWUSR) != 0) return Status::FromErrno(first, path);
   const int result = change();
   const int error = errno;
-  const int restored = chmod(path.c_str(), static_cast<mode_t>(info.mode));
+  const int restored = ChangeMode(path, info.mode);
   const int restoreError = errno;
   if (result != 0) return Status::FromErrno(error, path);
   if (restored != 0)
@@ -89,10 +107,17 @@ Status WithOwnerWrite(const std::string& path, const char* what, Change change) 
 
 Status RemoveMark(const std::string& path) {
   Status status = WithOwnerWrite(path, "removing the archive mark", [&] {
-    if (removexattr(path.c_str(), kArchiveMarkAttribute) == 0) return 0;
+    if (ChangeAttribute(path, [](const char* at) { return removexattr(at, kArchiveMarkAttribute); }) == 0)
+      return 0;
     return (errno == ENODATA || IsUnsupported(errno)) ? 0 : -1;
   });
   return status;
+}
+
+int MakeFolder(const std::string& path, std::uint32_t mode) {
+  return posix::WithPathAt(path, [mode](const posix::PathAt& at) {
+    return mkdirat(at.Fd(), at.Name(), static_cast<mode_t>(mode & 07777));
+  });
 }
 
 // The file a path finally names when it is a (possibly dangling) chain of symbolic links.
@@ -114,13 +139,15 @@ std::string FollowLinks(const std::string& path) {
 
 FileInfo Stat(const std::string& path) {
   struct stat st {};
-  const int result = lstat(path.c_str(), &st);
+  const int result = posix::WithPathAt(
+      path, [&st](const posix::PathAt& at) { return fstatat(at.Fd(), at.Name(), &st, AT_SYMLINK_NOFOLLOW); });
   return posix::InfoOf(path, result, st);
 }
 
 FileInfo StatFollow(const std::string& path) {
   struct stat st {};
-  const int result = stat(path.c_str(), &st);
+  const int result =
+      posix::WithPathAt(path, [&st](const posix::PathAt& at) { return fstatat(at.Fd(), at.Name(), &st, 0); });
   return posix::InfoOf(path, result, st);
 }
 
@@ -166,7 +193,10 @@ Status ClearArchiveAttribute(const std::string& path, const FileInfo& stateWhenR
   if (!stateWhenRead.exists) return Status::FromErrno(ENOENT, path);
   const std::string mark = MarkText(stateWhenRead);
   return WithOwnerWrite(path, "clearing the archive attribute", [&] {
-    if (setxattr(path.c_str(), kArchiveMarkAttribute, mark.data(), mark.size(), 0) == 0) return 0;
+    const auto set = [&mark](const char* at) {
+      return setxattr(at, kArchiveMarkAttribute, mark.data(), mark.size(), 0);
+    };
+    if (ChangeAttribute(path, set) == 0) return 0;
     return IsUnsupported(errno) ? 0 : -1;
   });
 }
@@ -179,14 +209,17 @@ Status LoseAllAttributes(const std::string& path) {
   const FileInfo info = Stat(path);
   if (!info.exists) return Status::FromErrno(info.errorCode, path);
   if (info.kind == FileKind::Symlink) return Status::Success();
-  if (info.readOnly && chmod(path.c_str(), static_cast<mode_t>(info.mode | S_IWUSR)) != 0) {
+  if (info.readOnly && ChangeMode(path, info.mode | S_IWUSR) != 0) {
     return Status::FromErrno(errno, path);
   }
   return RemoveMark(path);
 }
 
 bool SupportsUserAttributes(const std::string& path) {
-  if (getxattr(path.c_str(), "user.zentrove.probe", nullptr, 0) >= 0) return true;
+  const auto probe = [](const posix::PathAt& at) {
+    return getxattr(at.ShortPath().c_str(), "user.zentrove.probe", nullptr, 0);
+  };
+  if (posix::WithPathAt(path, probe) >= 0) return true;
   return !IsUnsupported(errno);
 }
 
@@ -195,15 +228,16 @@ Status SetReadOnly(const std::string& path, ReadOnly readOnly) {
   if (!info.exists) return Status::FromErrno(info.errorCode, path);
   const std::uint32_t mode =
       readOnly == ReadOnly::Yes ? (info.mode & ~std::uint32_t{0222}) : (info.mode | S_IWUSR);
-  if (mode != info.mode && chmod(path.c_str(), static_cast<mode_t>(mode)) != 0)
-    return Status::FromErrno(errno, path);
+  if (mode != info.mode && ChangeMode(path, mode) != 0) return Status::FromErrno(errno, path);
   return Status::Success();
 }
 
 Status SetFileTimes(const std::string& path, std::int64_t mtimeNs, std::int64_t atimeNs) {
   const timespec times[2] = {posix::ToTimespec(atimeNs), posix::ToTimespec(mtimeNs)};
-  if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
-    return Status::FromErrno(errno, path);
+  const auto set = [&times](const posix::PathAt& at) {
+    return utimensat(at.Fd(), at.Name(), times, AT_SYMLINK_NOFOLLOW);
+  };
+  if (posix::WithPathAt(path, set) != 0) return Status::FromErrno(errno, path);
   return Status::Success();
 }
 
@@ -213,13 +247,15 @@ Status CopyModeAndOwner(const std::string& source, const std::string& destinatio
   std::uint32_t mode = from.mode;
   // Changing the owner needs privileges; without them the copy keeps ours, and then it must not
   // carry the set-user and set-group bits, which would make it run as us.
-  if (chown(destination.c_str(), from.uid, from.gid) != 0) {
+  const auto changeOwner = [&from](const posix::PathAt& at) {
+    return fchownat(at.Fd(), at.Name(), from.uid, from.gid, 0);
+  };
+  if (posix::WithPathAt(destination, changeOwner) != 0) {
     if (errno != EPERM) return Status::FromErrno(errno, destination);
     const FileInfo to = StatFollow(destination);
     if (to.uid != from.uid || to.gid != from.gid) mode &= ~std::uint32_t{S_ISUID | S_ISGID};
   }
-  if (chmod(destination.c_str(), static_cast<mode_t>(mode)) != 0)
-    return Status::FromErrno(errno, destination);
+  if (ChangeMode(destination, mode) != 0) return Status::FromErrno(errno, destination);
   return Status::Success();
 }
 
@@ -234,7 +270,8 @@ Status CopyAcl(const std::string& source, const std::string& destination) {
       if (error == ENODATA || IsUnsupported(error)) continue;
       return Status::FromErrno(error, source);
     }
-    if (setxattr(destination.c_str(), name, acl->data(), acl->size(), 0) != 0) {
+    const auto set = [&](const char* at) { return setxattr(at, name, acl->data(), acl->size(), 0); };
+    if (ChangeAttribute(destination, set) != 0) {
       return Status::FromErrno(errno, destination);
     }
   }
@@ -314,17 +351,22 @@ Result<std::string> ReadWholeFile(const std::string& path) {
 }
 
 Status SetMode(const std::string& path, std::uint32_t mode) {
-  if (chmod(path.c_str(), static_cast<mode_t>(mode & 07777)) != 0) return Status::FromErrno(errno, path);
+  if (ChangeMode(path, mode) != 0) return Status::FromErrno(errno, path);
   return Status::Success();
 }
 
 Status Rename(const std::string& from, const std::string& to) {
-  if (rename(from.c_str(), to.c_str()) != 0) return Status::FromErrno(errno, to);
+  const int result = posix::WithPathAt(from, [&to](const posix::PathAt& source) {
+    return posix::WithPathAt(to, [&source](const posix::PathAt& at) {
+      return renameat(source.Fd(), source.Name(), at.Fd(), at.Name());
+    });
+  });
+  if (result != 0) return Status::FromErrno(errno, to);
   return Status::Success();
 }
 
 Status CreateFolder(const std::string& path, std::uint32_t mode) {
-  if (mkdir(path.c_str(), static_cast<mode_t>(mode & 07777)) != 0) return Status::FromErrno(errno, path);
+  if (MakeFolder(path, mode) != 0) return Status::FromErrno(errno, path);
   return Status::Success();
 }
 
@@ -335,27 +377,35 @@ Status CreateFolderPath(const std::string& path, std::uint32_t mode) {
   if (slash != std::string::npos && slash > 0) {
     if (Status parent = CreateFolderPath(folder.substr(0, slash), mode); !parent) return parent;
   }
-  if (mkdir(folder.c_str(), static_cast<mode_t>(mode & 07777)) != 0 && errno != EEXIST)
-    return Status::FromErrno(errno, folder);
+  if (MakeFolder(folder, mode) != 0 && errno != EEXIST) return Status::FromErrno(errno, folder);
   if (StatFollow(folder).kind != FileKind::Folder) return Status::FromErrno(ENOTDIR, folder);
   return Status::Success();
 }
 
 Status RemoveFile(const std::string& path) {
-  if (unlink(path.c_str()) != 0) return Status::FromErrno(errno, path);
+  if (posix::WithPathAt(path, [](const posix::PathAt& at) { return unlinkat(at.Fd(), at.Name(), 0); }) != 0)
+    return Status::FromErrno(errno, path);
   return Status::Success();
 }
 
 namespace {
 
+// Levels of a removal that keep their folder open while a subfolder is emptied; deeper ones give it up
+// and find it again through "..", so no tree is too deep for the process's descriptors.
+constexpr std::size_t kHeldLevels = 48;
+
 // Removes the folder NAME in PARENT and what it holds; the entries are removed after the listing
-// ends, so the listing never sees its own changes.
+// ends, so the listing never sees its own changes. At `depth` from the top and below, `parent` is
+// closed while NAME is emptied; it is open again on return unless the result is a failure.
 Status DeleteTreeAt(Folder& parent, const std::string& name, const std::string& path,
-                    const DeleteFailure& onFailure) {
+                    const DeleteFailure& onFailure, std::size_t depth) {
   const FileInfo info = parent.InfoOf(name.c_str(), Links::DontFollow);
   if (info.exists && info.kind == FileKind::Folder && (info.mode & S_IRWXU) != S_IRWXU)
     (void)parent.SetModeOf(name, info.mode | S_IRWXU);
   if (auto folder = Folder::OpenAt(parent, name)) {
+    const bool release = depth >= kHeldLevels;
+    const FileInfo identity = release ? parent.Info() : FileInfo{};
+    if (release) parent = Folder();
     std::vector<std::pair<std::string, FileKind>> entries;
     (void)folder->ForEachEntry([&entries](std::string_view entry, FileKind kind) {
       entries.emplace_back(entry, kind);
@@ -365,13 +415,22 @@ Status DeleteTreeAt(Folder& parent, const std::string& name, const std::string& 
       if (kind == FileKind::None) kind = folder->InfoOf(child.c_str(), Links::DontFollow).kind;
       const std::string childPath = path + "/" + child;
       if (kind == FileKind::Folder) {
-        if (!DeleteTreeAt(*folder, child, childPath, onFailure)) break;
+        if (!DeleteTreeAt(*folder, child, childPath, onFailure, depth + 1)) break;
         continue;
       }
       if (Status removed = folder->RemoveFile(child); !removed) {
         if (onFailure) onFailure(childPath, removed.Code(), kind);
         break;
       }
+    }
+    if (release) {
+      auto above = folder->IsOpen() ? Folder::ParentOf(*folder, identity)
+                                    : Result<Folder>(Status::FromErrno(ENOENT, posix::FolderOf(path)));
+      if (!above) {
+        if (onFailure) onFailure(posix::FolderOf(path), above.Code(), FileKind::Folder);
+        return above.GetStatus();
+      }
+      parent = std::move(*above);
     }
   }
   Status removed = parent.RemoveEmptyFolder(name);
@@ -393,19 +452,24 @@ Status DeleteTree(const std::string& folder, const DeleteFailure& onFailure) {
     if (onFailure) onFailure(path, parent.Code(), FileKind::Folder);
     return Status::FromErrno(parent.Code(), path);
   }
-  return DeleteTreeAt(*parent, name, path, onFailure);
+  return DeleteTreeAt(*parent, name, path, onFailure, 0);
 }
 
 Result<std::string> ReadLink(const std::string& path) {
   std::string target(PATH_MAX, '\0');
-  const ssize_t n = readlink(path.c_str(), target.data(), target.size());
+  const ssize_t n = posix::WithPathAt(path, [&target](const posix::PathAt& at) {
+    return readlinkat(at.Fd(), at.Name(), target.data(), target.size());
+  });
   if (n < 0) return Status::FromErrno(errno, path);
   target.resize(static_cast<std::size_t>(n));
   return target;
 }
 
 Status CreateSymlink(const std::string& target, const std::string& path) {
-  if (symlink(target.c_str(), path.c_str()) != 0) return Status::FromErrno(errno, path);
+  const auto make = [&target](const posix::PathAt& at) {
+    return symlinkat(target.c_str(), at.Fd(), at.Name());
+  };
+  if (posix::WithPathAt(path, make) != 0) return Status::FromErrno(errno, path);
   return Status::Success();
 }
 
@@ -416,7 +480,8 @@ Status SyncFolder(const std::string& folder) {
 }
 
 Status SyncFileSystem(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = posix::WithPathAt(
+      path, [](const posix::PathAt& at) { return openat(at.Fd(), at.Name(), O_RDONLY | O_CLOEXEC); });
   if (fd < 0) return Status::FromErrno(errno, path);
   const int result = syncfs(fd);
   const int error = errno;

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "platform/posix/long_path.h"
 #include "platform/posix/stat_info.h"
 
 namespace zentrove::platform {
@@ -60,6 +61,16 @@ bool IsNumberedName(std::string_view name) {
          std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// A call on two paths (rename, link), each as a folder descriptor and a name.
+template <typename Call>
+int BetweenPaths(const std::string& from, const std::string& to, const Call& call) {
+  return posix::WithPathAt(from, [&](const posix::PathAt& source) {
+    return posix::WithPathAt(to, [&](const posix::PathAt& target) {
+      return call(source.Fd(), source.Name(), target.Fd(), target.Name());
+    });
+  });
+}
+
 bool EndsWith(std::string_view text, std::string_view end) {
   return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
@@ -76,20 +87,21 @@ Result<File> CreateLocked(const std::string& scratch, std::uint32_t mode) {
     if (file) {
       if (flock(file->NativeHandle(), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
-        (void)unlink(scratch.c_str());
+        (void)RemoveFile(scratch);
         return Status::FromErrno(error, scratch);
       }
       return file;
     }
     if (file.Code() != EEXIST) return file.GetStatus();
-    const int stale = open(scratch.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-    if (stale >= 0) {
-      const bool held = flock(stale, LOCK_EX | LOCK_NB) != 0;
-      if (!held) unlink(scratch.c_str());
-      close(stale);
+    OpenOptions staleOptions;
+    staleOptions.access = Access::ReadWrite;
+    staleOptions.links = Links::DontFollow;
+    if (auto stale = File::Open(scratch, staleOptions)) {
+      const bool held = flock(stale->NativeHandle(), LOCK_EX | LOCK_NB) != 0;
+      if (!held) (void)RemoveFile(scratch);
       if (held) return Status::FromErrno(EBUSY, scratch);
-    } else if (unlink(scratch.c_str()) != 0 && errno != ENOENT) {
-      return Status::FromErrno(errno, scratch);
+    } else if (Status removed = RemoveFile(scratch); !removed && removed.Code() != ENOENT) {
+      return removed;
     }
   }
   return Status::FromErrno(EEXIST, scratch);
@@ -126,19 +138,23 @@ Status MoveScratchInPlace(const std::string& scratch, const std::string& target,
                           Flush flushFolder) {
   if (replace == Replace::Yes) {
     if (Status moved = Rename(scratch, target); !moved) return moved;
-  } else if (renameat2(AT_FDCWD, scratch.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+  } else if (BetweenPaths(scratch, target, [](int fromFd, const char* from, int toFd, const char* to) {
+               return renameat2(fromFd, from, toFd, to, RENAME_NOREPLACE);
+             }) != 0) {
     if (errno != EINVAL && errno != ENOSYS) return Status::FromErrno(errno, target);
     // A file system without RENAME_NOREPLACE: a hard link fails on a taken name as the rename
     // would have, and never replaces what appeared in the meantime.
-    if (link(scratch.c_str(), target.c_str()) == 0) {
-      (void)unlink(scratch.c_str());
+    if (BetweenPaths(scratch, target, [](int fromFd, const char* from, int toFd, const char* to) {
+          return linkat(fromFd, from, toFd, to, 0);
+        }) == 0) {
+      (void)RemoveFile(scratch);
     } else if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP) {
       return Status::FromErrno(errno, target);
-    } else if (access(target.c_str(), F_OK) == 0 || errno != ENOENT) {
+    } else if (const FileInfo taken = Stat(target); taken.exists || taken.errorCode != ENOENT) {
       // Without hard links either, only a look before the rename is left.
       return Status::FromErrno(EEXIST, target);
-    } else if (rename(scratch.c_str(), target.c_str()) != 0) {
-      return Status::FromErrno(errno, target);
+    } else if (Status moved = Rename(scratch, target); !moved) {
+      return moved;
     }
   }
   // The new contents are in place; a folder that cannot be flushed only weakens the crash guarantee.
@@ -226,7 +242,7 @@ Status ScratchWriter::Commit(Replace replace) {
 }
 
 void ScratchWriter::Abandon() {
-  if (pending_) (void)unlink(scratch_.c_str());
+  if (pending_) (void)RemoveFile(scratch_);
   pending_ = false;
   (void)file_.Close();
 }
