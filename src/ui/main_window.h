@@ -40,8 +40,8 @@ class TaskEditors {
   virtual void RunArchiverEditor(QWidget* parent) = 0;
 };
 
-// Until the editors exist: a note that they are coming. The wizard's note counts as OK, so New
-// still adds a task with the defaults; the editor's counts as Cancel and changes nothing.
+// Without editors (the window on its own, as its tests use it): a note. The wizard's note counts as OK, so
+// New still adds a task with the defaults; the editor's counts as Cancel and changes nothing.
 class PlaceholderEditors final : public TaskEditors {
  public:
   bool RunWizard(QWidget* parent, core::TArhRecord& task) override;
