@@ -12,17 +12,16 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <cerrno>
-#include <thread>
 
 #include "app/cli_service.h"
 #include "app/startup.h"
-#include "base/main_thread.h"
 #include "core/options_form.h"
 #include "core/task_form.h"
 #include "log/log.h"
 #include "platform/autostart.h"
 #include "platform/service.h"
 #include "transfer/mail_notification.h"
+#include "ui/off_main_thread.h"
 
 namespace zentrove::ui {
 namespace {
@@ -30,6 +29,7 @@ namespace {
 constexpr std::string_view kTitle = "Zentrove";
 constexpr std::string_view kSmtpTestOk = "SMTP Test OK";
 constexpr std::string_view kSmtpTestFail = "SMTP Test Fail: ";
+constexpr std::string_view kServiceCheckingText = "Checking the service ...";
 
 std::string S(const QString& text) {
   return text.toStdString();
@@ -103,7 +103,7 @@ OptionsWindow::OptionsWindow(QWidget* parent, OptionsWindowContext context,
 
   const std::shared_ptr<const core::ProgramOptions> options = core::CurrentOptions();
   Fill(*options);
-  ShowServiceState();
+  CheckServiceState();
   // Connected after filling, so only the user's choices warn.
   connect(controls_.language, &QComboBox::currentIndexChanged, this, &OptionsWindow::LanguageChosen);
   connect(controls_.fontSize, &QButtonGroup::idToggled, this, [this](int choice, bool checked) {
@@ -259,8 +259,27 @@ void OptionsWindow::Message(std::string_view title, std::string_view text, core:
 
 // ---- Service ----
 
-void OptionsWindow::ShowServiceState(const std::string& line) {
-  const platform::ServiceStatus status = platform::QueryServiceStatus();
+void OptionsWindow::CheckServiceState() {
+  StartServiceWork([] { return ServiceAnswer{{}, platform::QueryServiceStatus()}; });
+}
+
+void OptionsWindow::StartServiceWork(std::function<ServiceAnswer()> work) {
+  // systemctl may wait long for a user manager that hangs, so it never runs on the main thread; the
+  // buttons stay off until the answer comes, so only one call runs at a time.
+  controls_.serviceLine->setText(
+      QString::fromUtf8(kServiceCheckingText.data(), static_cast<qsizetype>(kServiceCheckingText.size())));
+  controls_.installService->setEnabled(false);
+  controls_.deleteService->setEnabled(false);
+  controls_.runOnStartUp->setEnabled(false);
+  RunOffMainThread(this, std::move(work), [](OptionsWindow& window, const ServiceAnswer& answer) {
+    const bool reported = answer.outcome.has_value();
+    window.ShowServiceState(reported && answer.outcome->Ok ? answer.outcome->Line : std::string(),
+                            answer.status);
+    if (reported) window.ReportServiceOutcome(*answer.outcome);
+  });
+}
+
+void OptionsWindow::ShowServiceState(const std::string& line, const platform::ServiceStatus& status) {
   std::string text = platform::ServiceStatusText(status);
   if (!line.empty()) text = line + text.substr(std::min(text.find('\n'), text.size()));
   controls_.serviceLine->setText(Utf8Text(text));
@@ -281,14 +300,19 @@ void OptionsWindow::ReportServiceOutcome(const platform::ServiceOutcome& outcome
 }
 
 void OptionsWindow::InstallService() {
-  ReportServiceOutcome(platform::InstallService(app::ProgramServiceDefinition()));
-  ShowServiceState();
+  // After an installation the line is the user manager's own answer.
+  StartServiceWork([definition = app::ProgramServiceDefinition()] {
+    platform::ServiceOutcome outcome = platform::InstallService(definition);
+    outcome.Line.clear();
+    return ServiceAnswer{std::move(outcome), platform::QueryServiceStatus()};
+  });
 }
 
 void OptionsWindow::RemoveService() {
-  const platform::ServiceOutcome outcome = platform::RemoveService();
-  ReportServiceOutcome(outcome);
-  ShowServiceState(outcome.Ok ? outcome.Line : std::string());
+  StartServiceWork([] {
+    platform::ServiceOutcome outcome = platform::RemoveService();
+    return ServiceAnswer{std::move(outcome), platform::QueryServiceStatus()};
+  });
 }
 
 // ---- Interface ----
@@ -331,22 +355,13 @@ void OptionsWindow::StartSmtpTest() {
   connect(smtpProgress_, &QProgressDialog::canceled, this, &OptionsWindow::CancelSmtpTest);
   smtpProgress_->show();
 
-  if (base::CurrentMainThread() == nullptr) {
-    // Nothing could bring a thread's answer back to the window, so the test runs here.
-    FinishSmtpTest(transfer::SmtpConnectionTest(fields, smtpTimeouts_));
-    return;
-  }
-  // The thread works on copies only. Its answer comes back through the main thread's queue, where the
-  // ticket tells whether anyone still waits for it; the window is then known to exist, as both live
-  // on that thread.
+  // The thread works on copies only. An answer that comes after Cancel finds the ticket gone.
   std::weak_ptr<int> ticket = smtpTicket_;
-  std::thread([this, fields, timeouts = smtpTimeouts_, ticket] {
-    const platform::Status result = transfer::SmtpConnectionTest(fields, timeouts);
-    base::RunOnMainThread([this, ticket, result] {
-      if (ticket.expired()) return;
-      FinishSmtpTest(result);
-    });
-  }).detach();
+  RunOffMainThread(
+      this, [fields, timeouts = smtpTimeouts_] { return transfer::SmtpConnectionTest(fields, timeouts); },
+      [ticket](OptionsWindow& window, const platform::Status& result) {
+        if (!ticket.expired()) window.FinishSmtpTest(result);
+      });
 }
 
 void OptionsWindow::CancelSmtpTest() {

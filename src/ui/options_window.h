@@ -7,6 +7,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -157,8 +158,17 @@ class OptionsWindow final : public QDialog {
   void BuildConfirmationsPage(QWidget* page);
   void BuildEmailPage(QWidget* page);
   void Fill(const core::ProgramOptions& options);
+  // What a service call on the worker thread brings back: the operation's outcome, when it was one,
+  // and the user manager's state after it.
+  struct ServiceAnswer {
+    std::optional<platform::ServiceOutcome> outcome;
+    platform::ServiceStatus status;
+  };
+  // Asks the user manager on a worker thread; the line says so meanwhile and the buttons are off.
+  void CheckServiceState();
+  void StartServiceWork(std::function<ServiceAnswer()> work);
   // The service line and the buttons from the user manager's answer; `line` replaces the first line.
-  void ShowServiceState(const std::string& line = {});
+  void ShowServiceState(const std::string& line, const platform::ServiceStatus& status);
   void ReportServiceOutcome(const platform::ServiceOutcome& outcome);
   void LanguageChosen(int index);
   void FontSizeChosen(int choice);

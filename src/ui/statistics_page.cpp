@@ -4,16 +4,14 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
-#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <mutex>
-#include <thread>
 
-#include "base/main_thread.h"
 #include "core/task_statistics.h"
+#include "ui/off_main_thread.h"
 #include "ui/pictures.h"
 
 namespace zentrove::ui {
@@ -72,22 +70,13 @@ QString StatisticsPage::NextText() const {
 void StatisticsPage::Start() {
   if (started_) return;
   started_ = true;
-  QPointer<StatisticsPage> page(this);
-  auto deliver = [page](core::TaskStatisticsPage read) {
-    if (page.isNull()) return;
-    page->pending_ = std::move(read.log.lines);
-    page->AddPendingLines();
-  };
-  if (base::CurrentMainThread() == nullptr) {
-    // Without a main thread nothing could carry the lines back, so they are read here.
-    deliver(ReadPage(task_));
-    return;
-  }
-  // The thread owns copies of what it reads; the page may close long before it ends.
-  std::thread([task = task_, deliver]() mutable {
-    auto read = std::make_shared<core::TaskStatisticsPage>(ReadPage(task));
-    base::RunOnMainThread([deliver, read] { deliver(std::move(*read)); });
-  }).detach();
+  // The thread owns a copy of the task; the page may close long before it ends.
+  RunOffMainThread(
+      this, [task = task_] { return ReadPage(task); },
+      [](StatisticsPage& page, core::TaskStatisticsPage read) {
+        page.pending_ = std::move(read.log.lines);
+        page.AddPendingLines();
+      });
 }
 
 void StatisticsPage::AddPendingLines() {

@@ -17,12 +17,14 @@ namespace zentrove::testing {
 // user manager. Each call is recorded as one line of its arguments. A verb named in FAKE_FAIL (or
 // "all", for systemctl) fails with an error text as a missing user manager gives; FAKE_ENABLED,
 // FAKE_ACTIVE and FAKE_LINGER are the answers to is-enabled, is-active and the Linger property.
+// FAKE_DELAY makes every systemctl call take that many seconds, as a user manager that hangs does.
 class FakeUserManager {
  public:
   explicit FakeUserManager(const std::filesystem::path& folder) : folder_(folder) {
     std::filesystem::create_directories(folder_);
     calls_ = folder_ / "calls.log";
     Write("systemctl",
+          "[ -n \"$FAKE_DELAY\" ] && command -p sleep \"$FAKE_DELAY\"\n"
           "verb=$2\n"
           "case \" $FAKE_FAIL \" in *\" $verb \"*|*\" all \"*)\n"
           "  echo \"Failed to connect to bus: No medium found\" >&2; exit 1;; esac\n"

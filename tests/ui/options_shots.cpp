@@ -40,6 +40,7 @@ ZENTROVE_PAGE_SHOTS(Options) {
   FakeUserInterface ui;
   {
     ui::OptionsWindow window(nullptr, {&file, &ui, [] {}, [](QWidget*) {}});
+    WaitForAnswers();
     const char* names[] = {"archivers", "log", "generic", "service", "interface", "confirmations", "email"};
     for (int page = 0; page < ui::OptionsWindow::kPageCount; ++page) {
       window.Pages()->setCurrentIndex(page);
@@ -55,6 +56,7 @@ ZENTROVE_PAGE_SHOTS(Options) {
       window.CancelSmtpTest();
     }
     window.Controls().installService->click();
+    WaitForAnswers();
     window.Pages()->setCurrentIndex(ui::OptionsWindow::kServicePage);
     shots::Save(window, "options-09-service-installed");
   }

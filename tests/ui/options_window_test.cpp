@@ -31,6 +31,8 @@ using testing::FakeUserInterface;
 using testing::ProcessUntil;
 using testing::ReadFile;
 
+const QString kChecking = "Checking the service ...";
+
 class OptionsWindowTest : public testing::SmtpServerTest {
  protected:
   void SetUp() override {
@@ -45,6 +47,7 @@ class OptionsWindowTest : public testing::SmtpServerTest {
     file_.emplace(core::OpenOptionsFile(ConfigFolderText()));
   }
   void TearDown() override {
+    EXPECT_TRUE(testing::WaitForAnswers());
     core::SetCurrentOptions(core::ProgramOptions{});
     fail_.reset();
     path_.reset();
@@ -65,6 +68,10 @@ class OptionsWindowTest : public testing::SmtpServerTest {
   const testing::FakeUserManager& Tools() const { return *tools_; }
   bool Shown(const std::string& text) const {
     return std::find(ui_.texts.begin(), ui_.texts.end(), text) != ui_.texts.end();
+  }
+  // The user manager's answer reaches the window through the loop.
+  static bool AnswerCame(const OptionsControls& c, int milliseconds = 3000) {
+    return ProcessUntil([&] { return c.serviceLine->text() != kChecking; }, milliseconds);
   }
   static void SetNumberText(QSpinBox* field, const QString& text) {
     field->findChild<QLineEdit*>()->setText(text);
@@ -162,11 +169,12 @@ TEST_F(OptionsWindowTest, ServiceButtonsInstallAndRemoveAndRunOnStartUpMakesWay)
   ASSERT_TRUE(platform::SetAutostart(true, "/usr/bin/zentrove", {}).Ok());
   OptionsWindow window(nullptr, Context());
   const OptionsControls& c = window.Controls();
+  ASSERT_TRUE(AnswerCame(c));
   EXPECT_EQ(c.serviceLine->text(), "Service Zentrove_Starter is not installed");
   EXPECT_TRUE(c.runOnStartUp->isChecked());
 
   window.InstallService();
-  EXPECT_TRUE(Shown("Service has been installed successfully"));
+  ASSERT_TRUE(ProcessUntil([&] { return Shown("Service has been installed successfully"); }));
   EXPECT_TRUE(c.serviceLine->text().startsWith("Service Zentrove_Starter is installed"));
   EXPECT_TRUE(c.serviceLine->text().contains("autostart entry also starts a copy"));
   EXPECT_FALSE(c.runOnStartUp->isChecked());
@@ -174,7 +182,7 @@ TEST_F(OptionsWindowTest, ServiceButtonsInstallAndRemoveAndRunOnStartUpMakesWay)
   EXPECT_TRUE(std::filesystem::exists(platform::ServiceUnitPath()));
 
   window.RemoveService();
-  EXPECT_TRUE(Shown("Service is successfully removed or is marked on removal"));
+  ASSERT_TRUE(ProcessUntil([&] { return Shown("Service is successfully removed or is marked on removal"); }));
   EXPECT_EQ(c.serviceLine->text(), "Service Zentrove_Starter has been deleted");
   EXPECT_TRUE(c.runOnStartUp->isEnabled());
   EXPECT_FALSE(std::filesystem::exists(platform::ServiceUnitPath()));
@@ -184,11 +192,54 @@ TEST_F(OptionsWindowTest, WithoutAUserManagerTheButtonsAreOffAndTheLineSaysWhy) 
   Tools().RemoveSystemctl();
   OptionsWindow window(nullptr, Context());
   const OptionsControls& c = window.Controls();
+  ASSERT_TRUE(AnswerCame(c));
   EXPECT_FALSE(c.installService->isEnabled());
   EXPECT_FALSE(c.deleteService->isEnabled());
   EXPECT_EQ(c.serviceLine->text(),
             "Service Zentrove_Starter is not installed\nsystemctl was not found, so there is no systemd user "
             "manager to run the service");
+}
+
+// A user manager that answers slowly: the loop goes on while the window asks it and while the
+// service is installed, the buttons are off meanwhile, and a window closed first drops the answer.
+TEST_F(OptionsWindowTest, SlowUserManagerNeverHoldsTheLoop) {
+  EnvGuard delay("FAKE_DELAY", "0.3");
+  int ticks = 0;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+  timer.start(10);
+
+  OptionsWindow window(nullptr, Context());
+  const OptionsControls& c = window.Controls();
+  EXPECT_EQ(c.serviceLine->text(), kChecking);
+  EXPECT_FALSE(c.installService->isEnabled());
+  EXPECT_FALSE(c.deleteService->isEnabled());
+  ASSERT_TRUE(AnswerCame(c, 10000));
+  EXPECT_GE(ticks, 10);
+  EXPECT_EQ(c.serviceLine->text(), "Service Zentrove_Starter is not installed");
+  EXPECT_TRUE(c.installService->isEnabled());
+
+  ticks = 0;
+  window.InstallService();
+  EXPECT_FALSE(c.installService->isEnabled());
+  EXPECT_FALSE(c.deleteService->isEnabled());
+  EXPECT_TRUE(ui_.texts.empty());
+  ASSERT_TRUE(ProcessUntil([&] { return Shown("Service has been installed successfully"); }, 10000));
+  EXPECT_GE(ticks, 10);
+  EXPECT_TRUE(c.serviceLine->text().startsWith("Service Zentrove_Starter is installed"));
+  EXPECT_TRUE(c.deleteService->isEnabled());
+
+  // Closed while asking, and closed while removing: the answers find no window and show nothing.
+  ui_.texts.clear();
+  auto closed = std::make_unique<OptionsWindow>(nullptr, Context());
+  closed.reset();
+  auto removing = std::make_unique<OptionsWindow>(nullptr, Context());
+  ASSERT_TRUE(AnswerCame(removing->Controls(), 10000));
+  removing->RemoveService();
+  removing.reset();
+  ASSERT_TRUE(testing::WaitForAnswers());
+  EXPECT_FALSE(std::filesystem::exists(platform::ServiceUnitPath()));
+  EXPECT_TRUE(ui_.texts.empty()) << ui_.texts.front();
 }
 
 TEST_F(OptionsWindowTest, FontSizeAndLanguageWarnAndTheLanguageHoldsAfterCancel) {

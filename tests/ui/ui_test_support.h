@@ -10,6 +10,7 @@
 
 #include "core/user_interface.h"
 #include "support/sandbox.h"
+#include "ui/off_main_thread.h"
 
 namespace zentrove::testing {
 
@@ -69,6 +70,12 @@ inline bool ProcessUntil(const std::function<bool()>& predicate, int millisecond
     QTest::qWait(5);
   }
   return true;
+}
+
+// Runs the loop until every worker thread of the windows has handed over its answer, so none still
+// uses the sandbox or the environment when the test takes them away.
+inline bool WaitForAnswers(int milliseconds = 10000) {
+  return ProcessUntil([] { return ui::AnswersToCome() == 0; }, milliseconds);
 }
 
 // A sandbox that is also the home: the dialogs that start in the home folder or read the desktop's
