@@ -36,6 +36,8 @@ class TmsRas {
 
   // Re-reads the entries; empty when nmcli is missing or lists none.
   const std::vector<std::string>& Entries();
+  // The entries as last read, by the constructor or Entries.
+  const std::vector<std::string>& KnownEntries() const { return entries_; }
   bool HasEntries() const { return !entries_.empty(); }
   // Empty: clears the selection.
   platform::Status SelectEntry(const std::string& name);

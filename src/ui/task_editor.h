@@ -113,6 +113,7 @@ class TaskEditorDialog final : public QDialog {
   void BuildShutdownPage();
   void BuildStatisticsPage();
   void FillDialUpEntries();
+  void AddDialUpEntries(const std::vector<std::string>& entries);
   void RunAfterLeft();
 
   void RebuildTree();
@@ -144,6 +145,8 @@ class TaskEditorDialog final : public QDialog {
   bool runAfterChecking_ = false;
   std::string runAfterReported_;
   QComboBox* dialEntries_ = nullptr;
+  bool dialEntriesAsked_ = false;
+  // Set when the entries have come; until then the note about no entries waits.
   bool dialEntriesRead_ = false;
 
   StatisticsPage* statistics_ = nullptr;

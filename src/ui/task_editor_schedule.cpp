@@ -18,6 +18,7 @@
 #include <algorithm>
 
 #include "transfer/dial_up.h"
+#include "ui/off_main_thread.h"
 #include "ui/task_editor.h"
 
 namespace zentrove::ui {
@@ -298,12 +299,21 @@ void TaskEditorDialog::BuildDialUpPage() {
 }
 
 void TaskEditorDialog::FillDialUpEntries() {
-  // The entries come from the system, so they are read only when the page is first shown.
-  if (dialEntriesRead_) return;
+  // The entries come from the system, so they are read only when the page is first shown, and on a
+  // worker thread, as nmcli may take long to answer.
+  if (dialEntriesAsked_) return;
+  dialEntriesAsked_ = true;
+  RunOffMainThread(
+      this, [] { return transfer::TmsRas().KnownEntries(); },
+      [](TaskEditorDialog& dialog, const std::vector<std::string>& entries) {
+        dialog.AddDialUpEntries(entries);
+      });
+}
+
+void TaskEditorDialog::AddDialUpEntries(const std::vector<std::string>& entries) {
   dialEntriesRead_ = true;
   core::TArhRecord& t = form_.values.task;
-  transfer::TmsRas ras;
-  for (const std::string& entry : ras.Entries()) {
+  for (const std::string& entry : entries) {
     if (dialEntries_->findText(QString::fromStdString(entry)) < 0)
       dialEntries_->addItem(QString::fromStdString(entry));
   }

@@ -91,6 +91,7 @@ ZENTROVE_PAGE_SHOTS(TaskEditor) {
       const bool differs = key == "Main Options" || key.startsWith("Backup/");
       if (mode == core::BackupMode::Ftp && !differs) continue;
       dialog.SelectPage(key);
+      WaitForAnswers();
       if (key == "Statistics") ProcessUntil([&] { return dialog.Statistics()->Loaded(); });
       char prefix[32];
       std::snprintf(prefix, sizeof prefix, "editor-%02d-", number++);

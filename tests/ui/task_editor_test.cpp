@@ -16,6 +16,7 @@
 
 #include "core/task_file_format.h"
 #include "log/log.h"
+#include "platform/platform_test_util.h"
 #include "support/sandbox.h"
 #include "ui/statistics_page.h"
 #include "ui_test_support.h"
@@ -49,6 +50,11 @@ class TaskEditorTest : public testing::SandboxedTest {
     context.taskNumbers = {1001, 1002};
     context.ui = &ui;
     context.openPath = [this](const std::string& path) { opened.push_back(path); };
+  }
+
+  void TearDown() override {
+    EXPECT_TRUE(testing::WaitForAnswers());
+    SandboxedTest::TearDown();
   }
 
   std::unique_ptr<TaskEditorDialog> Open() {
@@ -303,6 +309,38 @@ TEST_F(TaskEditorTest, StatisticsPageFillsFromAWorkerWithoutBlocking) {
   ASSERT_TRUE(testing::ProcessUntil([&] { return empty->Statistics()->Loaded(); }, 20000));
   ASSERT_EQ(empty->Statistics()->Lines()->count(), 1);
   EXPECT_EQ(empty->Statistics()->Lines()->item(0)->text(), "No log entries was found for this task");
+}
+
+// A slow nmcli, asked once per window: the page shows at once with the task's entry, and the list
+// fills when the answer comes, the task's entry still chosen.
+TEST_F(TaskEditorTest, DialUpEntriesAreReadOnceOnAWorker) {
+  const std::filesystem::path bin = MakeDir("bin");
+  std::ofstream(bin / "nmcli") << "#!/bin/sh\necho \"$*\" >> \"${0%/*}/nmcli.log\"\ncommand -p sleep 0.3\n"
+                                  "printf 'Office:vpn\\nPhone:gsm\\nWired:802-3-ethernet\\n'\n";
+  std::filesystem::permissions(bin / "nmcli", std::filesystem::perms::owner_all);
+  const testing::EnvGuard path("PATH", bin.string());
+  const QString page = "To Do Before Backup/Dial-Up";
+  task.RASDial = "Phone";
+  auto dialog = Open();
+  ASSERT_TRUE(dialog->SelectPage(page));
+  auto* entries = FindByText<QCheckBox>(dialog.get(), "Connect before execution")
+                      ->parentWidget()
+                      ->findChild<QComboBox*>();
+  ASSERT_NE(entries, nullptr);
+  EXPECT_EQ(entries->count(), 1);
+  ASSERT_TRUE(testing::ProcessUntil([&] { return entries->count() == 2; }, 10000));
+  EXPECT_EQ(entries->itemText(1), "Office");
+  EXPECT_EQ(entries->currentText(), "Phone");
+  ASSERT_TRUE(dialog->SelectPage("Main Options"));
+  ASSERT_TRUE(dialog->SelectPage(page));
+
+  // A window closed before the answer drops it.
+  auto closed = Open();
+  closed->SelectPage(page);
+  closed.reset();
+  ASSERT_TRUE(testing::WaitForAnswers());
+  EXPECT_EQ(testing::ReadFile(bin / "nmcli.log"),
+            "-t -f NAME,TYPE connection show\n-t -f NAME,TYPE connection show\n");
 }
 
 }  // namespace
