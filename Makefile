@@ -3,7 +3,7 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 
-BUILD_PACKAGES := g++ make cmake pkg-config zlib1g-dev libssl-dev libgtest-dev libgmock-dev ccache qt6-base-dev
+BUILD_PACKAGES := g++ make cmake pkg-config zlib1g-dev libdeflate-dev libssl-dev libgtest-dev libgmock-dev ccache qt6-base-dev
 TEST_PACKAGES := clang libclang-rt-14-dev clang-format unzip zip p7zip-full libarchive-tools desktop-file-utils \
                  python3 attr rsync procps python3-aiosmtpd python3-pyftpdlib python3-openssl proftpd-basic \
                  openssl curl lftp xvfb xauth openbox trayer xdotool imagemagick fonts-dejavu-core

@@ -1,5 +1,6 @@
 #include "engine/zip/zip_compress.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -56,10 +57,16 @@ void EncryptSingleChunk(Chunk& chunk) {
 struct ChunkCompressor::Worker {
   z_stream stream{};
   bool initialized = false;
+  libdeflate_compressor* whole = nullptr;
   std::vector<unsigned char> input;
+  std::vector<unsigned char> output;
 
+  Worker() = default;
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
   ~Worker() {
     if (initialized) deflateEnd(&stream);
+    libdeflate_free_compressor(whole);
   }
 };
 
@@ -122,6 +129,56 @@ void ChunkCompressor::Run() {
   }
 }
 
+bool ChunkCompressor::DeflateSynced(Worker& worker, Chunk& chunk, const unsigned char* data, std::size_t size,
+                                    std::size_t dictionary) {
+  if (!worker.initialized) {
+    if (deflateInit2(&worker.stream, level_, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+      chunk.Fatal = "zlib could not be initialised";
+      return false;
+    }
+    worker.initialized = true;
+  } else {
+    deflateReset(&worker.stream);
+  }
+  z_stream& stream = worker.stream;
+  if (dictionary > 0 &&
+      deflateSetDictionary(&stream, data - dictionary, static_cast<uInt>(dictionary)) != Z_OK) {
+    chunk.Fatal = "zlib rejected the dictionary";
+    return false;
+  }
+  chunk.Data.resize(deflateBound(&stream, static_cast<uLong>(size)) + 64);
+  stream.next_out = chunk.Data.data();
+  stream.avail_out = static_cast<uInt>(chunk.Data.size());
+  std::size_t fed = 0;
+  for (;;) {
+    if (Stopped()) {
+      chunk.Skipped = true;
+      return false;
+    }
+    const std::size_t slice = std::min(kSlice, size - fed);
+    const bool final = fed + slice == size;
+    const int flush = final ? Z_SYNC_FLUSH : Z_NO_FLUSH;
+    stream.next_in = const_cast<unsigned char*>(data + fed);
+    stream.avail_in = static_cast<uInt>(slice);
+    do {
+      if (stream.avail_out == 0) {
+        const std::size_t used = chunk.Data.size();
+        chunk.Data.resize(used * 2);
+        stream.next_out = chunk.Data.data() + used;
+        stream.avail_out = static_cast<uInt>(chunk.Data.size() - used);
+      }
+      if (deflate(&stream, flush) == Z_STREAM_ERROR) {
+        chunk.Fatal = "zlib failed";
+        return false;
+      }
+    } while (stream.avail_in > 0 || stream.avail_out == 0);
+    fed += slice;
+    if (final) break;
+  }
+  chunk.Data.resize(chunk.Data.size() - stream.avail_out);
+  return true;
+}
+
 void ChunkCompressor::Process(Worker& worker, Chunk& chunk) {
   if (Stopped() || chunk.Source->Abandoned.load(std::memory_order_relaxed)) {
     chunk.Skipped = true;
@@ -148,64 +205,39 @@ void ChunkCompressor::Process(Worker& worker, Chunk& chunk) {
   chunk.ShortRead = chunk.BytesRead < chunk.Length;
   const unsigned char* data = worker.input.data() + dictionary;
   const std::size_t size = static_cast<std::size_t>(chunk.BytesRead);
-  chunk.Crc = static_cast<uint32_t>(crc32_z(0, data, size));
+  chunk.Crc = libdeflate_crc32(0, data, size);
 
+  const bool ends = chunk.Last || chunk.ShortRead;
   if (level_ == 0 || (single && size == 0)) {
     chunk.Data.assign(data, data + size);
     chunk.Stored = true;
-  } else {
-    if (!worker.initialized) {
-      if (deflateInit2(&worker.stream, level_, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        chunk.Fatal = "zlib could not be initialised";
-        return;
-      }
-      worker.initialized = true;
-    } else {
-      deflateReset(&worker.stream);
-    }
-    z_stream& stream = worker.stream;
-    if (dictionary > 0 &&
-        deflateSetDictionary(&stream, worker.input.data(), static_cast<uInt>(dictionary)) != Z_OK) {
-      chunk.Fatal = "zlib rejected the dictionary";
+  } else if (ends) {
+    // The stream ends here, so a final block from one whole-buffer call is what it needs. The part
+    // after a sync-flushed chunk starts on a byte boundary and refers to nothing before it.
+    if (!worker.whole) worker.whole = libdeflate_alloc_compressor(level_);
+    if (!worker.whole) {
+      chunk.Fatal = "libdeflate could not be initialised";
       return;
     }
-    chunk.Data.resize(deflateBound(&stream, static_cast<uLong>(size)) + 64);
-    stream.next_out = chunk.Data.data();
-    stream.avail_out = static_cast<uInt>(chunk.Data.size());
-    const int lastFlush = chunk.Last || chunk.ShortRead ? Z_FINISH : Z_SYNC_FLUSH;
-    std::size_t fed = 0;
-    for (;;) {
-      if (Stopped()) {
-        chunk.Skipped = true;
-        return;
-      }
-      const std::size_t slice = std::min(kSlice, size - fed);
-      const bool final = fed + slice == size;
-      const int flush = final ? lastFlush : Z_NO_FLUSH;
-      stream.next_in = const_cast<unsigned char*>(data + fed);
-      stream.avail_in = static_cast<uInt>(slice);
-      int status = Z_OK;
-      do {
-        if (stream.avail_out == 0) {
-          const std::size_t used = chunk.Data.size();
-          chunk.Data.resize(used * 2);
-          stream.next_out = chunk.Data.data() + used;
-          stream.avail_out = static_cast<uInt>(chunk.Data.size() - used);
-        }
-        status = deflate(&stream, flush);
-        if (status == Z_STREAM_ERROR) {
-          chunk.Fatal = "zlib failed";
-          return;
-        }
-      } while (stream.avail_in > 0 || stream.avail_out == 0 || (flush == Z_FINISH && status != Z_STREAM_END));
-      fed += slice;
-      if (final) break;
+    const std::size_t bound = libdeflate_deflate_compress_bound(worker.whole, size);
+    if (worker.output.size() < bound) worker.output.resize(bound);
+    // Of a single chunk, data that deflate does not make smaller is kept as it is; a final part
+    // of a longer stream has to be deflate data whatever its size.
+    const std::size_t room = single ? std::min(bound, size) : bound;
+    const std::size_t made =
+        libdeflate_deflate_compress(worker.whole, data, size, worker.output.data(), room);
+    if (made == 0 && !single) {
+      chunk.Fatal = "libdeflate failed";
+      return;
     }
-    chunk.Data.resize(chunk.Data.size() - stream.avail_out);
-    if (single && chunk.Data.size() >= size) {
+    if (made == 0 || (single && made >= size)) {
       chunk.Data.assign(data, data + size);
       chunk.Stored = true;
+    } else {
+      chunk.Data.assign(worker.output.data(), worker.output.data() + made);
     }
+  } else if (!DeflateSynced(worker, chunk, data, size, dictionary)) {
+    return;
   }
   if (single) EncryptSingleChunk(chunk);
 }

@@ -11,11 +11,11 @@
 #include <optional>
 #include <thread>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "engine/zip/zip_compress.h"
 #include "engine/zip/zip_crypto.h"
 #include "engine/zip/zip_format.h"
+#include "engine/zip/zip_name_table.h"
 #include "engine/zip/zip_names.h"
 #include "engine/zip/zip_output.h"
 #include "engine/zip/zip_reader.h"
@@ -170,17 +170,31 @@ bool EntryIsOlder(const ZipEntry& entry, const platform::FileInfo& info) {
   return stored < ToDosDateTime(MtimeSeconds(info)).Packed();
 }
 
-struct PlanItem {
-  std::size_t SourceIndex = 0;
-  std::string Name;
-  bool Folder = false;
-  std::vector<std::size_t> Replaces;  // old entries that give way to this one
+// What the central directory needs of an added entry, kept for every entry until the end: its name
+// is in the name table, and its extra fields are made again when the directory is written.
+struct AddedRecord {
+  uint64_t CompressedSize = 0;
+  uint64_t UncompressedSize = 0;
+  uint64_t Offset = 0;
+  int64_t Mtime = 0;
+  NameTable::Ref Name;
+  uint32_t Crc = 0;
+  uint32_t External = 0;
+  uint16_t VersionMadeBy = 0;
+  uint16_t VersionNeeded = 0;
+  uint16_t Flags = 0;
+  uint16_t Method = 0;
+  uint16_t RealMethod = 0;
+  uint16_t Time = 0;
+  uint16_t Date = 0;
+  bool ForceZip64Sizes = false;
 };
 
 struct PendingEntry {
   std::size_t SourceIndex = 0;
   std::string Path;
   names::StoredName Name;
+  NameTable::Ref NameRef;
   std::vector<std::size_t> Replaces;
   bool Folder = false;
   uint32_t Mode = 0;
@@ -249,8 +263,9 @@ class WriteSession {
   void EntryDone(const PendingEntry& entry, uint32_t crc);
   void Drop(PendingEntry& entry, const std::string& reason);
   void GiveBack(std::vector<std::size_t>& replaced);
-  CentralRecord RecordFor(const PendingEntry& entry, uint32_t crc, uint64_t compressed,
-                          uint64_t uncompressed) const;
+  AddedRecord RecordFor(const PendingEntry& entry, uint32_t crc, uint64_t compressed,
+                        uint64_t uncompressed) const;
+  CentralRecord CentralOf(const AddedRecord& added) const;
 
   bool PollCancel();
   void Message(int id, const std::string& detail);
@@ -278,10 +293,12 @@ class WriteSession {
   std::unordered_map<std::string, std::vector<std::size_t>> oldByName_;
   std::vector<bool> oldReplaced_;
 
-  std::vector<PlanItem> plan_;
+  // The sources to add, in order, and the old entries each replaces, for the few that replace any.
+  std::vector<std::size_t> plan_;
+  std::unordered_map<std::size_t, std::vector<std::size_t>> replaces_;
   uint64_t planBytes_ = 0;
   std::size_t nextPlan_ = 0;
-  std::unordered_set<std::string> usedNames_;
+  NameTable names_;
 
   ArchiveOutput output_;
   std::atomic<bool> cancel_{false};
@@ -291,10 +308,10 @@ class WriteSession {
   unsigned threads_ = 1;
   std::size_t inflightBytes_ = 0;
   std::size_t inflightLimit_ = 0;
+  std::size_t chunkLimit_ = 0;
   std::deque<PendingEntry> pending_;
   std::vector<CentralRecord> oldRecords_;
-  std::vector<CentralRecord> records_;
-  std::vector<std::string> addedPaths_;
+  std::vector<AddedRecord> records_;
 
   uint64_t progressTotal_ = 0;
   uint64_t progressDone_ = 0;
@@ -411,17 +428,16 @@ void WriteSession::Plan() {
   }
   for (std::size_t i = 0; i < sources_.size(); ++i) {
     const ZipSource& source = sources_[i];
-    PlanItem item;
-    item.SourceIndex = i;
-    item.Folder = source.IsFolder;
-    item.Name = NormalizeName(source.EntryName, source.IsFolder);
+    const std::string name = NormalizeName(source.EntryName, source.IsFolder);
     // A link's own size is the length of its target text, which is what gets stored.
     const platform::FileInfo info =
         source.IsLink ? platform::Stat(source.DiskPath) : platform::StatFollow(source.DiskPath);
     const bool known = info.exists;
-    if (!Decide(item.Name, known, info, item.Replaces)) continue;
+    std::vector<std::size_t> replaces;
+    if (!Decide(name, known, info, replaces)) continue;
+    if (!replaces.empty()) replaces_[i] = std::move(replaces);
     if (known && !source.IsFolder) planBytes_ += info.size;
-    plan_.push_back(std::move(item));
+    plan_.push_back(i);
   }
   progressTotal_ += planBytes_;
 }
@@ -453,8 +469,11 @@ bool WriteSession::DispatchMore() {
     if (!pending_.empty()) {
       PendingEntry& back = pending_.back();
       if (!back.Folder && !back.Closed && back.Submitted < back.ChunkCount) {
-        const uint64_t next = std::min<uint64_t>(kChunkSize, back.Size - back.Submitted * kChunkSize);
-        if (inflightBytes_ > 0 && inflightBytes_ + next > inflightLimit_) return true;
+        const bool whole = back.ChunkCount == 1;
+        const uint64_t next =
+            whole ? back.Size : std::min<uint64_t>(kChunkSize, back.Size - back.Submitted * kChunkSize);
+        const std::size_t limit = whole ? inflightLimit_ : chunkLimit_;
+        if (inflightBytes_ > 0 && inflightBytes_ + next > limit) return true;
         SubmitNextChunk(back);
         continue;
       }
@@ -470,7 +489,8 @@ void WriteSession::SubmitNextChunk(PendingEntry& entry) {
   auto chunk = std::make_shared<Chunk>();
   chunk->Source = entry.Source;
   chunk->Offset = entry.Submitted * kChunkSize;
-  chunk->Length = static_cast<std::size_t>(std::min<uint64_t>(kChunkSize, entry.Size - chunk->Offset));
+  chunk->Length = static_cast<std::size_t>(
+      entry.ChunkCount == 1 ? entry.Size : std::min<uint64_t>(kChunkSize, entry.Size - chunk->Offset));
   chunk->Last = entry.Submitted + 1 == entry.ChunkCount;
   ++entry.Submitted;
   inflightBytes_ += std::max<std::size_t>(chunk->Length, 1);
@@ -481,16 +501,23 @@ void WriteSession::SubmitNextChunk(PendingEntry& entry) {
 }
 
 bool WriteSession::DispatchNext() {
-  PlanItem& item = plan_[nextPlan_++];
-  const ZipSource& source = sources_[item.SourceIndex];
-  std::string name = item.Name;
+  const std::size_t sourceIndex = plan_[nextPlan_++];
+  const ZipSource& source = sources_[sourceIndex];
+  const bool folder = source.IsFolder;
+  std::vector<std::size_t> replaces;
+  if (const auto found = replaces_.find(sourceIndex); found != replaces_.end()) {
+    replaces = std::move(found->second);
+    replaces_.erase(found);
+  }
+  const std::string planned = NormalizeName(source.EntryName, folder);
+  std::string name = planned;
   bool renamed = false;
   if (hooks_.OnStartZip) {
     hooks_.OnStartZip(source.DiskPath, name);
-    name = NormalizeName(std::move(name), item.Folder);
-    if (name != item.Name) {
+    name = NormalizeName(std::move(name), folder);
+    if (name != planned) {
       // The action is decided again below for the name the entry really gets.
-      GiveBack(item.Replaces);
+      GiveBack(replaces);
       renamed = true;
     }
   }
@@ -501,21 +528,23 @@ bool WriteSession::DispatchNext() {
   }
   if (name.empty()) {
     Message(kMsgZipError, "Unusable entry name for " + source.DiskPath);
-    GiveBack(item.Replaces);
+    GiveBack(replaces);
     return true;
   }
-  if (!usedNames_.insert(name).second) {
+  NameTable::Ref nameRef;
+  if (!names_.Insert(name, nameRef)) {
     Message(kMsgZipError, "Duplicate entry name: " + name);
-    GiveBack(item.Replaces);
+    GiveBack(replaces);
     return true;
   }
 
   PendingEntry entry;
-  entry.SourceIndex = item.SourceIndex;
+  entry.SourceIndex = sourceIndex;
   entry.Path = source.DiskPath;
-  entry.Folder = item.Folder;
-  entry.Replaces = std::move(item.Replaces);
+  entry.Folder = folder;
+  entry.Replaces = std::move(replaces);
   entry.Name = names::EncodeEntryName(name, settings_.OEMConvert, oem_.get());
+  entry.NameRef = entry.Name.Bytes == name ? nameRef : names_.Append(entry.Name.Bytes);
 
   platform::FileInfo info;
   platform::File file;
@@ -534,7 +563,7 @@ bool WriteSession::DispatchNext() {
     }
     linkTarget = std::move(*target);
     info.size = linkTarget.size();
-  } else if (item.Folder) {
+  } else if (folder) {
     info = platform::StatFollow(source.DiskPath);
     if (!info.exists) {
       Message(kMsgCouldNotCopyFrom, source.DiskPath + ": " + std::strerror(info.errorCode));
@@ -593,10 +622,11 @@ bool WriteSession::DispatchNext() {
   entry.Mode = UnixMode(info);
   entry.Mtime = MtimeSeconds(info);
   entry.Dos = ToDosDateTime(MtimeSeconds(info));
-  if (!item.Folder) {
+  if (!folder) {
     entry.Size = info.size;
-    entry.ChunkCount =
-        entry.Size == 0 ? 1 : static_cast<std::size_t>((entry.Size + kChunkSize - 1) / kChunkSize);
+    entry.ChunkCount = entry.Size < kWholeFileLimit
+                           ? 1
+                           : static_cast<std::size_t>((entry.Size + kChunkSize - 1) / kChunkSize);
     entry.Source = source.IsLink ? std::make_shared<ChunkSource>(std::move(linkTarget))
                                  : std::make_shared<ChunkSource>(std::move(file));
     entry.Source->SingleChunk = entry.ChunkCount == 1;
@@ -610,9 +640,9 @@ bool WriteSession::DispatchNext() {
   return true;
 }
 
-CentralRecord WriteSession::RecordFor(const PendingEntry& entry, uint32_t crc, uint64_t compressed,
-                                      uint64_t uncompressed) const {
-  CentralRecord record;
+AddedRecord WriteSession::RecordFor(const PendingEntry& entry, uint32_t crc, uint64_t compressed,
+                                    uint64_t uncompressed) const {
+  AddedRecord record;
   // A name in the OEM code page has to be marked as written on MS-DOS, or readers on Unix would take
   // its bytes as they are; a plain ASCII name reads the same either way, so it is marked Unix and
   // carries the file's Unix mode, which unzip, 7-Zip and bsdtar restore.
@@ -629,9 +659,31 @@ CentralRecord WriteSession::RecordFor(const PendingEntry& entry, uint32_t crc, u
   record.UncompressedSize = uncompressed;
   record.Offset = entry.HeaderOffset;
   record.External = ExternalAttributes(entry.Mode, entry.Folder, dosHost);
-  record.Name = entry.Name.Bytes;
-  record.Extra = entry.CentralExtra;
+  record.Name = entry.NameRef;
+  record.Mtime = entry.Mtime;
+  record.RealMethod = entry.RealMethod;
   record.ForceZip64Sizes = entry.Zip64Local;
+  return record;
+}
+
+CentralRecord WriteSession::CentralOf(const AddedRecord& added) const {
+  CentralRecord record;
+  record.VersionMadeBy = added.VersionMadeBy;
+  record.VersionNeeded = added.VersionNeeded;
+  record.Flags = added.Flags;
+  record.Method = added.Method;
+  record.Time = added.Time;
+  record.Date = added.Date;
+  record.Crc = added.Crc;
+  record.CompressedSize = added.CompressedSize;
+  record.UncompressedSize = added.UncompressedSize;
+  record.Offset = added.Offset;
+  record.External = added.External;
+  record.Name = names_.View(added.Name);
+  record.Extra = TimestampExtra(added.Mtime);
+  if (added.Method == kMethodAes)
+    record.Extra += AesExtra(static_cast<uint8_t>(aesStrength_), added.RealMethod);
+  record.ForceZip64Sizes = added.ForceZip64Sizes;
   return record;
 }
 
@@ -658,7 +710,6 @@ void WriteSession::EntryDone(const PendingEntry& entry, uint32_t crc) {
   records_.push_back(RecordFor(entry, crc, entry.Written, entry.Uncompressed));
   if (hooks_.OnEndZip) hooks_.OnEndZip(entry.Path);
   result_.Added.push_back(entry.SourceIndex);
-  addedPaths_.push_back(entry.Path);
 }
 
 bool WriteSession::WriteFolder(PendingEntry& entry) {
@@ -909,12 +960,16 @@ bool WriteSession::CopyOldEntries() {
 
 bool WriteSession::Finish() {
   const uint64_t directoryStart = output_.Offset();
-  for (const auto* records : {&oldRecords_, &records_}) {
-    for (const CentralRecord& record : *records) {
-      const auto bytes = SerializeCentral(record);
-      if (!bytes) return Fail(kMsgZipError, "Entry fields too long: " + record.Name);
-      if (!Write(*bytes)) return false;
-    }
+  const auto writeRecord = [this](const CentralRecord& record) {
+    const auto bytes = SerializeCentral(record);
+    if (!bytes) return Fail(kMsgZipError, "Entry fields too long: " + record.Name);
+    return Write(*bytes);
+  };
+  for (const CentralRecord& record : oldRecords_) {
+    if (!writeRecord(record)) return false;
+  }
+  for (const AddedRecord& record : records_) {
+    if (!writeRecord(CentralOf(record))) return false;
   }
   const uint64_t directoryEnd = output_.Offset();
   const uint64_t count = oldRecords_.size() + records_.size();
@@ -984,7 +1039,11 @@ ZipResult WriteSession::Run() {
   oem_ = std::make_unique<names::OemConverter>(codePage);
   unsigned threads = settings_.Threads != 0 ? settings_.Threads : std::thread::hardware_concurrency();
   threads_ = std::clamp(threads, 1u, 16u);
-  inflightLimit_ = std::max<std::size_t>(4, 3 * threads_) * kChunkSize;
+  // Room for a whole file on every worker and one more waiting, so that no worker idles while the
+  // next file is read; the compressed copies waiting to be written add at most as much again. The
+  // chunks of one large file need less to keep every worker busy.
+  inflightLimit_ = (std::min(threads_, 8u) + 1) * kWholeFileLimit;
+  chunkLimit_ = std::max<std::size_t>(4, 3 * threads_) * kChunkSize;
 
   if (!OpenExisting()) return std::move(result_);
   Plan();
@@ -1023,7 +1082,7 @@ ZipResult WriteSession::Run() {
   AddProgress(progressTotal_);
   if (hooks_.OnFileAdded) {
     for (std::size_t i = 0; i < result_.Added.size(); ++i)
-      hooks_.OnFileAdded(result_.Added[i], addedPaths_[i]);
+      hooks_.OnFileAdded(result_.Added[i], sources_[result_.Added[i]].DiskPath);
   }
   return std::move(result_);
 }
