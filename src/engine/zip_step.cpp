@@ -46,10 +46,26 @@ zip::EncryptStrength StrengthOf(int value) {
 
 // The sources in the order the writer stores them, with what the walk saw of each, so the marks
 // and deletions after the archive is complete concern the state that was archived.
+// A run may hold a million of these at once, so each path is kept once, in its source.
+struct SeenState {
+  std::uint64_t size = 0;
+  std::int64_t mtimeNs = 0;
+  EntryKind kind = EntryKind::File;
+};
+
 struct SourcePlan {
   std::vector<zip::ZipSource> sources;
-  std::vector<SourceEntry> entries;
+  std::vector<SeenState> states;
   bool stopped = false;
+
+  SourceEntry EntryAt(std::size_t index) const {
+    SourceEntry entry;
+    entry.path = sources[index].DiskPath;
+    entry.kind = states[index].kind;
+    entry.size = states[index].size;
+    entry.mtimeNs = states[index].mtimeNs;
+    return entry;
+  }
 };
 
 SourcePlan PlanSources(RunContext& run) {
@@ -79,20 +95,23 @@ SourcePlan PlanSources(RunContext& run) {
   SourcePlan plan;
   plan.stopped = selected.stopped;
   plan.sources.reserve(selected.folders.size() + selected.files.size());
-  plan.entries.reserve(selected.folders.size() + selected.files.size());
+  plan.states.reserve(selected.folders.size() + selected.files.size());
   // Two include items may walk the same folders; each folder entry is stored once.
   std::unordered_set<std::string> folderNames;
   for (SourceEntry& folder : selected.folders) {
     std::string name = StoredFolder(folder.path, sourceFolders, rule);
     if (name.empty() || !folderNames.insert(name).second) continue;
-    plan.sources.push_back(zip::ZipSource{folder.path, std::move(name), true});
-    plan.entries.push_back(std::move(folder));
+    plan.sources.push_back(zip::ZipSource{std::move(folder.path), std::move(name), true});
+    plan.states.push_back(SeenState{folder.size, folder.mtimeNs, folder.kind});
   }
+  folderNames = {};
+  selected.folders = {};
   for (SourceEntry& file : selected.files) {
-    plan.sources.push_back(
-        zip::ZipSource{file.path, StoredPath(file.path, sourceFolders, rule), false, IsLink(file.kind)});
-    plan.entries.push_back(std::move(file));
+    std::string name = StoredPath(file.path, sourceFolders, rule);
+    plan.sources.push_back(zip::ZipSource{std::move(file.path), std::move(name), false, IsLink(file.kind)});
+    plan.states.push_back(SeenState{file.size, file.mtimeNs, file.kind});
   }
+  selected.files = {};
   // Such a name is stored byte for byte, and every reader decodes it its own way.
   for (const zip::ZipSource& source : plan.sources) {
     if (!base::IsValidUtf8(source.EntryName)) {
@@ -181,19 +200,22 @@ bool MoveToFinalName(const std::string& from, const std::string& to) {
   return moved.Ok();
 }
 
-std::vector<SourceEntry> AddedFiles(const SourcePlan& plan, const zip::ZipResult& result) {
-  std::vector<SourceEntry> files;
+// The files (not folders) the writer added, as indices into the plan.
+std::vector<std::size_t> AddedFiles(const SourcePlan& plan, const zip::ZipResult& result) {
+  std::vector<std::size_t> files;
   files.reserve(result.Added.size());
   for (const std::size_t index : result.Added) {
-    if (index < plan.entries.size() && !plan.sources[index].IsFolder) files.push_back(plan.entries[index]);
+    if (index < plan.sources.size() && !plan.sources[index].IsFolder) files.push_back(index);
   }
   return files;
 }
 
 // The marks record the state each file had when it was selected, so a file that changed while it
 // was being archived still counts as changed.
-void ClearArchiveMarks(const core::TArhRecord& task, const std::vector<SourceEntry>& files) {
-  for (const SourceEntry& file : files) {
+void ClearArchiveMarks(const core::TArhRecord& task, const SourcePlan& plan,
+                       const std::vector<std::size_t>& added) {
+  for (const std::size_t index : added) {
+    const SourceEntry file = plan.EntryAt(index);
     // A link is stored as a link: what it points to has not been backed up.
     if (IsLink(file.kind)) continue;
     platform::FileInfo state;
@@ -351,7 +373,7 @@ StepResult RunZipStep(RunContext& run) {
     if (result.Cancelled || task.StopTask) return StepResult{false, 0};
     throw std::runtime_error(result.ErrorText);
   }
-  const std::vector<SourceEntry> added = AddedFiles(plan, result);
+  const std::vector<std::size_t> added = AddedFiles(plan, result);
   int r = static_cast<int>(added.size());
   bool s = IsExistingFile(run.ZipName);
 
@@ -389,8 +411,14 @@ StepResult RunZipStep(RunContext& run) {
     return StepResult{s, r};
   }
   // Only now is every added file safe in the finished archive under its final name.
-  if (task.ResetArchiveBitOnZip) ClearArchiveMarks(task, added);
-  if (task.DeleteFileAfterZip && !added.empty()) DeleteSources(task, added);
+  if (task.ResetArchiveBitOnZip) ClearArchiveMarks(task, plan, added);
+  if (task.DeleteFileAfterZip && !added.empty()) {
+    std::vector<SourceEntry> files;
+    files.reserve(added.size());
+    for (const std::size_t index : added)
+      files.push_back(plan.EntryAt(index));
+    DeleteSources(task, files);
+  }
   return StepResult{s, r};
 }
 
