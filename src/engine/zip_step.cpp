@@ -46,7 +46,8 @@ zip::EncryptStrength StrengthOf(int value) {
 
 // The sources in the order the writer stores them, with what the walk saw of each, so the marks
 // and deletions after the archive is complete concern the state that was archived.
-// A run may hold a million of these at once, so each path is kept once, in its source.
+// A run may hold a million of these at once, so each path is kept once, in its source, and the
+// state is kept only when the marks are cleared or the files deleted after the archive is made.
 struct SeenState {
   std::uint64_t size = 0;
   std::int64_t mtimeNs = 0;
@@ -95,21 +96,22 @@ SourcePlan PlanSources(RunContext& run) {
   SourcePlan plan;
   plan.stopped = selected.stopped;
   plan.sources.reserve(selected.folders.size() + selected.files.size());
-  plan.states.reserve(selected.folders.size() + selected.files.size());
+  const bool keepStates = task.ResetArchiveBitOnZip || task.DeleteFileAfterZip;
+  if (keepStates) plan.states.reserve(selected.folders.size() + selected.files.size());
   // Two include items may walk the same folders; each folder entry is stored once.
   std::unordered_set<std::string> folderNames;
   for (SourceEntry& folder : selected.folders) {
     std::string name = StoredFolder(folder.path, sourceFolders, rule);
     if (name.empty() || !folderNames.insert(name).second) continue;
     plan.sources.push_back(zip::ZipSource{std::move(folder.path), std::move(name), true});
-    plan.states.push_back(SeenState{folder.size, folder.mtimeNs, folder.kind});
+    if (keepStates) plan.states.push_back(SeenState{folder.size, folder.mtimeNs, folder.kind});
   }
   folderNames = {};
   selected.folders = {};
   for (SourceEntry& file : selected.files) {
     std::string name = StoredPath(file.path, sourceFolders, rule);
     plan.sources.push_back(zip::ZipSource{std::move(file.path), std::move(name), false, IsLink(file.kind)});
-    plan.states.push_back(SeenState{file.size, file.mtimeNs, file.kind});
+    if (keepStates) plan.states.push_back(SeenState{file.size, file.mtimeNs, file.kind});
   }
   selected.files = {};
   // Such a name is stored byte for byte, and every reader decodes it its own way.

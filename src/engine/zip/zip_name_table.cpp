@@ -1,21 +1,32 @@
 #include "engine/zip/zip_name_table.h"
 
-#include <functional>
+#include <bit>
 
 namespace zentrove::engine::zip {
 
 namespace {
 
-std::string_view SlotName(const std::string& bytes, uint64_t slot) {
-  return std::string_view(bytes).substr((slot >> 16) - 1, slot & 0xFFFF);
+static_assert(sizeof(NameTable::Ref) == sizeof(uint64_t));
+
+uint64_t Pack(NameTable::Ref ref) {
+  return std::bit_cast<uint64_t>(ref);
+}
+
+NameTable::Ref Unpack(uint64_t slot) {
+  return std::bit_cast<NameTable::Ref>(slot);
 }
 
 }  // namespace
 
-std::size_t NameTable::SlotFor(std::string_view name, std::size_t hash) const {
+std::string_view NameTable::View(Ref ref) const {
+  if (ref.Lent) return lender_(ref.Position);
+  return std::string_view(bytes_).substr(ref.Position, ref.Size);
+}
+
+std::size_t NameTable::SlotFor(std::string_view name) const {
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    if (slots_[i] == 0 || SlotName(bytes_, slots_[i]) == name) return i;
+  for (std::size_t i = std::hash<std::string_view>{}(name)&mask;; i = (i + 1) & mask) {
+    if (slots_[i] == 0 || View(Unpack(slots_[i])) == name) return i;
   }
 }
 
@@ -23,24 +34,42 @@ void NameTable::Grow() {
   std::vector<uint64_t> old = std::move(slots_);
   slots_.assign(old.empty() ? 1024 : old.size() * 2, 0);
   for (const uint64_t slot : old) {
-    if (slot != 0)
-      slots_[SlotFor(SlotName(bytes_, slot), std::hash<std::string_view>{}(SlotName(bytes_, slot)))] = slot;
+    if (slot != 0) slots_[SlotFor(View(Unpack(slot)))] = slot;
   }
 }
 
-bool NameTable::Insert(std::string_view name, Ref& ref) {
-  // At most half full, so a search ends after a few steps.
+// At most half full, so a search ends after a few steps.
+std::size_t NameTable::Probe(std::string_view name) {
   if ((count_ + 1) * 2 > slots_.size()) Grow();
-  const std::size_t index = SlotFor(name, std::hash<std::string_view>{}(name));
-  if (slots_[index] != 0) return false;
+  return SlotFor(name);
+}
+
+bool NameTable::Insert(std::string_view name, Ref& ref) {
+  const std::size_t slot = Probe(name);
+  if (slots_[slot] != 0) return false;
   ref = Append(name);
-  slots_[index] = ((ref.Offset + 1) << 16) | ref.Size;
+  slots_[slot] = Pack(ref);
+  ++count_;
+  return true;
+}
+
+bool NameTable::InsertLent(std::size_t index, Ref& ref) {
+  const std::string_view name = lender_(index);
+  const std::size_t slot = Probe(name);
+  if (slots_[slot] != 0) return false;
+  ref = Ref{};
+  ref.Position = index;
+  ref.Lent = 1;
+  ref.Size = name.size();
+  slots_[slot] = Pack(ref);
   ++count_;
   return true;
 }
 
 NameTable::Ref NameTable::Append(std::string_view bytes) {
-  Ref ref{bytes_.size(), static_cast<uint16_t>(bytes.size())};
+  Ref ref;
+  ref.Position = bytes_.size();
+  ref.Size = bytes.size();
   bytes_.append(bytes);
   return ref;
 }

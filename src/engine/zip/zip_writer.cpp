@@ -180,15 +180,14 @@ struct AddedRecord {
   NameTable::Ref Name;
   uint32_t Crc = 0;
   uint32_t External = 0;
-  uint16_t VersionMadeBy = 0;
-  uint16_t VersionNeeded = 0;
   uint16_t Flags = 0;
   uint16_t Method = 0;
-  uint16_t RealMethod = 0;
-  uint16_t Time = 0;
-  uint16_t Date = 0;
+  uint8_t VersionNeeded = 0;
+  uint8_t Host = 0;
+  uint8_t RealMethod = 0;
   bool ForceZip64Sizes = false;
 };
+static_assert(sizeof(AddedRecord) <= 56);
 
 struct PendingEntry {
   std::size_t SourceIndex = 0;
@@ -237,7 +236,11 @@ class WriteSession {
  public:
   WriteSession(const ZipSettings& settings, const ZipHooks& hooks, const std::string& zipName,
                const std::vector<ZipSource>& sources)
-      : settings_(settings), hooks_(hooks), zipName_(zipName), sources_(sources) {}
+      : settings_(settings),
+        hooks_(hooks),
+        zipName_(zipName),
+        sources_(sources),
+        names_([&sources](std::size_t index) { return std::string_view(sources[index].EntryName); }) {}
 
   ZipResult Run();
 
@@ -293,11 +296,13 @@ class WriteSession {
   std::unordered_map<std::string, std::vector<std::size_t>> oldByName_;
   std::vector<bool> oldReplaced_;
 
-  // The sources to add, in order, and the old entries each replaces, for the few that replace any.
-  std::vector<std::size_t> plan_;
+  // Which sources are to be added, and the old entries each replaces, for the few that replace any.
+  std::vector<bool> planned_;  // by source index
+  std::size_t planCount_ = 0;
   std::unordered_map<std::size_t, std::vector<std::size_t>> replaces_;
   uint64_t planBytes_ = 0;
-  std::size_t nextPlan_ = 0;
+  std::size_t planDispatched_ = 0;
+  std::size_t nextSource_ = 0;
   NameTable names_;
 
   ArchiveOutput output_;
@@ -422,6 +427,8 @@ bool WriteSession::Decide(const std::string& name, bool known, const platform::F
 }
 
 void WriteSession::Plan() {
+  planned_.assign(sources_.size(), false);
+  std::size_t nameBytes = 0;
   if (old_) {
     for (const ZipEntry& entry : old_->Entries())
       progressTotal_ += entry.CompressedSize;
@@ -437,9 +444,16 @@ void WriteSession::Plan() {
     if (!Decide(name, known, info, replaces)) continue;
     if (!replaces.empty()) replaces_[i] = std::move(replaces);
     if (known && !source.IsFolder) planBytes_ += info.size;
-    plan_.push_back(i);
+    planned_[i] = true;
+    ++planCount_;
+    if (name != source.EntryName) nameBytes += name.size();
   }
   progressTotal_ += planBytes_;
+  // What is kept for every entry is sized once, as a doubling vector would for a moment need half
+  // as much again.
+  names_.Reserve(nameBytes);
+  records_.reserve(planCount_);
+  result_.Added.reserve(planCount_);
 }
 
 // Old entries that were to be replaced but are not, because their file could not be added, stay.
@@ -478,7 +492,7 @@ bool WriteSession::DispatchMore() {
         continue;
       }
     }
-    if (nextPlan_ >= plan_.size() || pending_.size() >= kMaxPending) return true;
+    if (planDispatched_ >= planCount_ || pending_.size() >= kMaxPending) return true;
     if (inflightBytes_ >= inflightLimit_) return true;
     if (!DispatchNext()) return false;
   }
@@ -501,7 +515,10 @@ void WriteSession::SubmitNextChunk(PendingEntry& entry) {
 }
 
 bool WriteSession::DispatchNext() {
-  const std::size_t sourceIndex = plan_[nextPlan_++];
+  while (!planned_[nextSource_])
+    ++nextSource_;
+  const std::size_t sourceIndex = nextSource_++;
+  ++planDispatched_;
   const ZipSource& source = sources_[sourceIndex];
   const bool folder = source.IsFolder;
   std::vector<std::size_t> replaces;
@@ -531,8 +548,9 @@ bool WriteSession::DispatchNext() {
     GiveBack(replaces);
     return true;
   }
+  // Most names are stored as the caller gave them, and then the caller's copy is the only one.
   NameTable::Ref nameRef;
-  if (!names_.Insert(name, nameRef)) {
+  if (!(name == source.EntryName ? names_.InsertLent(sourceIndex, nameRef) : names_.Insert(name, nameRef))) {
     Message(kMsgZipError, "Duplicate entry name: " + name);
     GiveBack(replaces);
     return true;
@@ -647,13 +665,10 @@ AddedRecord WriteSession::RecordFor(const PendingEntry& entry, uint32_t crc, uin
   // its bytes as they are; a plain ASCII name reads the same either way, so it is marked Unix and
   // carries the file's Unix mode, which unzip, 7-Zip and bsdtar restore.
   const bool dosHost = entry.Name.Oem && !IsAscii(entry.Name.Bytes);
-  const uint8_t host = dosHost ? kHostMsDos : kHostUnix;
-  record.VersionMadeBy = static_cast<uint16_t>((host << 8) | kSpecVersion);
-  record.VersionNeeded = entry.VersionNeeded;
+  record.Host = dosHost ? kHostMsDos : kHostUnix;
+  record.VersionNeeded = static_cast<uint8_t>(entry.VersionNeeded);
   record.Flags = entry.Flags;
   record.Method = entry.Method;
-  record.Time = entry.Dos.Time;
-  record.Date = entry.Dos.Date;
   record.Crc = crc;
   record.CompressedSize = compressed;
   record.UncompressedSize = uncompressed;
@@ -661,19 +676,20 @@ AddedRecord WriteSession::RecordFor(const PendingEntry& entry, uint32_t crc, uin
   record.External = ExternalAttributes(entry.Mode, entry.Folder, dosHost);
   record.Name = entry.NameRef;
   record.Mtime = entry.Mtime;
-  record.RealMethod = entry.RealMethod;
+  record.RealMethod = static_cast<uint8_t>(entry.RealMethod);
   record.ForceZip64Sizes = entry.Zip64Local;
   return record;
 }
 
 CentralRecord WriteSession::CentralOf(const AddedRecord& added) const {
   CentralRecord record;
-  record.VersionMadeBy = added.VersionMadeBy;
+  record.VersionMadeBy = static_cast<uint16_t>((added.Host << 8) | kSpecVersion);
   record.VersionNeeded = added.VersionNeeded;
   record.Flags = added.Flags;
   record.Method = added.Method;
-  record.Time = added.Time;
-  record.Date = added.Date;
+  const DosDateTime dos = ToDosDateTime(added.Mtime);
+  record.Time = dos.Time;
+  record.Date = dos.Date;
   record.Crc = added.Crc;
   record.CompressedSize = added.CompressedSize;
   record.UncompressedSize = added.UncompressedSize;
@@ -935,7 +951,7 @@ bool WriteSession::MainLoop() {
       if (!Dispatch()) return false;
     }
     if (pending_.empty()) {
-      if (nextPlan_ >= plan_.size()) return true;
+      if (planDispatched_ >= planCount_) return true;
       continue;
     }
     const uint64_t seen = compressor_->Finished();
@@ -1047,11 +1063,11 @@ ZipResult WriteSession::Run() {
 
   if (!OpenExisting()) return std::move(result_);
   Plan();
-  if (plan_.empty()) {
+  if (planCount_ == 0) {
     result_.Ok = true;
     return std::move(result_);
   }
-  if (hooks_.OnStartZipInfo) hooks_.OnStartZipInfo(plan_.size(), planBytes_);
+  if (hooks_.OnStartZipInfo) hooks_.OnStartZipInfo(planCount_, planBytes_);
 
   if (!output_.Create(zipName_)) {
     const int error = output_.Error();

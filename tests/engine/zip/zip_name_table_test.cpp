@@ -30,6 +30,20 @@ TEST(NameTableTest, KeepsEachNameOnceAndRefusesItAgainAcrossGrowth) {
   EXPECT_EQ(table.Count(), 5003u);
 }
 
+TEST(NameTableTest, LentNamesAreNotCopiedAndCollideWithKeptOnes) {
+  const std::vector<std::string> lent{"a/one.txt", "a/two.txt"};
+  NameTable table([&lent](std::size_t index) { return std::string_view(lent[index]); });
+  NameTable::Ref first;
+  ASSERT_TRUE(table.InsertLent(1, first));
+  EXPECT_EQ(table.View(first), "a/two.txt");
+  EXPECT_EQ(table.View(first).data(), lent[1].data());
+  NameTable::Ref ref;
+  EXPECT_FALSE(table.Insert("a/two.txt", ref));
+  EXPECT_TRUE(table.Insert("a/one.txt", ref));
+  EXPECT_FALSE(table.InsertLent(0, ref));
+  EXPECT_EQ(table.Count(), 2u);
+}
+
 TEST(NameTableTest, AppendedBytesAreKeptButNotEnteredAsNames) {
   NameTable table;
   const NameTable::Ref kept = table.Append("\x81\x94.txt");
