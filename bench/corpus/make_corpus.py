@@ -7,6 +7,8 @@
       empty files and empty folders, one large file.
   make_corpus.py [--seed N] [--files F] [--folders D] small OUT
       F small files (50,000 by default, 0 to 4 KB) spread over D folders (500 by default).
+  make_corpus.py [--seed N] [--files F] [--folders D] tiny OUT
+      F empty or tiny files (0 to 64 bytes; F = 1,000,000 is the memory data set) over D folders.
 
 Every file gets a fixed modification time derived from the seed, so two trees written with the
 same arguments are equal in contents and times. OUT must not exist yet.
@@ -133,13 +135,24 @@ def small(out, seed, files, folders):
     return w
 
 
+def tiny(out, seed, files, folders):
+    """Many files with next to no data: what a run costs per file, not per byte."""
+    w = Writer(out, seed)
+    rng = w.rng
+    for i in range(files):
+        folder = i % folders
+        size = 0 if rng.random() < 0.3 else rng.randint(1, 64)
+        w.write("t%02d/g%04d/f%07d" % (folder // 100, folder, i), text_bytes(rng, size) if size else b"")
+    return w
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--seed", type=int, default=20240305)
     parser.add_argument("--size-mb", type=int, default=300)
     parser.add_argument("--files", type=int, default=50000)
     parser.add_argument("--folders", type=int, default=500)
-    parser.add_argument("kind", choices=("mixed", "small"))
+    parser.add_argument("kind", choices=("mixed", "small", "tiny"))
     parser.add_argument("out")
     args = parser.parse_args()
     if os.path.exists(args.out):
@@ -147,8 +160,10 @@ def main():
     os.makedirs(args.out)
     if args.kind == "mixed":
         w = mixed(args.out, args.seed, args.size_mb)
-    else:
+    elif args.kind == "small":
         w = small(args.out, args.seed, args.files, args.folders)
+    else:
+        w = tiny(args.out, args.seed, args.files, args.folders)
     print("%s: %d files, %.1f MB" % (args.out, w.count, w.total / 1048576.0))
 
 
