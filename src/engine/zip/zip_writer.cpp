@@ -540,7 +540,7 @@ bool WriteSession::DispatchNext() {
   }
   if (name.size() > kMax16) {
     LeftOut(source.DiskPath, ENAMETOOLONG);
-    GiveBack(item.Replaces);
+    GiveBack(replaces);
     return true;
   }
   if (name.empty()) {
