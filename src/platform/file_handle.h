@@ -80,6 +80,7 @@ class File {
   Status SetOwner(std::uint32_t uid, std::uint32_t gid);
   // kKeepTime (files.h) leaves that time as it is.
   Status SetTimes(std::int64_t mtimeNs, std::int64_t atimeNs);
+  // One system call when the file was opened here, as its status flags are known.
   Status EndNonBlocking();
   // Tells the kernel the file will be read from start to end, so it reads ahead generously.
   void AdviseSequential();
@@ -91,10 +92,12 @@ class File {
   int NativeHandle() const { return fd_; }
 
  private:
-  File(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  File(int fd, std::string path, int statusFlags = -1)
+      : fd_(fd), statusFlags_(statusFlags), path_(std::move(path)) {}
   friend class Folder;
 
   int fd_ = -1;
+  int statusFlags_ = -1;  // the flags it was opened with, -1 when unknown
   std::string path_;
 };
 

@@ -62,6 +62,10 @@ inline constexpr const char* kArchiveMarkAttribute = "user.zentrove.archived";
 
 // True also when the state cannot be read: a doubt means the file is backed up again.
 bool IsArchiveAttributeSet(const std::string& path);
+// The same for a file whose state the caller has just read with a stat that followed links, which
+// saves reading it again. `noMarks` becomes true when the file system keeps no user attributes, so
+// that a caller may take the other files on that device as set without asking.
+bool IsArchiveAttributeSet(const std::string& path, const FileInfo& state, bool& noMarks);
 // Writes the mark for the file's current state. A read-only file is made writable for that moment
 // and its permissions are restored.
 [[nodiscard]] Status ClearArchiveAttribute(const std::string& path);

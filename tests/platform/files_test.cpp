@@ -142,6 +142,14 @@ TEST_F(FilesTest, ClearingWithTheStateWhenReadKeepsALaterChange) {
 
   ASSERT_TRUE(ClearArchiveAttribute(file, Stat(file)).Ok());
   EXPECT_FALSE(IsArchiveAttributeSet(file));
+
+  // With the state the caller read, the mark is judged against that state and not read again.
+  bool noMarks = false;
+  EXPECT_FALSE(IsArchiveAttributeSet(file, StatFollow(file), noMarks));
+  FileInfo older = StatFollow(file);
+  older.size += 1;
+  EXPECT_TRUE(IsArchiveAttributeSet(file, older, noMarks));
+  EXPECT_FALSE(noMarks) << "this file system keeps marks";
 }
 
 TEST_F(FilesTest, WithoutUserAttributesTheArchiveAttributeIsAlwaysSet) {
@@ -152,6 +160,9 @@ TEST_F(FilesTest, WithoutUserAttributesTheArchiveAttributeIsAlwaysSet) {
   EXPECT_TRUE(IsArchiveAttributeSet(file));
   EXPECT_TRUE(SetArchiveAttribute(file).Ok());
   EXPECT_TRUE(IsArchiveAttributeSet(PathOf("missing"))) << "a doubt means the file is taken";
+  bool noMarks = false;
+  EXPECT_TRUE(IsArchiveAttributeSet(file, StatFollow(file), noMarks));
+  EXPECT_TRUE(noMarks) << "the caller may skip the other files of this file system";
 }
 
 TEST_F(FilesTest, ReadOnlyFileIsMarkedAndKeepsItsPermissions) {

@@ -47,14 +47,15 @@ int OpenFlags(const OpenOptions& options) {
 }
 
 Result<File> OpenWith(int folderFd, const char* name, const std::string& path, const OpenOptions& options,
-                      File (*make)(int, std::string)) {
-  const int flags = OpenFlags(options);
+                      File (*make)(int, std::string, int)) {
+  int flags = OpenFlags(options);
   const auto mode = static_cast<mode_t>(options.mode & 07777);
   int fd = options.noAccessTime ? openat(folderFd, name, flags | O_NOATIME, mode) : -1;
+  if (fd >= 0) flags |= O_NOATIME;
   // O_NOATIME is allowed only to the file's owner.
   if (fd < 0 && (!options.noAccessTime || errno == EPERM)) fd = openat(folderFd, name, flags, mode);
   if (fd < 0) return Status::FromErrno(errno, path);
-  return make(fd, path);
+  return make(fd, path, flags);
 }
 
 std::string ChildPath(const std::string& folder, const std::string& name) {
@@ -75,12 +76,16 @@ File::~File() {
   if (fd_ >= 0) close(fd_);
 }
 
-File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
+File::File(File&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)),
+      statusFlags_(std::exchange(other.statusFlags_, -1)),
+      path_(std::move(other.path_)) {}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     if (fd_ >= 0) close(fd_);
     fd_ = std::exchange(other.fd_, -1);
+    statusFlags_ = std::exchange(other.statusFlags_, -1);
     path_ = std::move(other.path_);
   }
   return *this;
@@ -90,12 +95,12 @@ Result<File> File::Open(const std::string& path, const OpenOptions& options) {
   const posix::PathAt at(path);
   if (at.Error() != 0) return Status::FromErrno(at.Error(), path);
   return OpenWith(at.Fd(), at.Name(), path, options,
-                  [](int fd, std::string p) { return File(fd, std::move(p)); });
+                  [](int fd, std::string p, int flags) { return File(fd, std::move(p), flags); });
 }
 
 Result<File> File::OpenAt(const Folder& folder, const std::string& name, const OpenOptions& options) {
   return OpenWith(folder.NativeHandle(), name.c_str(), ChildPath(folder.Path(), name), options,
-                  [](int fd, std::string p) { return File(fd, std::move(p)); });
+                  [](int fd, std::string p, int flags) { return File(fd, std::move(p), flags); });
 }
 
 Result<std::size_t> File::Read(void* out, std::size_t size) {
@@ -184,9 +189,12 @@ Status File::SetTimes(std::int64_t mtimeNs, std::int64_t atimeNs) {
 }
 
 Status File::EndNonBlocking() {
-  const int flags = fcntl(fd_, F_GETFL);
+  // F_SETFL changes only the status flags and ignores the access mode and the creation flags, so the
+  // flags of the open stand in for an F_GETFL.
+  const int flags = statusFlags_ >= 0 ? statusFlags_ : fcntl(fd_, F_GETFL);
   if (flags < 0) return Status::FromErrno(errno, path_);
-  return FailureOf(fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK), path_);
+  statusFlags_ = flags & ~O_NONBLOCK;
+  return FailureOf(fcntl(fd_, F_SETFL, statusFlags_), path_);
 }
 
 void File::AdviseSequential() {

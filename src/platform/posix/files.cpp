@@ -176,11 +176,16 @@ Result<std::vector<FolderEntry>> ListFolder(const std::string& path) {
 }
 
 bool IsArchiveAttributeSet(const std::string& path) {
-  const FileInfo info = StatFollow(path);
-  if (!info.exists) return true;
+  bool noMarks = false;
+  return IsArchiveAttributeSet(path, StatFollow(path), noMarks);
+}
+
+bool IsArchiveAttributeSet(const std::string& path, const FileInfo& state, bool& noMarks) {
+  if (!state.exists) return true;
   int error = 0;
   const auto mark = ReadAttribute(path, kArchiveMarkAttribute, error);
-  return !mark || *mark != MarkText(info);
+  if (!mark) noMarks = IsUnsupported(error);
+  return !mark || *mark != MarkText(state);
 }
 
 Status ClearArchiveAttribute(const std::string& path) {
