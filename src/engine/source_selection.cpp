@@ -377,7 +377,7 @@ class Walker {
     }
     SourceEntry file;
     if (readArchiveMarks_) {
-      file.archiveMarked = platform::IsArchiveAttributeSet(path_);
+      file.archiveMarked = ArchiveMarked(entryKind, info);
       if (!file.archiveMarked && selection_.OnlyArchiveMarked()) return true;
     }
     file.path = path_;
@@ -386,6 +386,20 @@ class Walker {
     file.mtimeNs = info.mtimeNs;
     file.item = item_;
     return visitor_(std::move(file));
+  }
+
+  // The walk's own stat of a file (which followed a link to a file) stands for the one the mark
+  // test would make. A file system without marks answers every file alike, so it is asked once.
+  bool ArchiveMarked(EntryKind kind, const platform::FileInfo& info) {
+    if (kind == EntryKind::Link) return platform::IsArchiveAttributeSet(path_);
+    if (noMarksSeen_ && info.device == noMarksDevice_) return true;
+    bool noMarks = false;
+    const bool marked = platform::IsArchiveAttributeSet(path_, info, noMarks);
+    if (noMarks) {
+      noMarksSeen_ = true;
+      noMarksDevice_ = info.device;
+    }
+    return marked;
   }
 
   const SourceSelection& selection_;
@@ -398,6 +412,8 @@ class Walker {
   std::size_t item_ = 0;
   std::size_t sincePoll_ = 0;
   bool stopped_ = false;
+  bool noMarksSeen_ = false;
+  std::uint64_t noMarksDevice_ = 0;
 };
 
 }  // namespace
