@@ -155,11 +155,15 @@ void ThrottleAfterFile(RunContext& run) {
 }
 
 void OnEndZip(RunContext& run, const std::string& file) {
+  OnEndZip(run, file, platform::Stat(file).size);
+}
+
+void OnEndZip(RunContext& run, const std::string& file, std::uint64_t bytes) {
   try {
     run.FullLog.WriteFile(file);
     run.Task.LastFileText = file;
     run.Task.FilesDone.fetch_add(1);
-    run.Task.BytesDone.fetch_add(platform::Stat(file).size);
+    run.Task.BytesDone.fetch_add(bytes);
     if (!run.ShareAll) run.OpenMode = FileOpenMode::ShareDenyWrite;
   } catch (...) {
   }

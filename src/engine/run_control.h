@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -30,6 +31,8 @@ void ThrottleAfterFile(RunContext& run);
 // uploaded: the full backup log line, LastFileText, the file open mode back to share-deny-write
 // unless every locked file is to be packed, and the pause after a file. Never throws.
 void OnEndZip(RunContext& run, const std::string& file);
+// The same when the caller knows how many bytes the file gave, which spares a stat.
+void OnEndZip(RunContext& run, const std::string& file, std::uint64_t bytes);
 
 // What to do with a source file that another program holds: open it again (in run.OpenMode, which
 // the answer may have changed to share-deny-none) or skip it.

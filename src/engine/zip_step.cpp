@@ -103,14 +103,19 @@ SourcePlan PlanSources(RunContext& run) {
   for (SourceEntry& folder : selected.folders) {
     std::string name = StoredFolder(folder.path, sourceFolders, rule);
     if (name.empty() || !folderNames.insert(name).second) continue;
-    plan.sources.push_back(zip::ZipSource{std::move(folder.path), std::move(name), true});
+    zip::ZipSource source{std::move(folder.path), std::move(name), true};
+    source.SeenSize = 0;  // a folder entry holds no data, and the walk found the folder
+    plan.sources.push_back(std::move(source));
     if (keepStates) plan.states.push_back(SeenState{folder.size, folder.mtimeNs, folder.kind});
   }
   folderNames = {};
   selected.folders = {};
   for (SourceEntry& file : selected.files) {
     std::string name = StoredPath(file.path, sourceFolders, rule);
-    plan.sources.push_back(zip::ZipSource{std::move(file.path), std::move(name), false, IsLink(file.kind)});
+    zip::ZipSource source{std::move(file.path), std::move(name), false, IsLink(file.kind)};
+    // A link to a file was measured by its target, while the archive stores the link's own text.
+    if (file.kind != EntryKind::LinkToFile) source.SeenSize = file.size;
+    plan.sources.push_back(std::move(source));
     if (keepStates) plan.states.push_back(SeenState{file.size, file.mtimeNs, file.kind});
   }
   selected.files = {};
@@ -158,7 +163,7 @@ zip::ZipHooks HooksFor(RunContext& run) {
     } catch (...) {
     }
   };
-  hooks.OnEndZip = [&run](const std::string& file) {
+  hooks.OnEndZip = [&run](const std::string& file, std::uint64_t bytes) {
     if (IsFolderPath(file)) {
       try {
         run.Task.LastFileText = file;
@@ -166,7 +171,7 @@ zip::ZipHooks HooksFor(RunContext& run) {
       }
       return;
     }
-    OnEndZip(run, file);
+    OnEndZip(run, file, bytes);
   };
   hooks.OnTotalPercentDone = [&run](int percent) { ThrottleAfterPercent(run, percent); };
   hooks.OnSkippingFile = [&run](const std::string& file, zip::SkipReason, zip::OpenMode mode) {

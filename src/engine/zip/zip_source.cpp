@@ -4,6 +4,11 @@
 #include <cerrno>
 
 namespace zentrove::engine::zip {
+namespace {
+
+constexpr uint64_t kAdviceThreshold = 128 * 1024;
+
+}  // namespace
 
 OpenResult OpenSource(const std::string& path, OpenMode mode, const std::vector<FileIdentity>& excluded) {
   OpenResult result;
@@ -37,7 +42,8 @@ OpenResult OpenSource(const std::string& path, OpenMode mode, const std::vector<
     return result;
   }
   (void)file->EndNonBlocking();
-  file->AdviseSequential();
+  // The kernel's own read-ahead already covers a small file, so the advice would only cost a call.
+  if (result.Info.size > kAdviceThreshold) file->AdviseSequential();
   result.File = std::move(*file);
   result.Outcome = OpenOutcome::Opened;
   return result;

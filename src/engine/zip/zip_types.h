@@ -51,6 +51,10 @@ struct ZipSource {
   bool IsFolder = false;  // a folder entry: no data, the name gets a trailing "/"
   // A symbolic link, never followed: stored as a link with its target text as the data.
   bool IsLink = false;
+  // The size the caller saw when it listed the source, which spares the writer a stat of its own
+  // for planning; kSizeNotSeen makes the writer look.
+  uint64_t SeenSize = kSizeNotSeen;
+  static constexpr uint64_t kSizeNotSeen = UINT64_MAX;
 };
 
 struct ZipSettings {
@@ -80,7 +84,8 @@ struct ZipHooks {
   // Before a source is opened; the hook may change the stored entry name.
   std::function<void(const std::string& file, std::string& entryName)> OnStartZip;
   // The source's entry is written (to the scratch archive; it is final only when Write succeeds).
-  std::function<void(const std::string& file)> OnEndZip;
+  // `bytes` is the data it holds: what was read of a file, a link's target text, 0 for a folder.
+  std::function<void(const std::string& file, uint64_t bytes)> OnEndZip;
   // Progress over all bytes the archive gets, 0..100, called when the value changes.
   std::function<void(int percent)> OnTotalPercentDone;
   // A source could not be opened, or is locked by another process. Without a hook it is skipped.

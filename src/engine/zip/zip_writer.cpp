@@ -295,6 +295,7 @@ class WriteSession {
   std::unique_ptr<ZipReader> old_;
   std::unordered_map<std::string, std::vector<std::size_t>> oldByName_;
   std::vector<bool> oldReplaced_;
+  std::vector<FileIdentity> self_;  // the output and the archive it replaces, never packed
 
   // Which sources are to be added, and the old entries each replaces, for the few that replace any.
   std::vector<bool> planned_;  // by source index
@@ -436,9 +437,16 @@ void WriteSession::Plan() {
   for (std::size_t i = 0; i < sources_.size(); ++i) {
     const ZipSource& source = sources_[i];
     const std::string name = NormalizeName(source.EntryName, source.IsFolder);
-    // A link's own size is the length of its target text, which is what gets stored.
-    const platform::FileInfo info =
-        source.IsLink ? platform::Stat(source.DiskPath) : platform::StatFollow(source.DiskPath);
+    // The file is examined here only when an old entry of its name needs its time, or when the
+    // caller did not say its size; a link's own size is the length of its target text, which is
+    // what gets stored.
+    platform::FileInfo info;
+    if (source.SeenSize != ZipSource::kSizeNotSeen && !oldByName_.contains(name)) {
+      info.exists = true;
+      info.size = source.SeenSize;
+    } else {
+      info = source.IsLink ? platform::Stat(source.DiskPath) : platform::StatFollow(source.DiskPath);
+    }
     const bool known = info.exists;
     std::vector<std::size_t> replaces;
     if (!Decide(name, known, info, replaces)) continue;
@@ -591,11 +599,13 @@ bool WriteSession::DispatchNext() {
   } else {
     OpenMode mode = OpenMode::omShareDenyWrite;
     // An archive never packs itself, whether its old or its new self.
-    std::vector<FileIdentity> self{{output_.Device(), output_.Inode()}};
-    if (exists_) self.push_back({existingInfo_.device, existingInfo_.inode});
+    if (self_.empty()) {
+      self_.push_back({output_.Device(), output_.Inode()});
+      if (exists_) self_.push_back({existingInfo_.device, existingInfo_.inode});
+    }
     for (;;) {
       if (PollCancel()) return false;
-      OpenResult opened = OpenSource(source.DiskPath, mode, self);
+      OpenResult opened = OpenSource(source.DiskPath, mode, self_);
       if (opened.Outcome == OpenOutcome::Opened) {
         file = std::move(opened.File);
         info = opened.Info;
@@ -724,7 +734,7 @@ std::string LocalHeader(const PendingEntry& entry, uint32_t crc, uint32_t compre
 
 void WriteSession::EntryDone(const PendingEntry& entry, uint32_t crc) {
   records_.push_back(RecordFor(entry, crc, entry.Written, entry.Uncompressed));
-  if (hooks_.OnEndZip) hooks_.OnEndZip(entry.Path);
+  if (hooks_.OnEndZip) hooks_.OnEndZip(entry.Path, entry.Uncompressed);
   result_.Added.push_back(entry.SourceIndex);
 }
 

@@ -101,6 +101,18 @@ TEST_F(ZipUpdateTest, FreshenOnlyRefreshesOlderEntries) {
             (std::map<std::string, std::string>{{"a.txt", "first a"}, {"b.txt", "second b"}}));
 }
 
+TEST_F(ZipUpdateTest, SizesSeenByTheCallerStillLeaveTheChoiceToTheFileTimes) {
+  SetMtime(a_.DiskPath, 1700000000);
+  ZipSource a = a_;
+  ZipSource b = b_;
+  a.SeenSize = 1;
+  b.SeenSize = 1;
+  const ZipResult result = Update(ZipAction::zaUpdate, {a, b});
+  ASSERT_TRUE(result.Ok) << result.ErrorText;
+  EXPECT_EQ(result.Added, (std::vector<std::size_t>{0}));
+  EXPECT_EQ(ReadBack(zip_).at("a.txt"), "first a");
+}
+
 TEST_F(ZipUpdateTest, NothingNewLeavesTheArchiveUntouched) {
   struct stat before {};
   ASSERT_EQ(stat(zip_.c_str(), &before), 0);
@@ -223,7 +235,7 @@ TEST_F(ZipUpdateTest, CancelMidwayLeavesThePreviousArchive) {
   int ended = 0;
   ZipHooks hooks;
   hooks.CancelFlag = &cancel;
-  hooks.OnEndZip = [&](const std::string&) {
+  hooks.OnEndZip = [&](const std::string&, uint64_t) {
     if (++ended == 3) cancel = true;
   };
   const ZipResult result = Update(ZipAction::zaUpdate, more.Sources, {}, hooks);
@@ -256,7 +268,7 @@ TEST_F(ZipUpdateTest, KilledWriterLeavesThePreviousArchiveAndTheNextRunCleansUp)
   const pid_t child = fork();
   if (child == 0) {
     ZipHooks hooks;
-    hooks.OnEndZip = [&](const std::string&) {
+    hooks.OnEndZip = [&](const std::string&, uint64_t) {
       const char c = 1;
       [[maybe_unused]] const auto n = write(started[1], &c, 1);
       pause();  // killed here, halfway through the new archive

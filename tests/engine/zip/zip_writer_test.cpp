@@ -281,7 +281,9 @@ TEST_F(ZipWriterTest, HooksFireInListOrderWithCountsAndProgress) {
     started.push_back(file);
     entry = "renamed/" + entry;
   };
-  hooks.OnEndZip = [&](const std::string& file) {
+  uint64_t endedBytes = 0;
+  hooks.OnEndZip = [&](const std::string& file, uint64_t bytes) {
+    endedBytes += bytes;
     ended.push_back(file);
     EXPECT_LE(ended.size(), started.size());
   };
@@ -301,6 +303,7 @@ TEST_F(ZipWriterTest, HooksFireInListOrderWithCountsAndProgress) {
   }
   EXPECT_EQ(infoCount, tree.Sources.size());
   EXPECT_EQ(infoBytes, bytes);
+  EXPECT_EQ(endedBytes, bytes);
   EXPECT_EQ(started, paths);
   EXPECT_EQ(ended, paths);
   ASSERT_FALSE(percents.empty());
@@ -312,6 +315,21 @@ TEST_F(ZipWriterTest, HooksFireInListOrderWithCountsAndProgress) {
   ASSERT_EQ(names.size(), tree.Sources.size());
   for (std::size_t i = 0; i < names.size(); ++i)
     EXPECT_EQ(names[i], "renamed/" + tree.Sources[i].EntryName);
+}
+
+TEST_F(ZipWriterTest, PlannedBytesComeFromTheSizesTheCallerSaw) {
+  SourceTree tree;
+  AddFile(tree, "seen.txt", SampleBytes(5000, 1));
+  tree.Sources.back().SeenSize = 1234;  // listed a moment before the file grew
+  AddFile(tree, "unseen.txt", SampleBytes(700, 2));
+  uint64_t infoBytes = 0;
+  ZipHooks hooks;
+  hooks.OnStartZipInfo = [&](uint64_t, uint64_t bytes) { infoBytes = bytes; };
+  const std::string zip = ArchivePath();
+  const ZipResult result = WriteZip(zip, tree.Sources, ZipSettings{}, hooks);
+  ASSERT_TRUE(result.Ok) << result.ErrorText;
+  EXPECT_EQ(infoBytes, 1234u + 700u);
+  EXPECT_EQ(ReadBack(zip).at("seen.txt").size(), 5000u) << "the data is what the file holds when read";
 }
 
 TEST_F(ZipWriterTest, NewArchiveIsReadableByItsOwnerOnlyAndNoScratchFileStays) {
