@@ -14,13 +14,10 @@
 #include <filesystem>
 
 #include "core/user_interface.h"
+#include "ui/qt_text.h"
 
 namespace zentrove::ui {
 namespace {
-
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 struct BoxSpec {
   const char* key;
@@ -222,7 +219,7 @@ void ArchiverEditor::Clear() {
 }
 
 std::string ArchiverEditor::AskOpenPath() {
-  return QFileDialog::getOpenFileName(this, "Open", Q(context_.configFolder),
+  return QFileDialog::getOpenFileName(this, "Open", Utf8Text(context_.configFolder),
                                       kConfigFilter + ";;All files (*)")
       .toStdString();
 }
@@ -230,7 +227,7 @@ std::string ArchiverEditor::AskOpenPath() {
 std::string ArchiverEditor::AskSavePath() {
   // Whether a file would be replaced is asked after ".emc" has been added to the name.
   return QFileDialog::getSaveFileName(this, "Save external archive configuration",
-                                      Q(context_.configFolder + "Defaul.emc"), kConfigFilter, nullptr,
+                                      Utf8Text(context_.configFolder + "Defaul.emc"), kConfigFilter, nullptr,
                                       QFileDialog::DontConfirmOverwrite)
       .toStdString();
 }

@@ -12,12 +12,8 @@
 namespace zentrove::ui {
 
 std::vector<int> DesktopEditors::TaskNumbers() const {
-  std::vector<int> numbers;
   core::TArhList* list = services_.tasks ? services_.tasks() : nullptr;
-  if (list == nullptr) return numbers;
-  for (int index = 0; index < list->Count(); ++index)
-    numbers.push_back(list->Get(index)->TaskNumber);
-  return numbers;
+  return list != nullptr ? ListedTaskNumbers(*list) : std::vector<int>();
 }
 
 bool DesktopEditors::RunWizard(QWidget* parent, core::TArhRecord& task) {

@@ -21,6 +21,7 @@
 #include "ui/dialogs.h"
 #include "ui/grid_cells.h"
 #include "ui/pictures.h"
+#include "ui/qt_text.h"
 
 namespace zentrove::ui {
 namespace {
@@ -36,10 +37,6 @@ constexpr int kLogPaneHeight = 109;
 constexpr int kStatusPanelWidth = 100;
 constexpr auto kTrayFrameInterval = std::chrono::milliseconds(500);
 constexpr const char* kSupportAddress = "https://zentrove.example.org/support";
-
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 }  // namespace
 
@@ -182,12 +179,12 @@ void MainWindow::CreateActions() {
   for (int i = 0; i < kCommandCount; ++i) {
     const auto command = static_cast<Command>(i);
     const CommandText& text = TextOf(command);
-    auto* action = new QAction(CommandIcon(command), Q(text.caption), this);
+    auto* action = new QAction(CommandIcon(command), Utf8Text(text.caption), this);
     if (!text.hint.empty()) {
-      action->setToolTip(Q(text.hint));
-      action->setStatusTip(Q(text.hint));
+      action->setToolTip(Utf8Text(text.hint));
+      action->setStatusTip(Utf8Text(text.hint));
     }
-    if (!text.shortcut.empty()) action->setShortcut(QKeySequence(Q(text.shortcut)));
+    if (!text.shortcut.empty()) action->setShortcut(QKeySequence(Utf8Text(text.shortcut)));
     action->setShortcutContext(Qt::WindowShortcut);
     connect(action, &QAction::triggered, this, [this, command] { Run(command); });
     actions_[static_cast<std::size_t>(i)] = action;
@@ -563,7 +560,7 @@ void MainWindow::ShowTips() {
 }
 
 void MainWindow::ShowAbout() {
-  QMessageBox::about(this, "About", "Zentrove\nBackup scheduler\nVersion " + Q(core::VersionText()));
+  QMessageBox::about(this, "About", "Zentrove\nBackup scheduler\nVersion " + Utf8Text(core::VersionText()));
 }
 
 void MainWindow::RequestExit() {
@@ -642,8 +639,8 @@ void MainWindow::OpenTrayMenu(const QPoint& where) {
     for (int index = 0; list_ != nullptr && index < list_->Count(); ++index) {
       const TArhRecord* task = list_->Get(index);
       if (task == nullptr || !task->ShowInQuickRun) continue;
-      QAction* item = runMenu_->addAction(TaskIcon(StatusPicture(*task)), Q(task->Description));
-      const QString hint = "[" + QString::number(task->TaskNumber) + "] " + Q(task->Description);
+      QAction* item = runMenu_->addAction(TaskIcon(StatusPicture(*task)), Utf8Text(task->Description));
+      const QString hint = "[" + QString::number(task->TaskNumber) + "] " + Utf8Text(task->Description);
       item->setToolTip(hint);
       item->setStatusTip(hint);
       connect(item, &QAction::triggered, this, [this, number = task->TaskNumber] {

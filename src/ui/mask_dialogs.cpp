@@ -17,6 +17,7 @@
 #include "engine/source_selection.h"
 #include "platform/environment.h"
 #include "platform/files.h"
+#include "ui/qt_text.h"
 
 namespace zentrove::ui {
 namespace {
@@ -25,10 +26,6 @@ constexpr const char* kAllFiles = "*.*";
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kFolderRole = Qt::UserRole + 1;
 constexpr int kFilledRole = Qt::UserRole + 2;
-
-QString Q(const std::string& text) {
-  return QString::fromStdString(text);
-}
 
 std::string PathOf(const QTreeWidgetItem* item) {
   return item->data(0, kPathRole).toString().toStdString();
@@ -61,13 +58,13 @@ WildcardMaskDialog::WildcardMaskDialog(QWidget* parent, std::string folder, cons
   setWindowTitle("Wildcard mask select");
   auto* layout = new QVBoxLayout(this);
   if (!folder_.empty()) {
-    auto* where = new QLabel(Q(folder_), this);
+    auto* where = new QLabel(Utf8Text(folder_), this);
     where->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(where);
   }
   layout->addWidget(new QLabel("Enter wildcard mask for files in selected folder", this));
   auto* maskRow = new QHBoxLayout;
-  maskBox_ = new QLineEdit(Q(mask.empty() ? kAllFiles : mask), this);
+  maskBox_ = new QLineEdit(Utf8Text(mask.empty() ? kAllFiles : mask), this);
   auto* allFiles = new QPushButton(kAllFiles, this);
   maskRow->addWidget(maskBox_, 1);
   maskRow->addWidget(allFiles);
@@ -102,7 +99,7 @@ void WildcardMaskDialog::ListFiles() {
   ok_->setEnabled(!Mask().empty());
   if (folder_.empty()) return;
   for (const std::string& name : engine::WildcardMatches(folder_, Mask()))
-    files_->addItem(Q(name));
+    files_->addItem(Utf8Text(name));
 }
 
 // ---- "Edit mask" ----
@@ -121,7 +118,7 @@ EditMaskDialog::EditMaskDialog(QWidget* parent, bool include, const std::string&
 
   const std::string home = platform::WithoutTrailingSlash(platform::HomeFolder());
   if (!serviceMode && !home.empty() && home != "/") {
-    QTreeWidgetItem* homeItem = AddTreeItem(nullptr, home, Q(home), true);
+    QTreeWidgetItem* homeItem = AddTreeItem(nullptr, home, Utf8Text(home), true);
     homeItem->setExpanded(true);
   }
   QTreeWidgetItem* rootItem = AddTreeItem(nullptr, "/", "/", true);
@@ -129,7 +126,7 @@ EditMaskDialog::EditMaskDialog(QWidget* parent, bool include, const std::string&
 
   entries_ = new QListWidget(this);
   for (const std::string& entry : engine::SplitMaskList(list))
-    entries_->addItem(Q(entry));
+    entries_->addItem(Utf8Text(entry));
   connect(entries_, &QListWidget::itemDoubleClicked, this, [this] { EditCurrent(); });
 
   auto* add = new QPushButton("Add", this);
@@ -175,7 +172,7 @@ QTreeWidgetItem* EditMaskDialog::AddTreeItem(QTreeWidgetItem* parent, const std:
                                              const QString& text, bool folder) {
   auto* item = parent != nullptr ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree_);
   item->setText(0, text);
-  item->setData(0, kPathRole, Q(path));
+  item->setData(0, kPathRole, Utf8Text(path));
   item->setData(0, kFolderRole, folder);
   static const QFileIconProvider icons;
   item->setIcon(0, icons.icon(folder ? QFileIconProvider::Folder : QFileIconProvider::File));
@@ -205,10 +202,10 @@ void EditMaskDialog::FillFolder(QTreeWidgetItem* item) {
   }
   std::sort(children.begin(), children.end(), [](const Child& a, const Child& b) {
     if (a.folder != b.folder) return a.folder;
-    return QString::compare(Q(a.name), Q(b.name), Qt::CaseInsensitive) < 0;
+    return QString::compare(Utf8Text(a.name), Utf8Text(b.name), Qt::CaseInsensitive) < 0;
   });
   for (const Child& child : children)
-    AddTreeItem(item, platform::WithTrailingSlash(folder) + child.name, Q(child.name), child.folder);
+    AddTreeItem(item, platform::WithTrailingSlash(folder) + child.name, Utf8Text(child.name), child.folder);
   item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
 }
 
@@ -248,7 +245,7 @@ std::vector<std::string> EditMaskDialog::Entries() const {
 }
 
 void EditMaskDialog::AppendEntry(const std::string& entry) {
-  entries_->addItem(Q(entry));
+  entries_->addItem(Utf8Text(entry));
   entries_->setCurrentRow(entries_->count() - 1);
   UpdateButtons();
 }
@@ -278,7 +275,7 @@ void EditMaskDialog::EditCurrent() {
   }
   const auto mask = askMask_(this, start.folder, start.mask);
   if (!mask) return;
-  current->setText(Q(start.folder.empty() ? *mask : engine::MaskEntry(start.folder, *mask)));
+  current->setText(Utf8Text(start.folder.empty() ? *mask : engine::MaskEntry(start.folder, *mask)));
 }
 
 void EditMaskDialog::RemoveCurrent() {

@@ -27,6 +27,7 @@
 #include "engine/mask_edit.h"
 #include "ui/mask_dialogs.h"
 #include "ui/pictures.h"
+#include "ui/qt_text.h"
 
 namespace zentrove::ui {
 namespace {
@@ -59,13 +60,9 @@ constexpr std::array<const char*, 8> kChangeKinds = {
     "File name",       "Folder name",      "Attributes",    "File Size",
     "Last write time", "Last access time", "Creation Time", "Security attributes"};
 
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // The captions' line breaks are written "\r\n"; a label breaks at "\n" alone.
 QString CaptionLines(std::string_view text) {
-  return Q(text).replace("\r\n", "\n");
+  return Utf8Text(text).replace("\r\n", "\n");
 }
 
 QDate ToQDate(base::TDateTime value) {
@@ -87,7 +84,7 @@ base::TDateTime FromQTime(const QTime& time) {
 }
 
 QLineEdit* TextBox(QWidget* parent, const char* name, const std::string& text) {
-  auto* box = new QLineEdit(Q(text), parent);
+  auto* box = new QLineEdit(Utf8Text(text), parent);
   box->setObjectName(name);
   return box;
 }
@@ -110,8 +107,8 @@ QWidget* DateFormatRow(QWidget* parent, const char* name, const std::vector<std:
   formats->setObjectName(name);
   formats->setEditable(true);
   for (const std::string& choice : choices)
-    formats->addItem(Q(choice));
-  formats->setEditText(Q(value));
+    formats->addItem(Utf8Text(choice));
+  formats->setEditText(Utf8Text(value));
   auto* noDate = new QPushButton("<- No date", row);
   noDate->setAutoDefault(false);
   layout->addWidget(formats, 1);
@@ -503,7 +500,7 @@ QGroupBox* NewTaskWizard::MakeRunAfterGroup(QWidget* page) {
   task->setEditable(true);
   for (const int number : taskNumbers_)
     task->addItem(QString::number(number));
-  task->setEditText(Q(form_.values.runAfterTask));
+  task->setEditText(Utf8Text(form_.values.runAfterTask));
   runAfterTask_ = task->lineEdit();
   connect(task, &QComboBox::editTextChanged, this,
           [this](const QString& text) { form_.values.runAfterTask = text.toStdString(); });
@@ -596,7 +593,7 @@ QWidget* NewTaskWizard::MakeFinishPage() {
 void NewTaskWizard::EditList(bool include) {
   std::string list = include ? form_.values.includeList : form_.values.excludeList;
   if (!listEditor_ || !listEditor_(this, include, list)) return;
-  (include ? includeFiles_ : excludeFiles_)->setText(Q(list));
+  (include ? includeFiles_ : excludeFiles_)->setText(Utf8Text(list));
 }
 
 void NewTaskWizard::PrefixChanged() {
@@ -609,7 +606,7 @@ void NewTaskWizard::PrefixChanged() {
 void NewTaskWizard::UpdateExample() {
   if (example_ == nullptr) return;
   example_->setText(
-      Q(engine::ArchiveNameExample(form_.values.prefix, form_.values.dateFormat, base::NowLocal())));
+      Utf8Text(engine::ArchiveNameExample(form_.values.prefix, form_.values.dateFormat, base::NowLocal())));
 }
 
 void NewTaskWizard::RunAfterLeft() {
@@ -645,7 +642,7 @@ void NewTaskWizard::Refresh() {
   const core::WizardAvailability a = form_.Availability();
   pages_->setCurrentIndex(static_cast<int>(form_.Page()));
   caption_->setText(CaptionLines(form_.CaptionText()));
-  step_->setText(Q(form_.StepText()));
+  step_->setText(Utf8Text(form_.StepText()));
   back_->setEnabled(a.back);
   next_->setEnabled(a.next);
   cancel_->setVisible(a.cancel);
@@ -665,14 +662,21 @@ void NewTaskWizard::Refresh() {
   depth_->setEnabled(a.depth);
 }
 
+std::vector<int> ListedTaskNumbers(const core::TArhList& list) {
+  std::vector<int> numbers;
+  numbers.reserve(static_cast<std::size_t>(list.Count()));
+  for (int index = 0; index < list.Count(); ++index) {
+    if (const core::TArhRecord* task = list.Get(index)) numbers.push_back(task->TaskNumber);
+  }
+  return numbers;
+}
+
 NewTaskWizardContext MakeWizardContext(const core::TArhList& list, const core::ProgramOptions& options,
                                        core::UserInterface* ui) {
   NewTaskWizardContext context;
   context.disableDeepWhenNoPrefix = options.DisableDeepWhenNoPrefix;
   context.compressionMethod = options.CompressionMethod;
-  for (int index = 0; index < list.Count(); ++index) {
-    if (const core::TArhRecord* task = list.Get(index)) context.taskNumbers.push_back(task->TaskNumber);
-  }
+  context.taskNumbers = ListedTaskNumbers(list);
   context.ui = ui;
   context.serviceMode = core::ServiceMode();
   return context;

@@ -106,6 +106,9 @@ class NewTaskWizard final : public QDialog {
   QGroupBox* changeGroup_ = nullptr;
 };
 
+// The list's task numbers in list order, for the "Run after" boxes.
+std::vector<int> ListedTaskNumbers(const core::TArhList& list);
+
 // The context of New on `list`: the options in force, the numbers of the listed tasks in list order and
 // whether the program runs as a service.
 NewTaskWizardContext MakeWizardContext(const core::TArhList& list, const core::ProgramOptions& options,

@@ -18,6 +18,7 @@
 #include "platform/result.h"
 #include "platform/service.h"
 #include "transfer/smtp_client.h"
+#include "ui/qt_text.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -36,10 +37,6 @@ struct OptionsWindowContext {
   std::function<void()> clearLog;               // "Clear Log"; none: the program log's own
   std::function<void(QWidget*)> editArchivers;  // the external archiver editor, if the page has its button
 };
-
-inline QString Utf8Text(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // One language of the interface: the caption of the list and its language identifier.
 struct InterfaceLanguage {

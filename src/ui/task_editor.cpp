@@ -34,16 +34,13 @@
 #include "engine/external_archiver.h"
 #include "ui/grid_cells.h"
 #include "ui/pictures.h"
+#include "ui/qt_text.h"
 #include "ui/statistics_page.h"
 
 namespace zentrove::ui {
 namespace {
 
 constexpr const char* kMessageTitle = "Zentrove";
-
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 std::string S(const QString& text) {
   return text.toStdString();
@@ -215,7 +212,7 @@ QWidget* TaskEditorDialog::Row(QWidget* parent, std::initializer_list<QWidget*> 
 QStringList TaskEditorDialog::Captions(const std::vector<std::string>& texts) {
   QStringList captions;
   for (const std::string& text : texts)
-    captions.push_back(Q(text));
+    captions.push_back(Utf8Text(text));
   return captions;
 }
 
@@ -252,7 +249,7 @@ QLineEdit* TaskEditorDialog::Text(QWidget* parent, std::string& field, std::size
   // is cut when it reaches the field, and the box shows the cut text.
   auto* edit = new QLineEdit(parent);
   shows_.push_back([edit, &field] {
-    const QString text = Q(field);
+    const QString text = Utf8Text(field);
     if (edit->text() != text) {
       QSignalBlocker blocker(edit);
       edit->setText(text);
@@ -321,7 +318,7 @@ QComboBox* TaskEditorDialog::EditableChoice(QWidget* parent, const QStringList& 
   combo->setInsertPolicy(QComboBox::NoInsert);
   combo->addItems(captions);
   shows_.push_back([combo, &field] {
-    const QString text = Q(field);
+    const QString text = Utf8Text(field);
     if (combo->currentText() != text) {
       QSignalBlocker blocker(combo);
       combo->setCurrentIndex(-1);
@@ -413,8 +410,8 @@ QWidget* TaskEditorDialog::PathBox(QWidget* parent, std::string& field, std::siz
   layout->addWidget(browse);
   connect(browse, &QPushButton::clicked, this, [this, &field, folder, filter, after] {
     // The chooser starts in the folder of the current entry.
-    const QString current = Q(field);
-    const QString start = folder ? current : Q(std::filesystem::path(field).parent_path().string());
+    const QString current = Utf8Text(field);
+    const QString start = folder ? current : Utf8Text(std::filesystem::path(field).parent_path().string());
     const QString chosen = folder ? QFileDialog::getExistingDirectory(this, {}, start)
                                   : QFileDialog::getOpenFileName(this, {}, start, filter);
     if (chosen.isEmpty()) return;
@@ -463,13 +460,13 @@ void TaskEditorDialog::RebuildTree() {
   QSignalBlocker blocker(tree_);
   tree_->clear();
   for (const core::PageNode& node : core::EditorPageTree(treeProgramsOnly_, mode)) {
-    const QString top = Q(node.caption);
+    const QString top = Utf8Text(node.caption);
     auto* item = new QTreeWidgetItem(tree_, {top});
     item->setData(0, Qt::UserRole, top);
     item->setIcon(0, NodeIcon(style(), top));
     for (const std::string& child : node.children) {
-      auto* childItem = new QTreeWidgetItem(item, {Q(child)});
-      childItem->setData(0, Qt::UserRole, top + "/" + Q(child));
+      auto* childItem = new QTreeWidgetItem(item, {Utf8Text(child)});
+      childItem->setData(0, Qt::UserRole, top + "/" + Utf8Text(child));
     }
   }
   tree_->expandAll();
@@ -571,10 +568,10 @@ void TaskEditorDialog::BuildMainOptionsPage() {
                                  : std::filesystem::path(context_.taskFilePath).parent_path().string() + "/";
   if (!folder.empty()) {
     for (const std::string& name : engine::ArchiverNames(folder))
-      archivers.push_back(Q(name));
+      archivers.push_back(Utf8Text(name));
   }
-  if (!v.externalArchiver.empty() && !archivers.contains(Q(v.externalArchiver)))
-    archivers.push_front(Q(v.externalArchiver));
+  if (!v.externalArchiver.empty() && !archivers.contains(Utf8Text(v.externalArchiver)))
+    archivers.push_front(Utf8Text(v.externalArchiver));
   if (!v.useExternalArchiver && !archivers.isEmpty()) v.externalArchiver = S(archivers.front());
   auto* archiverRow = new QHBoxLayout;
   QCheckBox* useExternal = Tick(page, "Use an external archiver", v.useExternalArchiver);
@@ -585,7 +582,8 @@ void TaskEditorDialog::BuildMainOptionsPage() {
   EnableWhen(useExternal, [this] { return availability_.externalArchiverTick; });
   ShowWhen(useExternal, [&t] { return t.ArchiveOrCopy == static_cast<int>(core::BackupMode::Archive); });
   QComboBox* archiverList = Choice(
-      page, archivers, [&v, archivers] { return static_cast<int>(archivers.indexOf(Q(v.externalArchiver))); },
+      page, archivers,
+      [&v, archivers] { return static_cast<int>(archivers.indexOf(Utf8Text(v.externalArchiver))); },
       [&v, archivers](int index) { v.externalArchiver = S(archivers.value(index)); });
   EnableWhen(archiverList, [this] { return availability_.externalArchiverList; });
   ShowWhen(archiverList, [&t] { return t.ArchiveOrCopy == static_cast<int>(core::BackupMode::Archive); });
