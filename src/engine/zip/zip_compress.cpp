@@ -179,12 +179,26 @@ bool ChunkCompressor::DeflateSynced(Worker& worker, Chunk& chunk, const unsigned
   return true;
 }
 
+bool ChunkCompressor::OpenOnWorker(Chunk& chunk) {
+  ChunkSource& source = *chunk.Source;
+  OpenResult opened =
+      OpenSource(source.OpenLater.Path, OpenMode::omShareDenyWrite, *source.OpenLater.Excluded);
+  if (opened.Outcome != OpenOutcome::Opened || opened.Info.size != chunk.Length) {
+    chunk.OpenOnWriter = true;
+    return false;
+  }
+  source.File = std::move(opened.File);
+  chunk.Info = opened.Info;
+  return true;
+}
+
 void ChunkCompressor::Process(Worker& worker, Chunk& chunk) {
   if (Stopped() || chunk.Source->Abandoned.load(std::memory_order_relaxed)) {
     chunk.Skipped = true;
     return;
   }
   const bool single = chunk.Source->SingleChunk;
+  if (chunk.Source->OpenOnWorker && !OpenOnWorker(chunk)) return;
   std::size_t dictionary =
       level_ > 0 ? static_cast<std::size_t>(std::min<uint64_t>(kDictionarySize, chunk.Offset)) : 0;
   const std::size_t wanted = dictionary + chunk.Length;
@@ -195,6 +209,8 @@ void ChunkCompressor::Process(Worker& worker, Chunk& chunk) {
     return;
   }
   const std::size_t got = *read;
+  // Closed here rather than when the writer lets go of the entry, which would cost its thread a call.
+  if (chunk.Source->OpenOnWorker) chunk.Source->File = platform::File();
   if (got < dictionary) {
     // The file shrank below this chunk since the one before was read; this chunk only ends the stream.
     chunk.BytesRead = 0;

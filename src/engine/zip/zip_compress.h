@@ -43,6 +43,14 @@ struct ChunkEncryption {
 // What the chunks of one entry share.
 struct ChunkSource {
   explicit ChunkSource(platform::File file) : File(std::move(file)) {}
+  // A small file the worker opens itself, so that the opening and the lock test of many small files
+  // run in parallel rather than on the thread that writes the archive. Anything unusual (a lock, an
+  // error, a size other than the one planned) is left to that thread, which has the hooks to ask.
+  struct Deferred {
+    std::string Path;
+    const std::vector<FileIdentity>* Excluded = nullptr;
+  };
+  explicit ChunkSource(Deferred deferred) : OpenLater(std::move(deferred)), OpenOnWorker(true) {}
   // The data of an entry that comes from memory (a symbolic link's target) rather than a file.
   explicit ChunkSource(std::string bytes) : Bytes(std::move(bytes)), FromMemory(true) {}
   platform::Result<std::size_t> ReadAt(uint64_t offset, void* out, std::size_t size) const {
@@ -54,7 +62,9 @@ struct ChunkSource {
   }
   platform::File File;
   std::string Bytes;
+  Deferred OpenLater;
   bool FromMemory = false;
+  bool OpenOnWorker = false;
   bool SingleChunk = false;
   ChunkEncryption Encryption;  // only for a single-chunk entry
   // Set once the entry is complete or dropped, so chunks still queued skip their work.
@@ -76,6 +86,10 @@ struct Chunk {
   int ReadError = 0;
   std::string Fatal;     // a failure that ends the whole archive
   bool Skipped = false;  // not done: the write is stopping or the entry was given up
+  // Of a file opened on the worker: what its open descriptor showed, or that the writer has to open
+  // it itself (nothing was read then).
+  platform::FileInfo Info;
+  bool OpenOnWriter = false;
   std::atomic<bool> Done{false};
 };
 
@@ -101,6 +115,8 @@ class ChunkCompressor {
   struct Worker;
   void Run();
   void Process(Worker& worker, Chunk& chunk);
+  // Opens a deferred source; false when the writer has to open it itself.
+  static bool OpenOnWorker(Chunk& chunk);
   // Deflates a chunk that is not the last of its stream with zlib, ending on a byte boundary.
   bool DeflateSynced(Worker& worker, Chunk& chunk, const unsigned char* data, std::size_t size,
                      std::size_t dictionary);

@@ -224,6 +224,10 @@ struct PendingEntry {
   std::unique_ptr<crypto::AesCipher> Aes;
 };
 
+bool NeedsChunks(const PendingEntry& entry) {
+  return !entry.Folder && !entry.Closed && entry.Submitted < entry.ChunkCount;
+}
+
 struct CopyJob {
   std::size_t OldIndex = 0;
   bool Started = false;
@@ -256,6 +260,13 @@ class WriteSession {
   bool Dispatch();
   bool DispatchMore();
   bool DispatchNext();
+  enum class Opening { Opened, Skipped, Cancelled };
+  // Opens a file on this thread, asking the hooks about a locked one.
+  Opening OpenOnWriter(const std::string& path, platform::File& file, platform::FileInfo& info);
+  // Fills in what an entry takes from its file's state, and how its data is cut into chunks.
+  void Prepare(PendingEntry& entry, const platform::FileInfo& info, std::shared_ptr<ChunkSource> data);
+  bool SubmitIfRoom(PendingEntry& entry);
+  bool TakeOverOpening(PendingEntry& entry);
   void FlushBatch();
   void SubmitNextChunk(PendingEntry& entry);
   bool ProcessHead(bool& progressed);
@@ -488,23 +499,25 @@ void WriteSession::FlushBatch() {
 
 bool WriteSession::DispatchMore() {
   while (!cancel_.load()) {
-    if (!pending_.empty()) {
-      PendingEntry& back = pending_.back();
-      if (!back.Folder && !back.Closed && back.Submitted < back.ChunkCount) {
-        const bool whole = back.ChunkCount == 1;
-        const uint64_t next =
-            whole ? back.Size : std::min<uint64_t>(kChunkSize, back.Size - back.Submitted * kChunkSize);
-        const std::size_t limit = whole ? inflightLimit_ : chunkLimit_;
-        if (inflightBytes_ > 0 && inflightBytes_ + next > limit) return true;
-        SubmitNextChunk(back);
-        continue;
-      }
+    if (!pending_.empty() && NeedsChunks(pending_.back())) {
+      if (!SubmitIfRoom(pending_.back())) return true;
+      continue;
     }
     if (planDispatched_ >= planCount_ || pending_.size() >= kMaxPending) return true;
     if (inflightBytes_ >= inflightLimit_) return true;
     if (!DispatchNext()) return false;
   }
   return !cancel_.load();
+}
+
+bool WriteSession::SubmitIfRoom(PendingEntry& entry) {
+  const bool whole = entry.ChunkCount == 1;
+  const uint64_t next =
+      whole ? entry.Size : std::min<uint64_t>(kChunkSize, entry.Size - entry.Submitted * kChunkSize);
+  const std::size_t limit = whole ? inflightLimit_ : chunkLimit_;
+  if (inflightBytes_ > 0 && inflightBytes_ + next > limit) return false;
+  SubmitNextChunk(entry);
+  return true;
 }
 
 void WriteSession::SubmitNextChunk(PendingEntry& entry) {
@@ -572,9 +585,21 @@ bool WriteSession::DispatchNext() {
   entry.Name = names::EncodeEntryName(name, settings_.OEMConvert, oem_.get());
   entry.NameRef = entry.Name.Bytes == name ? nameRef : names_.Append(entry.Name.Bytes);
 
+  if (!folder && !source.IsLink && !renamed && source.SeenSize < kWholeFileLimit) {
+    // The size the walk saw decides the plan; the worker checks it against what it opens.
+    entry.Size = source.SeenSize;
+    entry.ChunkCount = 1;
+    entry.Source = std::make_shared<ChunkSource>(ChunkSource::Deferred{source.DiskPath, &self_});
+    entry.Source->SingleChunk = true;
+    if (scheme_ != ChunkEncryption::Scheme::None) {
+      entry.Source->Encryption = ChunkEncryption{scheme_, settings_.Password, aesStrength_};
+    }
+    pending_.push_back(std::move(entry));
+    return true;
+  }
+
   platform::FileInfo info;
-  platform::File file;
-  std::string linkTarget;
+  std::shared_ptr<ChunkSource> data;
   if (source.IsLink) {
     // Never followed, so a link to a folder or a link loop adds nothing but the link itself.
     info = platform::Stat(source.DiskPath);
@@ -587,8 +612,8 @@ bool WriteSession::DispatchNext() {
       GiveBack(entry.Replaces);
       return true;
     }
-    linkTarget = std::move(*target);
-    info.size = linkTarget.size();
+    info.size = target->size();
+    data = std::make_shared<ChunkSource>(std::move(*target));
   } else if (folder) {
     info = platform::StatFollow(source.DiskPath);
     if (!info.exists) {
@@ -597,75 +622,78 @@ bool WriteSession::DispatchNext() {
       return true;
     }
   } else {
-    OpenMode mode = OpenMode::omShareDenyWrite;
-    // An archive never packs itself, whether its old or its new self.
-    if (self_.empty()) {
-      self_.push_back({output_.Device(), output_.Inode()});
-      if (exists_) self_.push_back({existingInfo_.device, existingInfo_.inode});
-    }
-    for (;;) {
-      if (PollCancel()) return false;
-      OpenResult opened = OpenSource(source.DiskPath, mode, self_);
-      if (opened.Outcome == OpenOutcome::Opened) {
-        file = std::move(opened.File);
-        info = opened.Info;
-        break;
-      }
-      if (opened.Outcome == OpenOutcome::Excluded) {
-        GiveBack(entry.Replaces);
-        return true;
-      }
-      if (opened.Outcome == OpenOutcome::NotRegular) {
-        Message(kMsgCouldNotCopyFrom, source.DiskPath + ": not a regular file");
-        GiveBack(entry.Replaces);
-        return true;
-      }
-      if (opened.Outcome != OpenOutcome::Locked && !MayBeLockedOut(opened.Error)) {
-        LeftOut(source.DiskPath, opened.Error);
-        GiveBack(entry.Replaces);
-        return true;
-      }
-      if (!hooks_.OnSkippingFile) {
-        const std::string reason =
-            opened.Outcome == OpenOutcome::Locked ? "locked by another process" : std::strerror(opened.Error);
-        Message(kMsgCouldNotCopyFrom, source.DiskPath + ": " + reason);
-        GiveBack(entry.Replaces);
-        return true;
-      }
-      const SkipAnswer answer = hooks_.OnSkippingFile(source.DiskPath, SkipReason::srFileOpenError, mode);
-      if (answer == SkipAnswer::Retry) continue;
-      if (answer == SkipAnswer::PackShared) {
-        mode = OpenMode::omShareDenyNone;
-        continue;
-      }
-      if (answer == SkipAnswer::Abort) {
-        cancel_ = true;
-        return false;
-      }
+    platform::File file;
+    const Opening opening = OpenOnWriter(source.DiskPath, file, info);
+    if (opening == Opening::Cancelled) return false;
+    if (opening == Opening::Skipped) {
       GiveBack(entry.Replaces);
       return true;
     }
+    data = std::make_shared<ChunkSource>(std::move(file));
   }
   if (renamed && !Decide(name, true, info, entry.Replaces)) return true;
-  entry.Mode = UnixMode(info);
-  entry.Mtime = MtimeSeconds(info);
-  entry.Dos = ToDosDateTime(MtimeSeconds(info));
-  if (!folder) {
-    entry.Size = info.size;
-    entry.ChunkCount = entry.Size < kWholeFileLimit
-                           ? 1
-                           : static_cast<std::size_t>((entry.Size + kChunkSize - 1) / kChunkSize);
-    entry.Source = source.IsLink ? std::make_shared<ChunkSource>(std::move(linkTarget))
-                                 : std::make_shared<ChunkSource>(std::move(file));
-    entry.Source->SingleChunk = entry.ChunkCount == 1;
-    if (entry.Source->SingleChunk && scheme_ != ChunkEncryption::Scheme::None) {
-      entry.Source->Encryption = ChunkEncryption{scheme_, settings_.Password, aesStrength_};
-    }
-    entry.Zip64Local = entry.Size >= kZip64Threshold;
-    entry.Descriptor = scheme_ == ChunkEncryption::Scheme::Pkware && !entry.Source->SingleChunk;
-  }
+  Prepare(entry, info, std::move(data));
   pending_.push_back(std::move(entry));
   return true;
+}
+
+WriteSession::Opening WriteSession::OpenOnWriter(const std::string& path, platform::File& file,
+                                                 platform::FileInfo& info) {
+  OpenMode mode = OpenMode::omShareDenyWrite;
+  for (;;) {
+    if (PollCancel()) return Opening::Cancelled;
+    OpenResult opened = OpenSource(path, mode, self_);
+    if (opened.Outcome == OpenOutcome::Opened) {
+      file = std::move(opened.File);
+      info = opened.Info;
+      return Opening::Opened;
+    }
+    if (opened.Outcome == OpenOutcome::Excluded) return Opening::Skipped;
+    if (opened.Outcome == OpenOutcome::NotRegular) {
+      Message(kMsgCouldNotCopyFrom, path + ": not a regular file");
+      return Opening::Skipped;
+    }
+    if (opened.Outcome != OpenOutcome::Locked && !MayBeLockedOut(opened.Error)) {
+      LeftOut(path, opened.Error);
+      return Opening::Skipped;
+    }
+    if (!hooks_.OnSkippingFile) {
+      const std::string reason =
+          opened.Outcome == OpenOutcome::Locked ? "locked by another process" : std::strerror(opened.Error);
+      Message(kMsgCouldNotCopyFrom, path + ": " + reason);
+      return Opening::Skipped;
+    }
+    const SkipAnswer answer = hooks_.OnSkippingFile(path, SkipReason::srFileOpenError, mode);
+    if (answer == SkipAnswer::Retry) continue;
+    if (answer == SkipAnswer::PackShared) {
+      mode = OpenMode::omShareDenyNone;
+      continue;
+    }
+    if (answer == SkipAnswer::Abort) {
+      cancel_ = true;
+      return Opening::Cancelled;
+    }
+    return Opening::Skipped;
+  }
+}
+
+void WriteSession::Prepare(PendingEntry& entry, const platform::FileInfo& info,
+                           std::shared_ptr<ChunkSource> data) {
+  entry.Mode = UnixMode(info);
+  entry.Mtime = MtimeSeconds(info);
+  entry.Dos = ToDosDateTime(entry.Mtime);
+  if (entry.Folder) return;
+  entry.Size = info.size;
+  entry.ChunkCount =
+      entry.Size < kWholeFileLimit ? 1 : static_cast<std::size_t>((entry.Size + kChunkSize - 1) / kChunkSize);
+  entry.Submitted = 0;
+  entry.Source = std::move(data);
+  entry.Source->SingleChunk = entry.ChunkCount == 1;
+  if (entry.Source->SingleChunk && scheme_ != ChunkEncryption::Scheme::None) {
+    entry.Source->Encryption = ChunkEncryption{scheme_, settings_.Password, aesStrength_};
+  }
+  entry.Zip64Local = entry.Size >= kZip64Threshold;
+  entry.Descriptor = scheme_ == ChunkEncryption::Scheme::Pkware && !entry.Source->SingleChunk;
 }
 
 AddedRecord WriteSession::RecordFor(const PendingEntry& entry, uint32_t crc, uint64_t compressed,
@@ -855,6 +883,19 @@ bool WriteSession::ProcessHead(bool& progressed) {
     progressed = true;
     return true;
   }
+  if (entry.Source->OpenOnWorker && !entry.HeaderWritten && !entry.Chunks.empty() &&
+      entry.Chunks.front()->Done.load(std::memory_order_acquire)) {
+    const Chunk& first = *entry.Chunks.front();
+    if (first.OpenOnWriter) {
+      progressed = true;
+      return TakeOverOpening(entry);
+    }
+    if (first.Info.exists) {
+      entry.Mode = UnixMode(first.Info);
+      entry.Mtime = MtimeSeconds(first.Info);
+      entry.Dos = ToDosDateTime(entry.Mtime);
+    }
+  }
   while (!entry.Chunks.empty() && entry.Chunks.front()->Done.load(std::memory_order_acquire)) {
     std::shared_ptr<Chunk> chunk = std::move(entry.Chunks.front());
     entry.Chunks.pop_front();
@@ -886,6 +927,12 @@ bool WriteSession::ProcessHead(bool& progressed) {
       entry.Source->Abandoned = true;
     }
   }
+  // The chunks of a file the writer had to open itself after the worker gave it back.
+  if (NeedsChunks(entry)) {
+    while (NeedsChunks(entry) && SubmitIfRoom(entry)) {
+    }
+    FlushBatch();
+  }
   if (entry.Closed) {
     if (entry.ProgressCounted < entry.Size) {
       AddProgress(entry.Size - entry.ProgressCounted);
@@ -896,6 +943,30 @@ bool WriteSession::ProcessHead(bool& progressed) {
       progressed = true;
     }
   }
+  return true;
+}
+
+// A file the worker could not take as planned (locked, unreadable, gone, or of another size than
+// the walk saw) is opened here, as every file used to be, and its data submitted anew.
+bool WriteSession::TakeOverOpening(PendingEntry& entry) {
+  const std::shared_ptr<Chunk> given = std::move(entry.Chunks.front());
+  entry.Chunks.pop_front();
+  inflightBytes_ -= std::max<std::size_t>(given->Length, 1);
+  platform::File file;
+  platform::FileInfo info;
+  const Opening opening = OpenOnWriter(entry.Path, file, info);
+  if (opening == Opening::Cancelled) return false;
+  if (opening == Opening::Skipped) {
+    GiveBack(entry.Replaces);
+    entry.Closed = true;
+    entry.Source->Abandoned = true;
+    return true;
+  }
+  progressTotal_ = progressTotal_ - std::min(progressTotal_, entry.Size) + info.size;
+  Prepare(entry, info, std::make_shared<ChunkSource>(std::move(file)));
+  while (NeedsChunks(entry) && SubmitIfRoom(entry)) {
+  }
+  FlushBatch();
   return true;
 }
 
@@ -1086,6 +1157,9 @@ ZipResult WriteSession::Run() {
              (error == EBUSY ? "another process is writing this archive" : std::strerror(error)));
     return std::move(result_);
   }
+  // An archive never packs itself, whether its old or its new self.
+  self_.push_back({output_.Device(), output_.Inode()});
+  if (exists_) self_.push_back({existingInfo_.device, existingInfo_.inode});
   compressor_ = std::make_unique<ChunkCompressor>(threads_, level_, cancel_, hooks_.CancelFlag);
 
   const bool written = MainLoop();

@@ -186,6 +186,7 @@ class ZipTest : public zentrove::testing::SandboxedTest {
     const auto path = Sandbox() / "src" / ("f" + std::to_string(counter_++));
     WriteFile(std::filesystem::relative(path, Sandbox()).string(), content);
     ZipSource source{path.string(), entryName, false};
+    source.SeenSize = content.size();  // as the source walk reports it
     tree.Sources.push_back(source);
     tree.Contents[entryName] = content;
     return source;

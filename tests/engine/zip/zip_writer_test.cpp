@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <tuple>
 
+#include "engine/zip/zip_compress.h"
 #include "engine/zip/zip_format.h"
 #include "engine/zip/zip_test_util.h"
 
@@ -330,6 +331,36 @@ TEST_F(ZipWriterTest, PlannedBytesComeFromTheSizesTheCallerSaw) {
   ASSERT_TRUE(result.Ok) << result.ErrorText;
   EXPECT_EQ(infoBytes, 1234u + 700u);
   EXPECT_EQ(ReadBack(zip).at("seen.txt").size(), 5000u) << "the data is what the file holds when read";
+}
+
+// Small files are opened by the compression workers; one that is no longer as the walk saw it
+// goes back to the writer, which opens it as it stands: grown past the size packed in one piece,
+// or gone (reported as left out, the rest of the archive unharmed).
+TEST_F(ZipWriterTest, FilesChangedSinceTheWalkAreTakenAsTheyStand) {
+  SourceTree tree;
+  AddFile(tree, "grown.bin", "x");
+  AddFile(tree, "gone.txt", "gone");
+  AddFile(tree, "kept.txt", "kept");
+  const std::string grown = SampleBytes(kWholeFileLimit + kChunkSize / 2, 7);
+  WriteFile(std::filesystem::relative(tree.Sources[0].DiskPath, Sandbox()).string(), grown);
+  std::filesystem::remove(tree.Sources[1].DiskPath);
+
+  std::vector<std::pair<std::string, int>> leftOut;
+  ZipHooks hooks;
+  hooks.OnSourceLeftOut = [&](const std::string& path, int error) { leftOut.emplace_back(path, error); };
+  const std::string zip = ArchivePath();
+  const ZipResult result = WriteZip(zip, tree.Sources, {}, hooks);
+  ASSERT_TRUE(result.Ok) << result.ErrorText;
+  EXPECT_EQ(result.Added, (std::vector<std::size_t>{0, 2}));
+  ASSERT_EQ(leftOut.size(), 1u);
+  EXPECT_EQ(leftOut[0], std::make_pair(tree.Sources[1].DiskPath, ENOENT));
+  const auto contents = ReadBack(zip);
+  EXPECT_EQ(contents.at("grown.bin"), grown);
+  EXPECT_EQ(contents.at("kept.txt"), "kept");
+  EXPECT_FALSE(contents.contains("gone.txt"));
+  if (HavePeer("7z")) {
+    EXPECT_EQ(RunCommand("7z t -bd " + ShellQuote(zip)).status, 0);
+  }
 }
 
 TEST_F(ZipWriterTest, NewArchiveIsReadableByItsOwnerOnlyAndNoScratchFileStays) {
