@@ -99,7 +99,9 @@ void ChunkCompressor::Submit(ChunkBatch batch) {
 
 void ChunkCompressor::WaitForChange(uint64_t seen, std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
+  waiting_.fetch_add(1);
   progress_.wait_for(lock, timeout, [&] { return finished_.load() != seen; });
+  waiting_.fetch_sub(1);
 }
 
 void ChunkCompressor::Run() {
@@ -120,10 +122,13 @@ void ChunkCompressor::Run() {
         chunk->Fatal = e.what();
       }
       chunk->Done.store(true, std::memory_order_release);
-      {
-        std::lock_guard lock(mutex_);
-        finished_.fetch_add(1);
-      }
+      finished_.fetch_add(1);
+    }
+    // The writer is woken once a batch, not once a file: with a million small files a wake-up each
+    // cost more than their compression. The count goes up before the waiters are looked at, and a
+    // waiter registers before it looks at the count, so one of the two always sees the other.
+    if (waiting_.load() > 0) {
+      std::lock_guard lock(mutex_);
       progress_.notify_all();
     }
   }

@@ -134,6 +134,7 @@ class ChunkCompressor {
   std::condition_variable progress_;
   std::deque<ChunkBatch> queue_;
   std::atomic<uint64_t> finished_{0};
+  std::atomic<int> waiting_{0};
   bool stopping_ = false;
   std::vector<std::thread> threads_;
 };
