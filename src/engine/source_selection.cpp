@@ -574,6 +574,7 @@ SelectedSources SourceSelection::Select(const WalkControl& control, const Select
       *this, control, options.readArchiveMarks,
       [&](SourceEntry&& file) {
         if (dedupe && !seenFiles.insert(file.path).second) return true;
+        if (control.onFile) control.onFile(file);
         result.totalBytes += file.size;
         result.files.push_back(std::move(file));
         return true;

@@ -110,6 +110,8 @@ struct WalkControl {
   // Called with every file or other entry the walk found but could not look at (not one that vanished
   // meanwhile), with the errno; its folder has not been seen whole.
   std::function<void(const std::string& path, int errorCode)> onUnreadableEntry;
+  // Called with every file as it is selected, in the order of the result, while the walk goes on.
+  std::function<void(const SourceEntry& file)> onFile;
 };
 
 enum class Duplicates {

@@ -69,7 +69,8 @@ struct SourcePlan {
   }
 };
 
-SourcePlan PlanSources(RunContext& run) {
+// With `early`, the files of a new archive start on their way to the archive as they are listed.
+SourcePlan PlanSources(RunContext& run, zip::ZipWriter* early) {
   core::TArhRecord& task = run.Task;
   const SourceSelection selection = SourceSelection::FromTask(task);
   const std::vector<std::string> sourceFolders =
@@ -88,6 +89,11 @@ SourcePlan PlanSources(RunContext& run) {
   control.onUnreadableEntry = [&run](const std::string& path, int errorCode) {
     NoteLeftOut(run, path, errorCode);
   };
+  if (early != nullptr) {
+    control.onFile = [early](const SourceEntry& file) {
+      if (file.kind == EntryKind::File) early->StartEarly(file.path, file.size);
+    };
+  }
   SelectOptions options;
   options.collectFolders = task.StoreEmptyFolders;
   options.allLinks = true;
@@ -367,12 +373,13 @@ StepResult RunZipStep(RunContext& run) {
   }
 
   task.NextFileText = "Start ZIP";
-  const SourcePlan plan = PlanSources(run);
-  if (plan.stopped || task.StopTask) return StepResult{false, 0};
-
   zip::ZipSettings settings = ZipSettingsOf(task, run.Action, OptionsOf(run)->TempPath);
   settings.Comment = BackupKindComment(BackupKindOf(task));
   zip::ZipWriter writer(settings, HooksFor(run));
+  // A new archive takes every file listed, so their compression need not wait for the whole list.
+  const SourcePlan plan = PlanSources(run, inPlace ? nullptr : &writer);
+  if (plan.stopped || task.StopTask) return StepResult{false, 0};
+
   const zip::ZipResult result = writer.Write(run.ZipName, plan.sources);
   task.NextFileText = "End ZIP";
   if (!result.Ok) {

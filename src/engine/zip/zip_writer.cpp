@@ -9,6 +9,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 
@@ -37,6 +38,9 @@ constexpr std::size_t kMaxPending = 128;
 // Small chunks travel to the workers in batches of up to this many bytes or chunks.
 constexpr std::size_t kBatchBytes = 256 * 1024;
 constexpr std::size_t kBatchChunks = 64;
+// At most this many files are started before the list of sources is complete; with the bytes
+// bounded as for the files in flight, they keep a worker busy while the listing goes on.
+constexpr std::size_t kMaxHeadStartFiles = 8192;
 
 struct CentralRecord {
   uint16_t VersionMadeBy = 0;
@@ -224,6 +228,26 @@ struct PendingEntry {
   std::unique_ptr<crypto::AesCipher> Aes;
 };
 
+unsigned WorkerThreads(const ZipSettings& settings) {
+  const unsigned threads = settings.Threads != 0 ? settings.Threads : std::thread::hardware_concurrency();
+  return std::clamp(threads, 1u, 16u);
+}
+
+// Room for a whole file on every worker and one more waiting, so that no worker idles while the
+// next file is read; the compressed copies waiting to be written add at most as much again.
+std::size_t InflightLimit(unsigned threads) {
+  return (std::min(threads, 8u) + 1) * kWholeFileLimit;
+}
+
+ChunkEncryption EncryptionOf(const ZipSettings& settings) {
+  if (settings.Password.empty()) return {};
+  if (settings.EncryptStrength == EncryptStrength::esPKStandard) {
+    return ChunkEncryption{ChunkEncryption::Scheme::Pkware, settings.Password, 0};
+  }
+  return ChunkEncryption{ChunkEncryption::Scheme::Aes, settings.Password,
+                         static_cast<int>(settings.EncryptStrength)};
+}
+
 bool NeedsChunks(const PendingEntry& entry) {
   return !entry.Folder && !entry.Closed && entry.Submitted < entry.ChunkCount;
 }
@@ -236,14 +260,40 @@ struct CopyJob {
   uint64_t NewOffset = 0;
 };
 
+}  // namespace
+
+// The files started while the caller was still listing: keyed by path, each one chunk on its way.
+struct HeadStart {
+  std::unique_ptr<ChunkCompressor> compressor;
+  std::vector<FileIdentity> excluded;  // none: the archive does not exist yet
+  // Keyed by the path its source keeps, so that each path is stored once.
+  std::unordered_map<std::string_view, std::shared_ptr<Chunk>> chunks;
+  ChunkBatch batch;
+  std::size_t batchBytes = 0;
+  std::size_t bytes = 0;
+  std::size_t limit = 0;
+  bool full = false;
+
+  void Flush() {
+    if (!batch.empty()) compressor->Submit(std::move(batch));
+    batch.clear();
+    batchBytes = 0;
+  }
+};
+
+namespace {
+
 class WriteSession {
  public:
   WriteSession(const ZipSettings& settings, const ZipHooks& hooks, const std::string& zipName,
-               const std::vector<ZipSource>& sources)
+               const std::vector<ZipSource>& sources, std::atomic<bool>& cancel,
+               std::unique_ptr<HeadStart> headStart)
       : settings_(settings),
         hooks_(hooks),
         zipName_(zipName),
         sources_(sources),
+        cancel_(cancel),
+        headStart_(std::move(headStart)),
         names_([&sources](std::size_t index) { return std::string_view(sources[index].EntryName); }) {}
 
   ZipResult Run();
@@ -267,6 +317,8 @@ class WriteSession {
   void Prepare(PendingEntry& entry, const platform::FileInfo& info, std::shared_ptr<ChunkSource> data);
   bool SubmitIfRoom(PendingEntry& entry);
   bool TakeOverOpening(PendingEntry& entry);
+  // Takes the chunk started for the entry's file while the sources were listed, if there is one.
+  bool ClaimHeadStart(PendingEntry& entry);
   void FlushBatch();
   void SubmitNextChunk(PendingEntry& entry);
   bool ProcessHead(bool& progressed);
@@ -294,6 +346,8 @@ class WriteSession {
   const ZipHooks& hooks_;
   const std::string& zipName_;
   const std::vector<ZipSource>& sources_;
+  std::atomic<bool>& cancel_;
+  std::unique_ptr<HeadStart> headStart_;
   ZipResult result_;
 
   int level_ = 6;
@@ -318,7 +372,6 @@ class WriteSession {
   NameTable names_;
 
   ArchiveOutput output_;
-  std::atomic<bool> cancel_{false};
   std::unique_ptr<ChunkCompressor> compressor_;
   ChunkBatch batch_;
   std::size_t batchBytes_ = 0;
@@ -510,6 +563,23 @@ bool WriteSession::DispatchMore() {
   return !cancel_.load();
 }
 
+bool WriteSession::ClaimHeadStart(PendingEntry& entry) {
+  if (!headStart_) return false;
+  const auto found = headStart_->chunks.find(entry.Path);
+  if (found == headStart_->chunks.end()) return false;
+  std::shared_ptr<Chunk> chunk = std::move(found->second);
+  headStart_->chunks.erase(found);
+  if (chunk->Length != entry.Size) {
+    chunk->Source->Abandoned = true;
+    return false;
+  }
+  entry.Source = chunk->Source;
+  entry.Submitted = 1;
+  inflightBytes_ += std::max<std::size_t>(chunk->Length, 1);
+  entry.Chunks.push_back(std::move(chunk));
+  return true;
+}
+
 bool WriteSession::SubmitIfRoom(PendingEntry& entry) {
   const bool whole = entry.ChunkCount == 1;
   const uint64_t next =
@@ -589,6 +659,10 @@ bool WriteSession::DispatchNext() {
     // The size the walk saw decides the plan; the worker checks it against what it opens.
     entry.Size = source.SeenSize;
     entry.ChunkCount = 1;
+    if (ClaimHeadStart(entry)) {
+      pending_.push_back(std::move(entry));
+      return true;
+    }
     entry.Source = std::make_shared<ChunkSource>(ChunkSource::Deferred{source.DiskPath, &self_});
     entry.Source->SingleChunk = true;
     if (scheme_ != ChunkEncryption::Scheme::None) {
@@ -890,7 +964,15 @@ bool WriteSession::ProcessHead(bool& progressed) {
       progressed = true;
       return TakeOverOpening(entry);
     }
-    if (first.Info.exists) {
+    const bool self = std::any_of(self_.begin(), self_.end(), [&](const FileIdentity& id) {
+      return first.Info.exists && id.Device == first.Info.device && id.Inode == first.Info.inode;
+    });
+    if (self) {
+      // The archive itself, listed among the sources: never packed, and nothing to report.
+      GiveBack(entry.Replaces);
+      entry.Closed = true;
+      entry.Source->Abandoned = true;
+    } else if (first.Info.exists) {
       entry.Mode = UnixMode(first.Info);
       entry.Mtime = MtimeSeconds(first.Info);
       entry.Dos = ToDosDateTime(entry.Mtime);
@@ -1118,28 +1200,15 @@ bool WriteSession::Finish() {
 
 ZipResult WriteSession::Run() {
   level_ = std::clamp(settings_.PackLevel, 0, 9);
-  if (!settings_.Password.empty()) {
-    switch (settings_.EncryptStrength) {
-      case EncryptStrength::esPKStandard:
-        scheme_ = ChunkEncryption::Scheme::Pkware;
-        break;
-      case EncryptStrength::esAES128:
-      case EncryptStrength::esAES192:
-      case EncryptStrength::esAES256:
-        scheme_ = ChunkEncryption::Scheme::Aes;
-        aesStrength_ = static_cast<int>(settings_.EncryptStrength);
-        break;
-    }
-  }
+  const ChunkEncryption encryption = EncryptionOf(settings_);
+  scheme_ = encryption.Kind;
+  aesStrength_ = encryption.AesStrength;
   const std::string codePage =
       settings_.OemCodePage.empty() ? names::DefaultOemCodePage() : settings_.OemCodePage;
   oem_ = std::make_unique<names::OemConverter>(codePage);
-  unsigned threads = settings_.Threads != 0 ? settings_.Threads : std::thread::hardware_concurrency();
-  threads_ = std::clamp(threads, 1u, 16u);
-  // Room for a whole file on every worker and one more waiting, so that no worker idles while the
-  // next file is read; the compressed copies waiting to be written add at most as much again. The
-  // chunks of one large file need less to keep every worker busy.
-  inflightLimit_ = (std::min(threads_, 8u) + 1) * kWholeFileLimit;
+  threads_ = WorkerThreads(settings_);
+  // The chunks of one large file need less room than whole files to keep every worker busy.
+  inflightLimit_ = InflightLimit(threads_);
   chunkLimit_ = std::max<std::size_t>(4, 3 * threads_) * kChunkSize;
 
   if (!OpenExisting()) return std::move(result_);
@@ -1160,10 +1229,22 @@ ZipResult WriteSession::Run() {
   // An archive never packs itself, whether its old or its new self.
   self_.push_back({output_.Device(), output_.Inode()});
   if (exists_) self_.push_back({existingInfo_.device, existingInfo_.inode});
-  compressor_ = std::make_unique<ChunkCompressor>(threads_, level_, cancel_, hooks_.CancelFlag);
+  // What was started early is only of use to a new archive, which takes every file listed.
+  if (headStart_ && headStart_->compressor && !exists_) {
+    headStart_->Flush();
+    compressor_ = std::move(headStart_->compressor);
+  } else {
+    headStart_.reset();
+    compressor_ = std::make_unique<ChunkCompressor>(threads_, level_, cancel_, hooks_.CancelFlag);
+  }
 
   const bool written = MainLoop();
+  if (headStart_) {
+    for (auto& [path, chunk] : headStart_->chunks)
+      chunk->Source->Abandoned = true;
+  }
   compressor_.reset();
+  headStart_.reset();
   if (written && !cancel_.load() && result_.Added.empty()) {
     // Everything was skipped: the archive as it was is the right result.
     output_.Abort();
@@ -1192,9 +1273,43 @@ ZipResult WriteSession::Run() {
 ZipWriter::ZipWriter(ZipSettings settings, ZipHooks hooks)
     : settings_(std::move(settings)), hooks_(std::move(hooks)) {}
 
+ZipWriter::~ZipWriter() = default;
+
+void ZipWriter::StartEarly(const std::string& path, uint64_t size) {
+  if (size >= kWholeFileLimit || (headStart_ && headStart_->full)) return;
+  if (!headStart_) {
+    headStart_ = std::make_unique<HeadStart>();
+    const unsigned threads = WorkerThreads(settings_);
+    headStart_->limit = InflightLimit(threads);
+    headStart_->compressor = std::make_unique<ChunkCompressor>(threads, std::clamp(settings_.PackLevel, 0, 9),
+                                                               cancel_, hooks_.CancelFlag);
+  }
+  HeadStart& early = *headStart_;
+  const std::size_t bytes = std::max<std::size_t>(static_cast<std::size_t>(size), 1);
+  if (early.bytes + bytes > early.limit || early.chunks.size() >= kMaxHeadStartFiles) {
+    early.full = true;
+    early.Flush();
+    return;
+  }
+  auto source = std::make_shared<ChunkSource>(ChunkSource::Deferred{path, &early.excluded});
+  source->SingleChunk = true;
+  source->Encryption = EncryptionOf(settings_);
+  auto chunk = std::make_shared<Chunk>();
+  chunk->Source = std::move(source);
+  chunk->Length = static_cast<std::size_t>(size);
+  chunk->Last = true;
+  const std::string_view key = chunk->Source->OpenLater.Path;
+  if (!early.chunks.emplace(key, chunk).second) return;
+  early.bytes += bytes;
+  early.batchBytes += chunk->Length;
+  early.batch.push_back(std::move(chunk));
+  if (early.batchBytes >= kBatchBytes || early.batch.size() >= kBatchChunks) early.Flush();
+}
+
 ZipResult ZipWriter::Write(const std::string& zipName, const std::vector<ZipSource>& sources) {
   try {
-    WriteSession session(settings_, hooks_, zipName, sources);
+    cancel_ = false;
+    WriteSession session(settings_, hooks_, zipName, sources, cancel_, std::move(headStart_));
     return session.Run();
   } catch (const std::exception& e) {
     ZipResult result;

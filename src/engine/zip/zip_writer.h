@@ -10,6 +10,9 @@
 // written to a scratch file beside the old one and renamed over it only when it is complete and on
 // disk, with the old file's mode; on a failure or a stop the old archive stays as it was.
 
+#include <atomic>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,9 +20,21 @@
 
 namespace zentrove::engine::zip {
 
+struct HeadStart;
+
 class ZipWriter {
  public:
   ZipWriter(ZipSettings settings, ZipHooks hooks);
+  ~ZipWriter();
+  ZipWriter(const ZipWriter&) = delete;
+  ZipWriter& operator=(const ZipWriter&) = delete;
+
+  // While the caller is still listing the sources of a new archive, starts reading and compressing
+  // a file (of `size` bytes as listed) that it will pass to Write, so that the processors need not
+  // wait for the end of the listing. The head start is bounded in files and bytes; what does not fit
+  // is simply left for Write, and what Write is not given, or cannot use (an archive that exists
+  // already), is dropped.
+  void StartEarly(const std::string& path, uint64_t size);
 
   // Creates or updates zipName. When nothing is to be added the archive is left untouched (and
   // none is created); the result is then Ok with no files added.
@@ -28,6 +43,8 @@ class ZipWriter {
  private:
   ZipSettings settings_;
   ZipHooks hooks_;
+  std::atomic<bool> cancel_{false};
+  std::unique_ptr<HeadStart> headStart_;
 };
 
 }  // namespace zentrove::engine::zip

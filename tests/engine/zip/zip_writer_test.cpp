@@ -363,6 +363,44 @@ TEST_F(ZipWriterTest, FilesChangedSinceTheWalkAreTakenAsTheyStand) {
   }
 }
 
+// Files started while the caller still lists: a new archive takes them, whether or not they were
+// started and whatever their order; one never listed stays out; an existing archive ignores the
+// head start and is updated as usual.
+TEST_F(ZipWriterTest, FilesStartedEarlyEndUpAsListed) {
+  SourceTree tree;
+  for (int i = 0; i < 40; ++i)
+    AddFile(tree, "f" + std::to_string(i) + ".txt", SampleBytes(static_cast<std::size_t>(i) * 300, i));
+  const ZipSource unlisted = AddFile(tree, "unlisted.txt", "not listed");
+  tree.Sources.pop_back();
+  tree.Contents.erase("unlisted.txt");
+  ZipSettings settings;
+  settings.Password = "early";
+  settings.EncryptStrength = EncryptStrength::esAES256;
+
+  const std::string zip = ArchivePath();
+  {
+    ZipWriter writer(settings, {});
+    writer.StartEarly(unlisted.DiskPath, unlisted.SeenSize);
+    for (std::size_t i = 0; i < tree.Sources.size(); i += 2)
+      writer.StartEarly(tree.Sources[i].DiskPath, tree.Sources[i].SeenSize);
+    const ZipResult result = writer.Write(zip, tree.Sources);
+    ASSERT_TRUE(result.Ok) << result.ErrorText;
+    EXPECT_EQ(result.Added.size(), tree.Sources.size());
+  }
+  EXPECT_TRUE(SameTree(ReadBack(zip, "early"), tree.Contents));
+
+  SourceTree more;
+  AddFile(more, "late.txt", "late");
+  ZipWriter updater(settings, {});
+  updater.StartEarly(more.Sources[0].DiskPath, more.Sources[0].SeenSize);
+  ASSERT_TRUE(updater.Write(zip, more.Sources).Ok);
+  tree.Contents["late.txt"] = "late";
+  EXPECT_TRUE(SameTree(ReadBack(zip, "early"), tree.Contents));
+  if (HavePeer("7z")) {
+    EXPECT_EQ(RunCommand("7z t -bd -pearly " + ShellQuote(zip)).status, 0);
+  }
+}
+
 TEST_F(ZipWriterTest, NewArchiveIsReadableByItsOwnerOnlyAndNoScratchFileStays) {
   SourceTree tree;
   AddFile(tree, "a.txt", "a");
