@@ -111,12 +111,14 @@ void PortableRounds(const SHA_CTX& inner, const SHA_CTX& outer, int rounds, Chai
 
 #ifdef ZENTROVE_SHA1_EXTENSIONS
 
+// Only these functions are compiled for the SHA extensions, and only called when the processor has
+// them, so the program as a whole still runs on processors without.
 #define ZENTROVE_SHA_CODE __attribute__((target("sha,sse4.1")))
 #define ZENTROVE_SHA_INLINE __attribute__((target("sha,sse4.1"), always_inline)) inline
 
 // One lane's registers in the SHA extensions' layout: A to D in one vector with A in the top
 // word, E in the top word of another, and the sixteen message words in four vectors, each with
-// its first word on top.
+// its first word on top. A group's E is the A of four rounds before, so the previous A to D are kept.
 struct Lane {
   __m128i abcd;
   __m128i e;
