@@ -1,13 +1,9 @@
-// The low-level SHA-1 calls are deprecated in OpenSSL 3 but still the fast way to run PBKDF2: the
-// EVP route copies a context, with an allocation, for each of its thousand iterations, which makes
-// a key derivation several times slower, and AES archives of small files pay one per entry.
-#define OPENSSL_SUPPRESS_DEPRECATED
-
 #include "engine/zip/zip_crypto.h"
+
+#include "engine/zip/sha1_lanes.h"
 
 #include <openssl/core_names.h>
 #include <openssl/rand.h>
-#include <openssl/sha.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -46,60 +42,7 @@ const EVP_CIPHER* EcbCipher(int strength) {
 
 void Pbkdf2HmacSha1(std::string_view password, const unsigned char* salt, std::size_t saltSize,
                     int iterations, unsigned char* out, std::size_t size) {
-  unsigned char key[SHA_CBLOCK] = {};
-  if (password.size() > sizeof(key)) {
-    SHA1(reinterpret_cast<const unsigned char*>(password.data()), password.size(), key);
-  } else {
-    std::memcpy(key, password.data(), password.size());
-  }
-  // HMAC's inner and outer hashes start from the padded key; those states are taken once.
-  unsigned char pad[SHA_CBLOCK];
-  SHA_CTX inner;
-  SHA_CTX outer;
-  for (std::size_t i = 0; i < sizeof(pad); ++i)
-    pad[i] = key[i] ^ 0x36;
-  SHA1_Init(&inner);
-  SHA1_Update(&inner, pad, sizeof(pad));
-  for (std::size_t i = 0; i < sizeof(pad); ++i)
-    pad[i] = key[i] ^ 0x5C;
-  SHA1_Init(&outer);
-  SHA1_Update(&outer, pad, sizeof(pad));
-  OPENSSL_cleanse(key, sizeof(key));
-  OPENSSL_cleanse(pad, sizeof(pad));
-
-  for (uint32_t block = 1; size > 0; ++block) {
-    const unsigned char index[4] = {
-        static_cast<unsigned char>(block >> 24), static_cast<unsigned char>(block >> 16),
-        static_cast<unsigned char>(block >> 8), static_cast<unsigned char>(block)};
-    unsigned char u[SHA_DIGEST_LENGTH];
-    unsigned char t[SHA_DIGEST_LENGTH];
-    SHA_CTX context = inner;
-    SHA1_Update(&context, salt, saltSize);
-    SHA1_Update(&context, index, sizeof(index));
-    SHA1_Final(u, &context);
-    context = outer;
-    SHA1_Update(&context, u, sizeof(u));
-    SHA1_Final(u, &context);
-    std::memcpy(t, u, sizeof(t));
-    for (int round = 1; round < iterations; ++round) {
-      context = inner;
-      SHA1_Update(&context, u, sizeof(u));
-      SHA1_Final(u, &context);
-      context = outer;
-      SHA1_Update(&context, u, sizeof(u));
-      SHA1_Final(u, &context);
-      for (std::size_t k = 0; k < sizeof(t); ++k)
-        t[k] ^= u[k];
-    }
-    const std::size_t n = std::min(size, sizeof(t));
-    std::memcpy(out, t, n);
-    out += n;
-    size -= n;
-    OPENSSL_cleanse(t, sizeof(t));
-    OPENSSL_cleanse(u, sizeof(u));
-  }
-  OPENSSL_cleanse(&inner, sizeof(inner));
-  OPENSSL_cleanse(&outer, sizeof(outer));
+  Pbkdf2HmacSha1Lanes(password, salt, saltSize, iterations, out, size, Sha1Code::Fastest);
 }
 
 bool RandomBytes(void* out, std::size_t size) {
