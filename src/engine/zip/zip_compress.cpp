@@ -55,8 +55,8 @@ void EncryptSingleChunk(Chunk& chunk) {
 }  // namespace
 
 struct ChunkCompressor::Worker {
-  z_stream stream{};
-  bool initialized = false;
+  z_stream scan{};
+  bool scanning = false;
   libdeflate_compressor* whole = nullptr;
   std::vector<unsigned char> input;
   std::vector<unsigned char> output;
@@ -65,7 +65,7 @@ struct ChunkCompressor::Worker {
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
   ~Worker() {
-    if (initialized) deflateEnd(&stream);
+    if (scanning) inflateEnd(&scan);
     libdeflate_free_compressor(whole);
   }
 };
@@ -134,53 +134,70 @@ void ChunkCompressor::Run() {
   }
 }
 
-bool ChunkCompressor::DeflateSynced(Worker& worker, Chunk& chunk, const unsigned char* data, std::size_t size,
-                                    std::size_t dictionary) {
-  if (!worker.initialized) {
-    if (deflateInit2(&worker.stream, level_, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+// libdeflate ends its stream with a final block, so a part that is not the last of its file is
+// made into one that goes on: the final block's flag is cleared and an empty stored block is
+// appended, which brings the stream to a byte boundary as zlib's sync flush does. Where that block
+// starts and where the stream ends, to the bit, comes from inflating the part with zlib, which
+// stops at every block boundary; that pass also proves the part decodes. The part starts afresh,
+// without the 32 KiB before it, which costs a little size and gains libdeflate's speed.
+bool ChunkCompressor::DeflateOpenEnded(Worker& worker, Chunk& chunk, const unsigned char* data,
+                                       std::size_t size) {
+  const std::size_t bound = libdeflate_deflate_compress_bound(worker.whole, size);
+  std::vector<unsigned char>& out = chunk.Data;
+  out.resize(bound + 5);
+  const std::size_t made = libdeflate_deflate_compress(worker.whole, data, size, out.data(), bound);
+  if (made == 0) {
+    chunk.Fatal = "libdeflate failed";
+    return false;
+  }
+  if (!worker.scanning) {
+    if (inflateInit2(&worker.scan, -MAX_WBITS) != Z_OK) {
       chunk.Fatal = "zlib could not be initialised";
       return false;
     }
-    worker.initialized = true;
+    worker.scanning = true;
   } else {
-    deflateReset(&worker.stream);
+    inflateReset(&worker.scan);
   }
-  z_stream& stream = worker.stream;
-  if (dictionary > 0 &&
-      deflateSetDictionary(&stream, data - dictionary, static_cast<uInt>(dictionary)) != Z_OK) {
-    chunk.Fatal = "zlib rejected the dictionary";
-    return false;
-  }
-  chunk.Data.resize(deflateBound(&stream, static_cast<uLong>(size)) + 64);
-  stream.next_out = chunk.Data.data();
-  stream.avail_out = static_cast<uInt>(chunk.Data.size());
-  std::size_t fed = 0;
+  z_stream& scan = worker.scan;
+  scan.next_in = out.data();
+  scan.avail_in = static_cast<uInt>(made);
+  unsigned char sink[64 * 1024];
+  // zlib stops after every block; data_type then holds the unused bits of the last byte read, 128
+  // at a block boundary and 64 once the final block has been read.
+  uint64_t finalStart = 0;  // in bits
+  uint64_t end = 0;
   for (;;) {
-    if (Stopped()) {
-      chunk.Skipped = true;
+    scan.next_out = sink;
+    scan.avail_out = sizeof(sink);
+    const int status = inflate(&scan, Z_BLOCK);
+    if (status != Z_OK && !(status == Z_BUF_ERROR && scan.avail_out == 0)) {
+      chunk.Fatal = "libdeflate's output does not decode";
       return false;
     }
-    const std::size_t slice = std::min(kSlice, size - fed);
-    const bool final = fed + slice == size;
-    const int flush = final ? Z_SYNC_FLUSH : Z_NO_FLUSH;
-    stream.next_in = const_cast<unsigned char*>(data + fed);
-    stream.avail_in = static_cast<uInt>(slice);
-    do {
-      if (stream.avail_out == 0) {
-        const std::size_t used = chunk.Data.size();
-        chunk.Data.resize(used * 2);
-        stream.next_out = chunk.Data.data() + used;
-        stream.avail_out = static_cast<uInt>(chunk.Data.size() - used);
-      }
-      if (deflate(&stream, flush) == Z_STREAM_ERROR) {
-        chunk.Fatal = "zlib failed";
-        return false;
-      }
-    } while (stream.avail_in > 0 || stream.avail_out == 0);
-    fed += slice;
-    if (final) break;
+    if ((scan.data_type & 128) == 0) continue;
+    const uint64_t at = 8 * static_cast<uint64_t>(scan.total_in) - (scan.data_type & 7);
+    if ((scan.data_type & 64) != 0) {
+      end = at;
+      break;
+    }
+    finalStart = at;
   }
-  chunk.Data.resize(chunk.Data.size() - stream.avail_out);
+  const uint64_t unused = 8 * static_cast<uint64_t>(made) - end;
+  if (scan.total_in != made || unused > 7 || scan.total_out != size) {
+    chunk.Fatal = "libdeflate's output does not decode";
+    return false;
+  }
+  out[finalStart / 8] &= static_cast<unsigned char>(~(1u << (finalStart % 8)));
+  // The stored block's three header bits are zero, as are the padding bits up to the byte boundary.
+  out[made - 1] &= static_cast<unsigned char>((1u << (8 - unused)) - 1);
+  std::size_t length = made;
+  if (unused < 3) out[length++] = 0;
+  out[length++] = 0x00;
+  out[length++] = 0x00;
+  out[length++] = 0xFF;
+  out[length++] = 0xFF;
+  out.resize(length);
   return true;
 }
 
@@ -204,27 +221,18 @@ void ChunkCompressor::Process(Worker& worker, Chunk& chunk) {
   }
   const bool single = chunk.Source->SingleChunk;
   if (chunk.Source->OpenOnWorker && !OpenOnWorker(chunk)) return;
-  std::size_t dictionary =
-      level_ > 0 ? static_cast<std::size_t>(std::min<uint64_t>(kDictionarySize, chunk.Offset)) : 0;
-  const std::size_t wanted = dictionary + chunk.Length;
-  if (worker.input.size() < wanted) worker.input.resize(wanted);
-  const auto read = chunk.Source->ReadAt(chunk.Offset - dictionary, worker.input.data(), wanted);
+  if (worker.input.size() < chunk.Length) worker.input.resize(chunk.Length);
+  const auto read = chunk.Source->ReadAt(chunk.Offset, worker.input.data(), chunk.Length);
   if (!read) {
     chunk.ReadError = read.Code() > 0 ? read.Code() : EIO;
     return;
   }
-  const std::size_t got = *read;
   // Closed here rather than when the writer lets go of the entry, which would cost its thread a call.
   if (chunk.Source->OpenOnWorker) chunk.Source->File = platform::File();
-  if (got < dictionary) {
-    // The file shrank below this chunk since the one before was read; this chunk only ends the stream.
-    chunk.BytesRead = 0;
-    dictionary = 0;
-  } else {
-    chunk.BytesRead = got - dictionary;
-  }
+  // A file that shrank ends its stream with this chunk, which may then hold nothing.
+  chunk.BytesRead = *read;
   chunk.ShortRead = chunk.BytesRead < chunk.Length;
-  const unsigned char* data = worker.input.data() + dictionary;
+  const unsigned char* data = worker.input.data();
   const std::size_t size = static_cast<std::size_t>(chunk.BytesRead);
   chunk.Crc = libdeflate_crc32(0, data, size);
 
@@ -232,14 +240,17 @@ void ChunkCompressor::Process(Worker& worker, Chunk& chunk) {
   if (level_ == 0 || (single && size == 0)) {
     chunk.Data.assign(data, data + size);
     chunk.Stored = true;
-  } else if (ends) {
+    if (single) EncryptSingleChunk(chunk);
+    return;
+  }
+  if (!worker.whole) worker.whole = libdeflate_alloc_compressor(level_);
+  if (!worker.whole) {
+    chunk.Fatal = "libdeflate could not be initialised";
+    return;
+  }
+  if (ends) {
     // The stream ends here, so a final block from one whole-buffer call is what it needs. The part
-    // after a sync-flushed chunk starts on a byte boundary and refers to nothing before it.
-    if (!worker.whole) worker.whole = libdeflate_alloc_compressor(level_);
-    if (!worker.whole) {
-      chunk.Fatal = "libdeflate could not be initialised";
-      return;
-    }
+    // after an open-ended chunk starts on a byte boundary and refers to nothing before it.
     const std::size_t bound = libdeflate_deflate_compress_bound(worker.whole, size);
     if (worker.output.size() < bound) worker.output.resize(bound);
     // Of a single chunk, data that deflate does not make smaller is kept as it is; a final part
@@ -257,7 +268,7 @@ void ChunkCompressor::Process(Worker& worker, Chunk& chunk) {
     } else {
       chunk.Data.assign(worker.output.data(), worker.output.data() + made);
     }
-  } else if (!DeflateSynced(worker, chunk, data, size, dictionary)) {
+  } else if (!DeflateOpenEnded(worker, chunk, data, size)) {
     return;
   }
   if (single) EncryptSingleChunk(chunk);

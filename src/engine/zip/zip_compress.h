@@ -1,12 +1,12 @@
 #pragma once
 
-// Compression of entry data on a small pool of threads. A file smaller than kWholeFileLimit bytes is
-// one chunk, deflated in one call by libdeflate, which is several times faster than zlib at the
-// same level but has no streaming. A larger file is cut into chunks of kChunkSize bytes; each is
-// deflated by zlib with the 32 KiB before it as preset dictionary and ends on a byte boundary (sync
-// flush), and the last one, which carries the final block, by libdeflate again, so the chunks laid
-// end to end form one valid deflate stream. Their CRCs are joined with crc32_combine. Memory stays
-// bounded by the bytes of the chunks in flight, whatever the file sizes.
+// Compression of entry data on a small pool of threads, by libdeflate, which is several times
+// faster than zlib at the same level but has no streaming. A file smaller than kWholeFileLimit
+// bytes is one chunk, deflated in one call. A larger file is cut into chunks of kChunkSize bytes,
+// each deflated on its own and, but for the last, turned into a part that ends on a byte boundary
+// without ending the stream, so the chunks laid end to end form one valid deflate stream. Their
+// CRCs are joined with crc32_combine. Memory stays bounded by the bytes of the chunks in flight,
+// whatever the file sizes.
 
 #include <algorithm>
 #include <atomic>
@@ -27,9 +27,8 @@
 
 namespace zentrove::engine::zip {
 
-inline constexpr std::size_t kChunkSize = 1024 * 1024;
+inline constexpr std::size_t kChunkSize = 4 * 1024 * 1024;
 inline constexpr std::size_t kWholeFileLimit = 8 * 1024 * 1024;
-inline constexpr std::size_t kDictionarySize = 32 * 1024;
 
 // Encryption done on the worker for an entry that is one chunk: its CRC is known before the
 // encryption header is made, and the key derivation runs in parallel with other entries.
@@ -117,9 +116,8 @@ class ChunkCompressor {
   void Process(Worker& worker, Chunk& chunk);
   // Opens a deferred source; false when the writer has to open it itself.
   static bool OpenOnWorker(Chunk& chunk);
-  // Deflates a chunk that is not the last of its stream with zlib, ending on a byte boundary.
-  bool DeflateSynced(Worker& worker, Chunk& chunk, const unsigned char* data, std::size_t size,
-                     std::size_t dictionary);
+  // Deflates a chunk that is not the last of its stream, ending on a byte boundary.
+  bool DeflateOpenEnded(Worker& worker, Chunk& chunk, const unsigned char* data, std::size_t size);
 
   const int level_;
   bool Stopped() const {

@@ -9,8 +9,9 @@ namespace zentrove::engine::zip::testing {
 namespace {
 
 // Files on both sides of the size from which a file is cut into chunks: the whole-buffer
-// compression, the chunked one whose last part is deflated whole, and a last part of noise that
-// deflate cannot make smaller but that has to stay deflate data.
+// compression, the chunked one whose last part is deflated whole, a last part of noise that
+// deflate cannot make smaller but that has to stay deflate data, and a first part of noise, kept
+// in stored blocks, which end on a byte boundary before the part is made open-ended.
 class ZipSplitTest : public ZipTest, public ::testing::WithParamInterface<std::tuple<int, std::string>> {};
 
 TEST_P(ZipSplitTest, FilesAroundTheChunkingSizeReadBackAndPassPeers) {
@@ -20,6 +21,7 @@ TEST_P(ZipSplitTest, FilesAroundTheChunkingSizeReadBackAndPassPeers) {
   AddFile(tree, "first-chunked.log", SampleBytes(kWholeFileLimit, 12));
   AddFile(tree, "noise-tail.bin", SampleBytes(kWholeFileLimit + kChunkSize, 13) + NoiseBytes(4097, 14));
   AddFile(tree, "short-tail.log", SampleBytes(kWholeFileLimit + 2 * kChunkSize + 1, 15));
+  AddFile(tree, "noise-head.bin", NoiseBytes(kChunkSize + 100, 16) + SampleBytes(kWholeFileLimit, 17));
   ZipSettings settings;
   settings.PackLevel = level;
   settings.Password = password;
