@@ -27,7 +27,7 @@
 
 namespace zentrove::engine::zip {
 
-inline constexpr std::size_t kChunkSize = 4 * 1024 * 1024;
+inline constexpr std::size_t kChunkSize = 1024 * 1024;
 inline constexpr std::size_t kWholeFileLimit = 8 * 1024 * 1024;
 
 // Encryption done on the worker for an entry that is one chunk: its CRC is known before the

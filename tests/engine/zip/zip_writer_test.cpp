@@ -480,8 +480,7 @@ TEST_F(ZipWriterTest, ArchiveDoesNotPackItself) {
 
 TEST_F(ZipWriterTest, FileCutWhilePackedStoresWhatWasReadAndWarns) {
   SourceTree tree;
-  // Longer than the chunks one worker may have in flight, so the cut lands before the end is read.
-  const std::string original = SampleBytes(6 * kChunkSize, 5);
+  const std::string original = SampleBytes(8 * 1024 * 1024, 5);
   const ZipSource source = AddFile(tree, "shrinks.bin", original);
   std::vector<int> ids;
   ZipHooks hooks;
