@@ -13,9 +13,6 @@ namespace zentrove::engine::zip {
 
 namespace {
 
-// Input is fed to deflate in slices of this size so a stop request is seen quickly.
-constexpr std::size_t kSlice = 64 * 1024;
-
 void EncryptSingleChunk(Chunk& chunk) {
   const ChunkEncryption& encryption = chunk.Source->Encryption;
   if (encryption.Kind == ChunkEncryption::Scheme::Pkware) {
