@@ -248,6 +248,33 @@ ChunkEncryption EncryptionOf(const ZipSettings& settings) {
                          static_cast<int>(settings.EncryptStrength)};
 }
 
+// A file of fewer than kWholeFileLimit bytes, as listed, that a worker opens and reads itself.
+std::shared_ptr<ChunkSource> DeferredSource(const std::string& path,
+                                            const std::vector<FileIdentity>& excluded,
+                                            const ChunkEncryption& encryption) {
+  auto source = std::make_shared<ChunkSource>(ChunkSource::Deferred{path, &excluded});
+  source->SingleChunk = true;
+  source->Encryption = encryption;
+  return source;
+}
+
+// Chunks handed to the workers in batches, so that many small files cost one wake-up of a worker.
+struct ChunkBatcher {
+  ChunkBatch batch;
+  std::size_t bytes = 0;
+
+  void Add(std::shared_ptr<Chunk> chunk, ChunkCompressor& workers) {
+    bytes += chunk->Length;
+    batch.push_back(std::move(chunk));
+    if (bytes >= kBatchBytes || batch.size() >= kBatchChunks) Flush(workers);
+  }
+  void Flush(ChunkCompressor& workers) {
+    workers.Submit(std::move(batch));
+    batch.clear();
+    bytes = 0;
+  }
+};
+
 bool NeedsChunks(const PendingEntry& entry) {
   return !entry.Folder && !entry.Closed && entry.Submitted < entry.ChunkCount;
 }
@@ -268,17 +295,10 @@ struct HeadStart {
   std::vector<FileIdentity> excluded;  // none: the archive does not exist yet
   // Keyed by the path its source keeps, so that each path is stored once.
   std::unordered_map<std::string_view, std::shared_ptr<Chunk>> chunks;
-  ChunkBatch batch;
-  std::size_t batchBytes = 0;
+  ChunkBatcher batcher;
   std::size_t bytes = 0;
   std::size_t limit = 0;
   bool full = false;
-
-  void Flush() {
-    if (!batch.empty()) compressor->Submit(std::move(batch));
-    batch.clear();
-    batchBytes = 0;
-  }
 };
 
 namespace {
@@ -351,6 +371,7 @@ class WriteSession {
   ZipResult result_;
 
   int level_ = 6;
+  ChunkEncryption encryption_;  // what a worker applies to an entry of one chunk
   ChunkEncryption::Scheme scheme_ = ChunkEncryption::Scheme::None;
   int aesStrength_ = 0;
   std::unique_ptr<names::OemConverter> oem_;
@@ -373,8 +394,7 @@ class WriteSession {
 
   ArchiveOutput output_;
   std::unique_ptr<ChunkCompressor> compressor_;
-  ChunkBatch batch_;
-  std::size_t batchBytes_ = 0;
+  ChunkBatcher batcher_;
   unsigned threads_ = 1;
   std::size_t inflightBytes_ = 0;
   std::size_t inflightLimit_ = 0;
@@ -545,9 +565,7 @@ bool WriteSession::Dispatch() {
 }
 
 void WriteSession::FlushBatch() {
-  compressor_->Submit(std::move(batch_));
-  batch_.clear();
-  batchBytes_ = 0;
+  batcher_.Flush(*compressor_);
 }
 
 bool WriteSession::DispatchMore() {
@@ -600,9 +618,7 @@ void WriteSession::SubmitNextChunk(PendingEntry& entry) {
   ++entry.Submitted;
   inflightBytes_ += std::max<std::size_t>(chunk->Length, 1);
   entry.Chunks.push_back(chunk);
-  batchBytes_ += chunk->Length;
-  batch_.push_back(std::move(chunk));
-  if (batchBytes_ >= kBatchBytes || batch_.size() >= kBatchChunks) FlushBatch();
+  batcher_.Add(std::move(chunk), *compressor_);
 }
 
 bool WriteSession::DispatchNext() {
@@ -663,11 +679,7 @@ bool WriteSession::DispatchNext() {
       pending_.push_back(std::move(entry));
       return true;
     }
-    entry.Source = std::make_shared<ChunkSource>(ChunkSource::Deferred{source.DiskPath, &self_});
-    entry.Source->SingleChunk = true;
-    if (scheme_ != ChunkEncryption::Scheme::None) {
-      entry.Source->Encryption = ChunkEncryption{scheme_, settings_.Password, aesStrength_};
-    }
+    entry.Source = DeferredSource(source.DiskPath, self_, encryption_);
     pending_.push_back(std::move(entry));
     return true;
   }
@@ -763,9 +775,7 @@ void WriteSession::Prepare(PendingEntry& entry, const platform::FileInfo& info,
   entry.Submitted = 0;
   entry.Source = std::move(data);
   entry.Source->SingleChunk = entry.ChunkCount == 1;
-  if (entry.Source->SingleChunk && scheme_ != ChunkEncryption::Scheme::None) {
-    entry.Source->Encryption = ChunkEncryption{scheme_, settings_.Password, aesStrength_};
-  }
+  if (entry.Source->SingleChunk) entry.Source->Encryption = encryption_;
   entry.Zip64Local = entry.Size >= kZip64Threshold;
   entry.Descriptor = scheme_ == ChunkEncryption::Scheme::Pkware && !entry.Source->SingleChunk;
 }
@@ -1200,9 +1210,9 @@ bool WriteSession::Finish() {
 
 ZipResult WriteSession::Run() {
   level_ = std::clamp(settings_.PackLevel, 0, 9);
-  const ChunkEncryption encryption = EncryptionOf(settings_);
-  scheme_ = encryption.Kind;
-  aesStrength_ = encryption.AesStrength;
+  encryption_ = EncryptionOf(settings_);
+  scheme_ = encryption_.Kind;
+  aesStrength_ = encryption_.AesStrength;
   const std::string codePage =
       settings_.OemCodePage.empty() ? names::DefaultOemCodePage() : settings_.OemCodePage;
   oem_ = std::make_unique<names::OemConverter>(codePage);
@@ -1231,7 +1241,7 @@ ZipResult WriteSession::Run() {
   if (exists_) self_.push_back({existingInfo_.device, existingInfo_.inode});
   // What was started early is only of use to a new archive, which takes every file listed.
   if (headStart_ && headStart_->compressor && !exists_) {
-    headStart_->Flush();
+    headStart_->batcher.Flush(*headStart_->compressor);
     compressor_ = std::move(headStart_->compressor);
   } else {
     headStart_.reset();
@@ -1288,22 +1298,17 @@ void ZipWriter::StartEarly(const std::string& path, uint64_t size) {
   const std::size_t bytes = std::max<std::size_t>(static_cast<std::size_t>(size), 1);
   if (early.bytes + bytes > early.limit || early.chunks.size() >= kMaxHeadStartFiles) {
     early.full = true;
-    early.Flush();
+    early.batcher.Flush(*early.compressor);
     return;
   }
-  auto source = std::make_shared<ChunkSource>(ChunkSource::Deferred{path, &early.excluded});
-  source->SingleChunk = true;
-  source->Encryption = EncryptionOf(settings_);
   auto chunk = std::make_shared<Chunk>();
-  chunk->Source = std::move(source);
+  chunk->Source = DeferredSource(path, early.excluded, EncryptionOf(settings_));
   chunk->Length = static_cast<std::size_t>(size);
   chunk->Last = true;
   const std::string_view key = chunk->Source->OpenLater.Path;
   if (!early.chunks.emplace(key, chunk).second) return;
   early.bytes += bytes;
-  early.batchBytes += chunk->Length;
-  early.batch.push_back(std::move(chunk));
-  if (early.batchBytes >= kBatchBytes || early.batch.size() >= kBatchChunks) early.Flush();
+  early.batcher.Add(std::move(chunk), *early.compressor);
 }
 
 ZipResult ZipWriter::Write(const std::string& zipName, const std::vector<ZipSource>& sources) {
