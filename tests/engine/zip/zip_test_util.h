@@ -65,6 +65,16 @@ inline bool HavePeer(const std::string& tool) {
   return zentrove::testing::HaveTool(tool);
 }
 
+// Python's zipfile reads every entry and checks its CRC (it knows no AES, so only plain archives).
+inline void ExpectPythonZipfileAccepts(const std::string& zip) {
+  if (!HavePeer("python3")) return;
+  const auto checked = RunCommand(
+      "python3 -c 'import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); "
+      "sys.exit(1 if z.testzip() else 0)' " +
+      ShellQuote(zip));
+  EXPECT_EQ(checked.status, 0) << checked.output.substr(0, 2000);
+}
+
 #define ZIP_REQUIRE_PEER(tool)                                           \
   do {                                                                   \
     if (!::zentrove::engine::zip::testing::HavePeer(tool)) {             \
