@@ -70,10 +70,7 @@ class DispatcherTest : public testing::SandboxedTest {
  protected:
   void SetUp() override {
     SandboxedTest::SetUp();
-    log::LogSettings logSettings;
-    logSettings.WriteToEventLog = false;
-    log::SetLogSettings(logSettings);
-    log::SetLogFolder(ConfigFolderText());
+    LogIntoSandbox();
     list = std::make_unique<core::TArhList>((ConfigDir() / "ArhTasks.bpd").string());
     clock.Set(At(2024, 3, 5, 8, 0, 30));
   }

@@ -14,10 +14,7 @@ class SchedulerRuntimeTest : public testing::SandboxedTest {
  protected:
   void SetUp() override {
     SandboxedTest::SetUp();
-    log::LogSettings settings;
-    settings.WriteToEventLog = false;
-    log::SetLogSettings(settings);
-    log::SetLogFolder(ConfigFolderText());
+    LogIntoSandbox();
   }
   void TearDown() override {
     EXPECT_TRUE(testing::WaitFor([] { return LiveNotifyThreads() == 0; }));

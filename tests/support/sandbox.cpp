@@ -10,6 +10,8 @@
 #include <sstream>
 #include <thread>
 
+#include "log/log.h"
+
 namespace zentrove::testing {
 
 void SandboxedTest::SetUp() {
@@ -34,6 +36,13 @@ void SandboxedTest::TearDown() {
   std::filesystem::remove_all(sandbox_, ignored);
   // Trees deeper than the system's path limit are beyond remove_all; rm walks them by descriptors.
   if (std::filesystem::exists(sandbox_, ignored)) (void)RunCommand("rm -rf " + ShellQuote(sandbox_.string()));
+}
+
+void SandboxedTest::LogIntoSandbox() const {
+  log::LogSettings settings;
+  settings.WriteToEventLog = false;
+  log::SetLogSettings(settings);
+  log::SetLogFolder(ConfigFolderText());
 }
 
 std::filesystem::path SandboxedTest::MakeDir(const std::string& relative) {

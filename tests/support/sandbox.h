@@ -22,6 +22,8 @@ class SandboxedTest : public ::testing::Test {
   std::string ConfigFolderText() const { return configDir_.string() + "/"; }
   std::filesystem::path MakeDir(const std::string& relative);
   std::filesystem::path WriteFile(const std::string& relative, const std::string& content);
+  // The program log goes to the configuration folder and never to the system's log.
+  void LogIntoSandbox() const;
 
  private:
   std::filesystem::path sandbox_;

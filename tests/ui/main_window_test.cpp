@@ -55,10 +55,7 @@ class MainWindowTest : public testing::SandboxedTest {
  protected:
   void SetUp() override {
     SandboxedTest::SetUp();
-    log::LogSettings logSettings;
-    logSettings.WriteToEventLog = false;
-    log::SetLogSettings(logSettings);
-    log::SetLogFolder(ConfigFolderText());
+    LogIntoSandbox();
     options = std::make_shared<core::ProgramOptions>();
     options->ShowTips = false;
     list = std::make_unique<core::TArhList>((ConfigDir() / "ArhTasks.bpd").string());

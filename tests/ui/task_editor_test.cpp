@@ -38,10 +38,7 @@ class TaskEditorTest : public testing::SandboxedTest {
  protected:
   void SetUp() override {
     SandboxedTest::SetUp();
-    log::LogSettings settings;
-    settings.WriteToEventLog = false;
-    log::SetLogSettings(settings);
-    log::SetLogFolder(ConfigFolderText());
+    LogIntoSandbox();
     task.TaskNumber = 1001;
     task.FileSourceMask = "/data/*.*";
     task.Target = "/backup";
