@@ -17,11 +17,6 @@ constexpr std::string_view kAllFilesMask = "*.*";
 // Entries between two polls of the stop request. Reading archive marks on a slow network mount may
 // take milliseconds per file, so the interval stays small.
 constexpr std::size_t kStopPollInterval = 32;
-// Levels of a walk that keep their folder open while their subfolders are walked. Deeper levels give
-// theirs up and find it again through "..", so a tree thousands of levels deep cannot use up the
-// process's descriptors.
-constexpr std::size_t kHeldLevels = 48;
-
 char FoldAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -299,7 +294,7 @@ class Walker {
         auto child = platform::Folder::OpenAt(folder, std::string(nameOf(entries[i])));
         if (child) {
           if (folderVisitor_) ReportFolder(*child);
-          if (depth < kHeldLevels) {
+          if (depth < platform::kHeldFolderLevels) {
             keepGoing = WalkFolder(*child, depth + 1);
           } else {
             const platform::FileInfo identity = folder.Info();
@@ -322,10 +317,6 @@ class Walker {
   // Opens the folder above `child` again into `folder`, the one given up as `identity` says. A folder
   // moved meanwhile leaves the rest of this one unwalked, which is reported.
   bool Regain(platform::Folder& folder, const platform::Folder& child, const platform::FileInfo& identity) {
-    if (!child.IsOpen()) {
-      ReportUnreadable(ENOENT);
-      return false;
-    }
     auto parent = platform::Folder::ParentOf(child, identity);
     if (!parent) {
       ReportUnreadable(parent.Code());

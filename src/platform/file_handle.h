@@ -15,6 +15,11 @@
 
 namespace zentrove::platform {
 
+// Levels of a walk (or a removal) that keep their folder open while a subfolder is dealt with.
+// Deeper levels give theirs up and find it again through ".." (Folder::ParentOf), so a tree
+// thousands of levels deep cannot use up the process's descriptors.
+inline constexpr std::size_t kHeldFolderLevels = 48;
+
 class Folder;
 
 enum class Access { Read, Write, ReadWrite };
@@ -118,6 +123,7 @@ class Folder {
   // The folder above (through ".."), for walks that give up the descriptors of the levels above them
   // in deep trees. `expected` is what Info() said of it before it was given up: a child moved
   // meanwhile leads to another folder, which fails with ENOENT.
+  // A closed child has no way up and fails with ENOENT as well.
   static Result<Folder> ParentOf(const Folder& child, const FileInfo& expected);
 
   bool IsOpen() const { return fd_ >= 0; }

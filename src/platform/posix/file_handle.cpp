@@ -248,6 +248,7 @@ Result<Folder> Folder::Open(const std::string& path) {
 }
 
 Result<Folder> Folder::ParentOf(const Folder& child, const FileInfo& expected) {
+  if (child.fd_ < 0) return Status::FromErrno(ENOENT, child.path_);
   const std::string path = posix::FolderOf(WithoutTrailingSlash(child.path_));
   const int fd = openat(child.fd_, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return Status::FromErrno(errno, path);

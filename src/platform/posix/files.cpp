@@ -124,13 +124,10 @@ int MakeFolder(const std::string& path, std::uint32_t mode) {
 std::string FollowLinks(const std::string& path) {
   std::string current = path;
   for (int depth = 0; depth < 40; ++depth) {
-    struct stat st {};
-    if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
-    std::string target(PATH_MAX, '\0');
-    const ssize_t n = readlink(current.c_str(), target.data(), target.size());
-    if (n <= 0) return current;
-    target.resize(static_cast<std::size_t>(n));
-    current = target.front() == '/' ? target : posix::FolderOf(current) + "/" + target;
+    if (Stat(current).kind != FileKind::Symlink) return current;
+    const Result<std::string> target = ReadLink(current);
+    if (!target || target->empty()) return current;
+    current = target->front() == '/' ? *target : posix::FolderOf(current) + "/" + *target;
   }
   return current;
 }
@@ -395,10 +392,6 @@ Status RemoveFile(const std::string& path) {
 
 namespace {
 
-// Levels of a removal that keep their folder open while a subfolder is emptied; deeper ones give it up
-// and find it again through "..", so no tree is too deep for the process's descriptors.
-constexpr std::size_t kHeldLevels = 48;
-
 // Removes the folder NAME in PARENT and what it holds; the entries are removed after the listing
 // ends, so the listing never sees its own changes. At `depth` from the top and below, `parent` is
 // closed while NAME is emptied; it is open again on return unless the result is a failure.
@@ -408,7 +401,7 @@ Status DeleteTreeAt(Folder& parent, const std::string& name, const std::string& 
   if (info.exists && info.kind == FileKind::Folder && (info.mode & S_IRWXU) != S_IRWXU)
     (void)parent.SetModeOf(name, info.mode | S_IRWXU);
   if (auto folder = Folder::OpenAt(parent, name)) {
-    const bool release = depth >= kHeldLevels;
+    const bool release = depth >= kHeldFolderLevels;
     const FileInfo identity = release ? parent.Info() : FileInfo{};
     if (release) parent = Folder();
     std::vector<std::pair<std::string, FileKind>> entries;
@@ -429,8 +422,7 @@ Status DeleteTreeAt(Folder& parent, const std::string& name, const std::string& 
       }
     }
     if (release) {
-      auto above = folder->IsOpen() ? Folder::ParentOf(*folder, identity)
-                                    : Result<Folder>(Status::FromErrno(ENOENT, posix::FolderOf(path)));
+      auto above = Folder::ParentOf(*folder, identity);
       if (!above) {
         if (onFailure) onFailure(posix::FolderOf(path), above.Code(), FileKind::Folder);
         return above.GetStatus();
