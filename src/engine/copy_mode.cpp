@@ -428,7 +428,7 @@ void TCopyProcess::AfterCopy(const SourceEntry& source, const platform::FileInfo
   if (task_.ResetArchiveBitOnZip && source.kind == EntryKind::File) {
     (void)platform::ClearArchiveAttribute(source.path, stateWhenRead);
   }
-  OnEndZip(run_, source.path);
+  OnEndZip(run_, source.path, stateWhenRead.size);
   if (task_.DeleteFileAfterZip) {
     const platform::FileInfo now = platform::Stat(source.path);
     using platform::FileKind;
