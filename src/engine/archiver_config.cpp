@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "base/text.h"
+#include "engine/source_selection.h"
 #include "platform/files.h"
 
 namespace zentrove::engine {
@@ -96,8 +97,7 @@ TExtArhInfo StartingArchiverConfig() {
 
 std::string WithArchiverConfigExtension(const std::string& path) {
   // Only the file name counts: the configuration folder itself usually has a "." in its path.
-  const std::size_t nameStart = path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1;
-  if (path.find('.', nameStart) != std::string::npos) return path;
+  if (NamePart(path).find('.') != std::string_view::npos) return path;
   return path + ".emc";
 }
 
