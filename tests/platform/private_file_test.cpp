@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
 
 #include "platform/files.h"
+#include "platform_test_util.h"
 #include "support/sandbox.h"
 
 namespace zentrove::platform {
@@ -17,21 +17,15 @@ class PrivateFileTest : public zentrove::testing::SandboxedTest {
  protected:
   void SetUp() override {
     SandboxedTest::SetUp();
-    const char* saved = std::getenv("XDG_RUNTIME_DIR");
-    saved_ = saved == nullptr ? std::nullopt : std::optional<std::string>(saved);
     runtime_ = MakeDir("runtime");
-    setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
+    runtimeVariable_.emplace("XDG_RUNTIME_DIR", runtime_.string());
   }
   void TearDown() override {
-    if (saved_) {
-      setenv("XDG_RUNTIME_DIR", saved_->c_str(), 1);
-    } else {
-      unsetenv("XDG_RUNTIME_DIR");
-    }
+    runtimeVariable_.reset();
     SandboxedTest::TearDown();
   }
   std::filesystem::path runtime_;
-  std::optional<std::string> saved_;
+  std::optional<zentrove::testing::EnvGuard> runtimeVariable_;
 };
 
 TEST_F(PrivateFileTest, OnlyTheOwnerMayReadItAndItGoesWithTheObject) {

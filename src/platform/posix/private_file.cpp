@@ -30,8 +30,8 @@ Result<PrivateFile> PrivateFile::Create(std::string_view namePrefix, std::string
   const auto folder = RuntimeFolder();
   if (!folder) return folder.GetStatus();
   std::string path = *folder + std::string(namePrefix) + "-XXXXXX";
-  // mkostemp creates the file with mode 0600 whatever the umask, under a name nobody could have
-  // prepared.
+  // mkostemp makes the file under a name nobody could have prepared, with at most mode 0600; the
+  // umask may take even the owner's bits, which the fchmod gives back so the archiver can read it.
   const int fd = mkostemp(path.data(), O_CLOEXEC);
   if (fd < 0) return Status::FromErrno(errno, path);
   PrivateFile file(path);
