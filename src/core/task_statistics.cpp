@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <system_error>
 
 #include "base/regional_format.h"
@@ -31,6 +32,10 @@ TaskStatisticsPage ReadStatisticsPage(const TArhRecord& task) {
   page.nextText = StatisticsMomentText(task.NextArh);
   // The page reads a snapshot, so lines the log gains or loses to rotation meanwhile cannot tear a
   // line in two. A copy that fails leaves an empty view rather than an old snapshot.
+  // Every reader copies the log to the one snapshot first, so two readers (an editor closed while
+  // its read goes on and the next one opened) take turns.
+  static std::mutex snapshotMutex;
+  std::lock_guard lock(snapshotMutex);
   const std::string copy = log::StatisticsCopyPath();
   const std::string partial = copy + ".tmp";
   std::error_code error;

@@ -23,7 +23,7 @@ struct TaskStatisticsPage {
 };
 
 // Copies the log to its statistics copy and reads the task's lines from that copy line by line, so
-// only the task's own lines are held, never the whole log.
+// only the task's own lines are held, never the whole log. Safe to call from several threads.
 TaskStatisticsPage ReadStatisticsPage(const TArhRecord& task);
 // The task's lines of the log file at `logPath`, read line by line.
 log::TaskStatistics ReadTaskLinesStreamed(const std::string& logPath, int taskNumber,

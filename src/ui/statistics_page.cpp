@@ -8,28 +8,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <mutex>
 
 #include "core/task_statistics.h"
 #include "ui/off_main_thread.h"
 #include "ui/pictures.h"
 
 namespace zentrove::ui {
-namespace {
-
-// Every reader copies the log to the one statistics copy first, so two readers (an editor closed
-// while its read goes on and the next one opened) take turns.
-std::mutex& StatisticsCopyMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-core::TaskStatisticsPage ReadPage(const core::TArhRecord& task) {
-  std::lock_guard lock(StatisticsCopyMutex());
-  return core::ReadStatisticsPage(task);
-}
-
-}  // namespace
 
 StatisticsPage::StatisticsPage(const core::TArhRecord& task, Actions actions, QWidget* parent)
     : QWidget(parent), actions_(std::move(actions)) {
@@ -72,7 +56,7 @@ void StatisticsPage::Start() {
   started_ = true;
   // The thread owns a copy of the task; the page may close long before it ends.
   RunOffMainThread(
-      this, [task = task_] { return ReadPage(task); },
+      this, [task = task_] { return core::ReadStatisticsPage(task); },
       [](StatisticsPage& page, core::TaskStatisticsPage read) {
         page.pending_ = std::move(read.log.lines);
         page.AddPendingLines();
