@@ -358,11 +358,10 @@ Status SetMode(const std::string& path, std::uint32_t mode) {
 }
 
 Status Rename(const std::string& from, const std::string& to) {
-  const int result = posix::WithPathAt(from, [&to](const posix::PathAt& source) {
-    return posix::WithPathAt(to, [&source](const posix::PathAt& at) {
-      return renameat(source.Fd(), source.Name(), at.Fd(), at.Name());
-    });
-  });
+  const int result =
+      posix::WithPathsAt(from, to, [](int fromFd, const char* fromName, int toFd, const char* toName) {
+        return renameat(fromFd, fromName, toFd, toName);
+      });
   if (result != 0) return Status::FromErrno(errno, to);
   return Status::Success();
 }

@@ -57,4 +57,14 @@ auto WithPathAt(const std::string& path, const Call& call) -> decltype(call(std:
   return result;
 }
 
+// A call on two paths (rename, link), each given as a folder descriptor and a name.
+template <typename Call>
+int WithPathsAt(const std::string& from, const std::string& to, const Call& call) {
+  return WithPathAt(from, [&](const PathAt& source) {
+    return WithPathAt(to, [&](const PathAt& target) {
+      return call(source.Fd(), source.Name(), target.Fd(), target.Name());
+    });
+  });
+}
+
 }  // namespace zentrove::platform::posix

@@ -61,16 +61,6 @@ bool IsNumberedName(std::string_view name) {
          std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// A call on two paths (rename, link), each as a folder descriptor and a name.
-template <typename Call>
-int BetweenPaths(const std::string& from, const std::string& to, const Call& call) {
-  return posix::WithPathAt(from, [&](const posix::PathAt& source) {
-    return posix::WithPathAt(to, [&](const posix::PathAt& target) {
-      return call(source.Fd(), source.Name(), target.Fd(), target.Name());
-    });
-  });
-}
-
 bool EndsWith(std::string_view text, std::string_view end) {
   return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
@@ -138,13 +128,13 @@ Status MoveScratchInPlace(const std::string& scratch, const std::string& target,
                           Flush flushFolder) {
   if (replace == Replace::Yes) {
     if (Status moved = Rename(scratch, target); !moved) return moved;
-  } else if (BetweenPaths(scratch, target, [](int fromFd, const char* from, int toFd, const char* to) {
+  } else if (posix::WithPathsAt(scratch, target, [](int fromFd, const char* from, int toFd, const char* to) {
                return renameat2(fromFd, from, toFd, to, RENAME_NOREPLACE);
              }) != 0) {
     if (errno != EINVAL && errno != ENOSYS) return Status::FromErrno(errno, target);
     // A file system without RENAME_NOREPLACE: a hard link fails on a taken name as the rename
     // would have, and never replaces what appeared in the meantime.
-    if (BetweenPaths(scratch, target, [](int fromFd, const char* from, int toFd, const char* to) {
+    if (posix::WithPathsAt(scratch, target, [](int fromFd, const char* from, int toFd, const char* to) {
           return linkat(fromFd, from, toFd, to, 0);
         }) == 0) {
       (void)RemoveFile(scratch);
