@@ -78,11 +78,11 @@ int ChangeMode(const std::string& path, std::uint32_t mode) {
   });
 }
 
-// setxattr or removexattr through a path short enough for the kernel.
-template <typename Change>
-int ChangeAttribute(const std::string& path, const Change& change) {
-  return posix::WithPathAt(path,
-                           [&change](const posix::PathAt& at) { return change(at.ShortPath().c_str()); });
+// An extended-attribute call (which takes no folder descriptor) through a path short enough for the
+// kernel.
+template <typename Call>
+int WithShortPath(const std::string& path, const Call& call) {
+  return posix::WithPathAt(path, [&call](const posix::PathAt& at) { return call(at.ShortPath().c_str()); });
 }
 
 // Runs an attribute change; when the file refuses it because the owner has no write permission, the
@@ -107,7 +107,7 @@ Status WithOwnerWrite(const std::string& path, const char* what, Change change) 
 
 Status RemoveMark(const std::string& path) {
   Status status = WithOwnerWrite(path, "removing the archive mark", [&] {
-    if (ChangeAttribute(path, [](const char* at) { return removexattr(at, kArchiveMarkAttribute); }) == 0)
+    if (WithShortPath(path, [](const char* at) { return removexattr(at, kArchiveMarkAttribute); }) == 0)
       return 0;
     return (errno == ENODATA || IsUnsupported(errno)) ? 0 : -1;
   });
@@ -198,7 +198,7 @@ Status ClearArchiveAttribute(const std::string& path, const FileInfo& stateWhenR
     const auto set = [&mark](const char* at) {
       return setxattr(at, kArchiveMarkAttribute, mark.data(), mark.size(), 0);
     };
-    if (ChangeAttribute(path, set) == 0) return 0;
+    if (WithShortPath(path, set) == 0) return 0;
     return IsUnsupported(errno) ? 0 : -1;
   });
 }
@@ -218,10 +218,10 @@ Status LoseAllAttributes(const std::string& path) {
 }
 
 bool SupportsUserAttributes(const std::string& path) {
-  const auto probe = [](const posix::PathAt& at) {
-    return getxattr(at.ShortPath().c_str(), "user.zentrove.probe", nullptr, 0);
+  const auto probe = [](const char* at) {
+    return static_cast<int>(getxattr(at, "user.zentrove.probe", nullptr, 0));
   };
-  if (posix::WithPathAt(path, probe) >= 0) return true;
+  if (WithShortPath(path, probe) >= 0) return true;
   return !IsUnsupported(errno);
 }
 
@@ -273,7 +273,7 @@ Status CopyAcl(const std::string& source, const std::string& destination) {
       return Status::FromErrno(error, source);
     }
     const auto set = [&](const char* at) { return setxattr(at, name, acl->data(), acl->size(), 0); };
-    if (ChangeAttribute(destination, set) != 0) {
+    if (WithShortPath(destination, set) != 0) {
       return Status::FromErrno(errno, destination);
     }
   }
